@@ -1,0 +1,660 @@
+// The binding layer: one place for argument conversion, result conversion, receivers, instance
+// creation and error throwing. A class binding is a table of members over core functions:
+//
+//   BW_REGISTER(timeframe) {
+//     Class<Timeframe> c;
+//     c.staticMethod("Days", [](int32_t n) { return Timeframe::of(TimeUnit::Days, n); });
+//     c.getter("unknown", [](const Timeframe& t) { return t.isUnknown(); });
+//     c.method("eq", [](const Timeframe& a, const Timeframe& b) { return a == b; });
+//   }
+//
+// Members are captureless lambdas. Their parameter types are the argument kinds, their return
+// type the result kind:
+//   int32_t, int64_t, double, bool, std::string, DateTime, F64Span, JsObject, std::optional<K>,
+//   std::vector<K>, any type bound to a class with BW_JS_CLASS (passed as `const T&`/`T&`).
+//   A `Call&` parameter receives the raw call (env, receiver, arguments) and takes no argument.
+// Results: void, the scalars above, uint64_t (BigInt), DateTime (Date), std::optional<K> (null),
+//   std::vector<K> and std::pair/std::tuple (arrays), bound class types (new instances),
+//   napi_value (as is) and Result<K> (thrown on error).
+#pragma once
+
+#include <node_api.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "addon/registry.h"
+#include "core/datetime.h"
+#include "core/error.h"
+
+namespace bw::js {
+
+// ---------------------------------------------------------------------------------------------
+// Per-environment state (instance data): class constructors and the internal-construction flag.
+
+struct EnvData {
+  std::vector<napi_ref> ctors;  // by class id
+  int internalConstruct = 0;    // > 0 while the add-on itself runs a class constructor
+  napi_threadsafe_function customGc = nullptr;
+};
+
+EnvData* envData(napi_env env);
+
+// ---------------------------------------------------------------------------------------------
+// Errors.
+
+// Throws the error value into JavaScript by the rules of the add-on: a pending exception always
+// wins. Returns nullptr so callbacks can `return fail(env, e);`.
+napi_value fail(napi_env env, const Error& e);
+
+// An error value for a failed host call: a pending exception becomes PendingException.
+Error hostError(napi_env env, napi_status st, std::string reason);
+
+std::string_view typeName(napi_env env, napi_value v);
+
+// ---------------------------------------------------------------------------------------------
+// Native instances.
+
+struct Box {
+  int classId;
+  virtual ~Box() = default;
+};
+
+template <class T>
+struct TypedBox final : Box {
+  T value;
+  template <class... A>
+  explicit TypedBox(int id, A&&... a) : value(std::forward<A>(a)...) {
+    classId = id;
+  }
+};
+
+// Attaches a box to a fresh object and installs the class's per-instance properties.
+Result<napi_value> attach(napi_env env, napi_value obj, Box* box);
+
+// A new object of the class from its stored constructor, without running constructor logic.
+Result<napi_value> newObject(napi_env env, int classId);
+
+// The box wrapped by `v` when it belongs to class `id`, else null.
+Box* findBox(napi_env env, napi_value v, int id);
+
+// Binds a native type to its JavaScript class name.
+template <class T>
+struct ClassOf;
+
+template <class T, class = void>
+struct IsBound : std::false_type {};
+template <class T>
+struct IsBound<T, std::void_t<decltype(ClassOf<T>::name)>> : std::true_type {};
+
+#define BW_JS_CLASS(Type, Name)                                   \
+  template <>                                                     \
+  struct bw::js::ClassOf<Type> {                                  \
+    static constexpr const char* name = Name;                     \
+    static int id() {                                             \
+      static const int i = ::bw::js::classId(Name);               \
+      return i;                                                   \
+    }                                                             \
+  }
+
+template <class T>
+Result<napi_value> newInstance(napi_env env, T value) {
+  BW_ASSIGN(obj, newObject(env, ClassOf<T>::id()));
+  auto* box = new TypedBox<T>(ClassOf<T>::id(), std::move(value));
+  return attach(env, obj, box);
+}
+
+Error unwrapError(const char* className);   // receiver
+Error recoverError(const char* className);  // argument
+
+template <class T>
+T* unwrapAs(napi_env env, napi_value v) {
+  Box* b = findBox(env, v, ClassOf<T>::id());
+  return b ? &static_cast<TypedBox<T>*>(b)->value : nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Call information.
+
+constexpr size_t kMaxArgs = 16;
+
+struct Call {
+  napi_env env;
+  napi_value self;
+  napi_value newTarget;
+  size_t argc;
+  napi_value argv[kMaxArgs];
+  void* data;
+
+  napi_value undefined() const;
+};
+
+Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call);
+
+// ---------------------------------------------------------------------------------------------
+// Argument kinds.
+
+// A Float64Array's elements, read in place for the duration of the call.
+struct F64Span {
+  const double* data = nullptr;
+  size_t size = 0;
+  double operator[](size_t i) const { return data[i]; }
+};
+
+class JsObject;
+
+template <class T, class = void>
+struct Arg;
+
+Result<double> readF64(napi_env env, napi_value v);
+Result<int32_t> readI32(napi_env env, napi_value v);
+Result<int64_t> readI64(napi_env env, napi_value v);
+Result<bool> readBool(napi_env env, napi_value v);
+Result<std::string> readText(napi_env env, napi_value v);
+Result<DateTime> readDate(napi_env env, napi_value v);
+Result<F64Span> readF64Span(napi_env env, napi_value v);
+Result<bool> isNullish(napi_env env, napi_value v);
+Result<uint32_t> arrayLength(napi_env env, napi_value v);  // "Given napi value is not an array"
+Result<napi_value> element(napi_env env, napi_value arr, uint32_t i);
+
+template <>
+struct Arg<double> {
+  using Stored = double;
+  static Result<double> read(napi_env e, napi_value v) { return readF64(e, v); }
+};
+template <>
+struct Arg<int32_t> {
+  using Stored = int32_t;
+  static Result<int32_t> read(napi_env e, napi_value v) { return readI32(e, v); }
+};
+template <>
+struct Arg<int64_t> {
+  using Stored = int64_t;
+  static Result<int64_t> read(napi_env e, napi_value v) { return readI64(e, v); }
+};
+template <>
+struct Arg<bool> {
+  using Stored = bool;
+  static Result<bool> read(napi_env e, napi_value v) { return readBool(e, v); }
+};
+template <>
+struct Arg<std::string> {
+  using Stored = std::string;
+  static Result<std::string> read(napi_env e, napi_value v) { return readText(e, v); }
+};
+template <>
+struct Arg<DateTime> {
+  using Stored = DateTime;
+  static Result<DateTime> read(napi_env e, napi_value v) { return readDate(e, v); }
+};
+template <>
+struct Arg<F64Span> {
+  using Stored = F64Span;
+  static Result<F64Span> read(napi_env e, napi_value v) { return readF64Span(e, v); }
+};
+template <>
+struct Arg<napi_value> {
+  using Stored = napi_value;
+  static Result<napi_value> read(napi_env, napi_value v) { return v; }
+};
+
+// Instances of bound classes: borrowed for the call.
+template <class T>
+struct Arg<T, std::enable_if_t<IsBound<T>::value>> {
+  using Stored = T*;
+  static Result<T*> read(napi_env e, napi_value v) {
+    if (T* p = unwrapAs<T>(e, v)) return p;
+    return recoverError(ClassOf<T>::name);
+  }
+};
+
+template <class T>
+struct Arg<std::optional<T>> {
+  using Stored = std::optional<T>;
+  static Result<Stored> read(napi_env e, napi_value v) {
+    BW_ASSIGN(absent, isNullish(e, v));
+    if (absent) return Stored{};
+    BW_ASSIGN(inner, Arg<T>::read(e, v));
+    if constexpr (std::is_pointer_v<typename Arg<T>::Stored>)
+      return Stored{*inner};
+    else
+      return Stored{std::move(inner)};
+  }
+};
+
+template <class T>
+struct Arg<std::vector<T>> {
+  using Stored = std::vector<T>;
+  static Result<Stored> read(napi_env e, napi_value v) {
+    BW_ASSIGN(n, arrayLength(e, v));
+    Stored out;
+    out.reserve(n);
+    for (uint32_t i = 0; i < n; ++i) {
+      BW_ASSIGN(item, element(e, v, i));
+      BW_ASSIGN(x, Arg<T>::read(e, item));
+      if constexpr (std::is_pointer_v<typename Arg<T>::Stored>)
+        out.push_back(*x);
+      else
+        out.push_back(std::move(x));
+    }
+    return out;
+  }
+};
+
+// A plain object read property by property, when the operation needs each one. A property is
+// present when its value is not `undefined`.
+class JsObject {
+ public:
+  JsObject() = default;
+  JsObject(napi_env env, napi_value v) : env_(env), v_(v) {}
+
+  napi_env env() const { return env_; }
+  napi_value value() const { return v_; }
+
+  // The raw property value; `undefined` when missing.
+  Result<napi_value> raw(const char* key) const;
+
+  template <class T>
+  Result<std::optional<T>> get(const char* key) const {
+    BW_ASSIGN(pv, raw(key));
+    napi_valuetype t;
+    napi_typeof(env_, pv, &t);
+    if (t == napi_undefined) return std::optional<T>{};
+    BW_ASSIGN(x, Arg<T>::read(env_, pv));
+    if constexpr (std::is_pointer_v<typename Arg<T>::Stored>)
+      return std::optional<T>{*x};
+    else
+      return std::optional<T>{std::move(x)};
+  }
+
+ private:
+  napi_env env_ = nullptr;
+  napi_value v_ = nullptr;
+};
+
+template <>
+struct Arg<JsObject> {
+  using Stored = JsObject;
+  static Result<JsObject> read(napi_env e, napi_value v) { return JsObject(e, v); }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Result kinds.
+
+template <class T, class = void>
+struct Ret;
+
+napi_value undefinedValue(napi_env env);
+napi_value nullValue(napi_env env);
+Result<napi_value> makeF64(napi_env env, double x);
+Result<napi_value> makeI32(napi_env env, int32_t x);
+Result<napi_value> makeI64(napi_env env, int64_t x);
+Result<napi_value> makeU64(napi_env env, uint64_t x);
+Result<napi_value> makeBool(napi_env env, bool x);
+Result<napi_value> makeText(napi_env env, std::string_view s);
+Result<napi_value> makeDate(napi_env env, const DateTime& d);
+Result<napi_value> makeArray(napi_env env, size_t n);
+Result<Unit> setElement(napi_env env, napi_value arr, uint32_t i, napi_value v);
+Result<napi_value> makeObject(napi_env env);
+Result<Unit> setProperty(napi_env env, napi_value obj, const char* key, napi_value v);
+
+template <>
+struct Ret<napi_value> {
+  static Result<napi_value> make(napi_env, napi_value v) { return v; }
+};
+template <>
+struct Ret<double> {
+  static Result<napi_value> make(napi_env e, double x) { return makeF64(e, x); }
+};
+template <>
+struct Ret<int32_t> {
+  static Result<napi_value> make(napi_env e, int32_t x) { return makeI32(e, x); }
+};
+template <>
+struct Ret<int64_t> {
+  static Result<napi_value> make(napi_env e, int64_t x) { return makeI64(e, x); }
+};
+template <>
+struct Ret<uint64_t> {
+  static Result<napi_value> make(napi_env e, uint64_t x) { return makeU64(e, x); }
+};
+template <>
+struct Ret<bool> {
+  static Result<napi_value> make(napi_env e, bool x) { return makeBool(e, x); }
+};
+template <>
+struct Ret<std::string> {
+  static Result<napi_value> make(napi_env e, const std::string& s) { return makeText(e, s); }
+};
+template <>
+struct Ret<DateTime> {
+  static Result<napi_value> make(napi_env e, const DateTime& d) { return makeDate(e, d); }
+};
+template <class T>
+struct Ret<T, std::enable_if_t<IsBound<T>::value>> {
+  static Result<napi_value> make(napi_env e, T v) { return newInstance<T>(e, std::move(v)); }
+};
+template <class T>
+struct Ret<std::optional<T>> {
+  static Result<napi_value> make(napi_env e, std::optional<T> v) {
+    if (!v) return nullValue(e);
+    return Ret<T>::make(e, std::move(*v));
+  }
+};
+template <class T>
+struct Ret<Result<T>> {
+  static Result<napi_value> make(napi_env e, Result<T> r) {
+    if (!r.ok()) return std::move(r).error();
+    if constexpr (std::is_same_v<T, Unit>)
+      return undefinedValue(e);
+    else
+      return Ret<T>::make(e, std::move(r).value());
+  }
+};
+template <>
+struct Ret<Unit> {
+  static Result<napi_value> make(napi_env e, Unit) { return undefinedValue(e); }
+};
+template <class T>
+struct Ret<std::vector<T>> {
+  static Result<napi_value> make(napi_env e, std::vector<T> v) {
+    BW_ASSIGN(arr, makeArray(e, v.size()));
+    for (size_t i = 0; i < v.size(); ++i) {
+      BW_ASSIGN(x, Ret<T>::make(e, std::move(v[i])));
+      BW_TRY(setElement(e, arr, static_cast<uint32_t>(i), x));
+    }
+    return arr;
+  }
+};
+template <class... T>
+struct Ret<std::tuple<T...>> {
+  static Result<napi_value> make(napi_env e, std::tuple<T...> t) {
+    BW_ASSIGN(arr, makeArray(e, sizeof...(T)));
+    Result<Unit> st = Unit{};
+    uint32_t i = 0;
+    std::apply(
+        [&](auto&... x) {
+          ((st.ok() ? (void)([&] {
+             auto r = Ret<std::decay_t<decltype(x)>>::make(e, std::move(x));
+             if (!r.ok()) st = std::move(r).error();
+             else st = setElement(e, arr, i, *r);
+             ++i;
+           }())
+                    : void()),
+           ...);
+        },
+        t);
+    if (!st.ok()) return std::move(st).error();
+    return arr;
+  }
+};
+template <class A, class B>
+struct Ret<std::pair<A, B>> {
+  static Result<napi_value> make(napi_env e, std::pair<A, B> p) {
+    return Ret<std::tuple<A, B>>::make(e, std::tuple<A, B>(std::move(p.first), std::move(p.second)));
+  }
+};
+
+// Builds a plain object with properties in the order they are set.
+class ObjectBuilder {
+ public:
+  explicit ObjectBuilder(napi_env env) : env_(env) {
+    auto r = makeObject(env);
+    if (r.ok()) obj_ = *r; else st_ = std::move(r).error();
+  }
+  template <class T>
+  ObjectBuilder& set(const char* key, T value) {
+    if (!st_.ok()) return *this;
+    auto v = Ret<std::decay_t<T>>::make(env_, std::move(value));
+    if (!v.ok()) { st_ = std::move(v).error(); return *this; }
+    st_ = setProperty(env_, obj_, key, *v);
+    return *this;
+  }
+  Result<napi_value> done() {
+    if (!st_.ok()) return st_.error();
+    return obj_;
+  }
+
+ private:
+  napi_env env_;
+  napi_value obj_ = nullptr;
+  Result<Unit> st_ = Unit{};
+};
+
+// ---------------------------------------------------------------------------------------------
+// Callback trampolines. A member is a captureless lambda type F; its callback default-constructs
+// F, converts the receiver and the arguments in order, calls it and converts the result.
+
+namespace detail {
+
+template <class F>
+struct Sig : Sig<decltype(&F::operator())> {};
+template <class C, class R, class... A>
+struct Sig<R (C::*)(A...) const> {
+  using Ret = R;
+  using Args = std::tuple<A...>;
+  static constexpr size_t N = sizeof...(A);
+};
+template <class R, class... A>
+struct Sig<R (*)(A...)> {
+  using Ret = R;
+  using Args = std::tuple<A...>;
+  static constexpr size_t N = sizeof...(A);
+};
+
+template <class P>
+constexpr bool isCall = std::is_same_v<std::remove_cvref_t<P>, Call>;
+
+// Role of each lambda parameter: -2 the call, -1 the receiver, k >= 0 the k-th argument.
+template <bool HasReceiver, class... P>
+constexpr std::array<int, sizeof...(P) + 1> roles() {
+  std::array<int, sizeof...(P) + 1> out{};
+  constexpr bool calls[] = {isCall<P>..., false};
+  bool receiverTaken = !HasReceiver;
+  int k = 0;
+  for (size_t i = 0; i < sizeof...(P); ++i) {
+    if (calls[i])
+      out[i] = -2;
+    else if (!receiverTaken) {
+      out[i] = -1;
+      receiverTaken = true;
+    } else
+      out[i] = k++;
+  }
+  out[sizeof...(P)] = k;  // number of JavaScript arguments read
+  return out;
+}
+
+template <class P>
+struct Slot {
+  using D = std::remove_cvref_t<P>;
+  using Stored = std::conditional_t<isCall<P>, Call*, typename Arg<D>::Stored>;
+  std::optional<Stored> v;
+  decltype(auto) pass() {
+    if constexpr (isCall<P>)
+      return static_cast<Call&>(**v);
+    else if constexpr (std::is_pointer_v<Stored> && !std::is_same_v<D, napi_value>)
+      return static_cast<D&>(**v);
+    else if constexpr (std::is_lvalue_reference_v<P> && !std::is_const_v<std::remove_reference_t<P>>)
+      return static_cast<D&>(*v);
+    else
+      return std::move(*v);
+  }
+};
+
+template <class T>
+Result<T*> receiver(Call& c) {
+  if (T* p = unwrapAs<T>(c.env, c.self)) return p;
+  return unwrapError(ClassOf<T>::name);
+}
+
+template <class F, bool HasReceiver>
+napi_value invoke(napi_env env, napi_callback_info info) {
+  using S = Sig<F>;
+  return [&]<size_t... I>(std::index_sequence<I...>) -> napi_value {
+    Call call;
+    if (auto r = readCall(env, info, call); !r.ok()) return fail(env, r.error());
+    constexpr auto role = roles<HasReceiver, std::tuple_element_t<I, typename S::Args>...>();
+    std::tuple<Slot<std::tuple_element_t<I, typename S::Args>>...> slots;
+    Result<Unit> st = Unit{};
+    auto convert = [&]<size_t K>(std::integral_constant<size_t, K>) {
+      if (!st.ok()) return;
+      using P = std::tuple_element_t<K, typename S::Args>;
+      using D = std::remove_cvref_t<P>;
+      auto& slot = std::get<K>(slots);
+      if constexpr (role[K] == -2) {
+        slot.v = &call;
+      } else if constexpr (role[K] == -1) {
+        auto r = receiver<D>(call);
+        if (!r.ok()) st = std::move(r).error();
+        else slot.v = *r;
+      } else {
+        auto r = Arg<D>::read(env, call.argv[role[K]]);
+        if (!r.ok()) st = std::move(r).error();
+        else slot.v = std::move(r).value();
+      }
+    };
+    (convert(std::integral_constant<size_t, I>{}), ...);
+    (void)convert;
+    if (!st.ok()) return fail(env, st.error());
+    try {
+      if constexpr (std::is_void_v<typename S::Ret>) {
+        F{}(std::get<I>(slots).pass()...);
+        return undefinedValue(env);
+      } else {
+        auto out = Ret<std::remove_cvref_t<typename S::Ret>>::make(env, F{}(std::get<I>(slots).pass()...));
+        if (!out.ok()) return fail(env, out.error());
+        return *out;
+      }
+    } catch (const std::exception& ex) {
+      return fail(env, Error(Status::GenericFailure, ex.what()));
+    } catch (...) {
+      return fail(env, Error(Status::GenericFailure, "unexpected native failure"));
+    }
+  }(std::make_index_sequence<S::N>{});
+}
+
+// Constructor callback for classes with a JavaScript constructor: F returns T or Result<T>.
+template <class T, class F>
+napi_value construct(napi_env env, napi_callback_info info);
+
+napi_value noConstructor(napi_env env, napi_callback_info info);
+bool constructingInternally(napi_env env, napi_callback_info info, napi_value* self);
+
+template <class T, class F>
+napi_value construct(napi_env env, napi_callback_info info) {
+  napi_value self;
+  if (constructingInternally(env, info, &self)) return self;
+  using S = Sig<F>;
+  return [&]<size_t... I>(std::index_sequence<I...>) -> napi_value {
+    Call call;
+    if (auto r = readCall(env, info, call); !r.ok()) return fail(env, r.error());
+    constexpr auto role = roles<false, std::tuple_element_t<I, typename S::Args>...>();
+    std::tuple<Slot<std::tuple_element_t<I, typename S::Args>>...> slots;
+    Result<Unit> st = Unit{};
+    auto convert = [&]<size_t K>(std::integral_constant<size_t, K>) {
+      if (!st.ok()) return;
+      using P = std::tuple_element_t<K, typename S::Args>;
+      using D = std::remove_cvref_t<P>;
+      auto& slot = std::get<K>(slots);
+      if constexpr (role[K] == -2) {
+        slot.v = &call;
+      } else {
+        auto r = Arg<D>::read(env, call.argv[role[K]]);
+        if (!r.ok()) st = std::move(r).error();
+        else slot.v = std::move(r).value();
+      }
+    };
+    (convert(std::integral_constant<size_t, I>{}), ...);
+    (void)convert;
+    if (!st.ok()) return fail(env, st.error());
+    try {
+      Result<T> made = F{}(std::get<I>(slots).pass()...);
+      if (!made.ok()) return fail(env, made.error());
+      auto* box = new TypedBox<T>(ClassOf<T>::id(), std::move(made).value());
+      auto r = attach(env, call.self, box);
+      if (!r.ok()) return fail(env, r.error());
+      return call.self;
+    } catch (const std::exception& ex) {
+      return fail(env, Error(Status::GenericFailure, ex.what()));
+    }
+  }(std::make_index_sequence<S::N>{});
+}
+
+}  // namespace detail
+
+// ---------------------------------------------------------------------------------------------
+// Class and function tables.
+
+// Members must be captureless lambdas: the callback default-constructs them.
+template <class F>
+constexpr bool isMember = std::is_empty_v<F> && std::is_default_constructible_v<F>;
+
+template <class T>
+class Class {
+ public:
+  Class() : id_(ClassOf<T>::id()) {}
+
+  template <class F>
+  Class& constructor(F) {
+    static_assert(isMember<F>, "members are captureless lambdas");
+    classEntry(id_).ctor = &detail::construct<T, F>;
+    return *this;
+  }
+  template <class F>
+  Class& method(const char* name, F) {
+    static_assert(isMember<F>, "members are captureless lambdas");
+    classEntry(id_).props.push_back({name, PropKind::Method, &detail::invoke<F, true>, nullptr, nullptr, nullptr});
+    return *this;
+  }
+  template <class F>
+  Class& staticMethod(const char* name, F) {
+    static_assert(isMember<F>, "members are captureless lambdas");
+    classEntry(id_).props.push_back(
+        {name, PropKind::StaticMethod, &detail::invoke<F, false>, nullptr, nullptr, nullptr});
+    return *this;
+  }
+  template <class F>
+  Class& getter(const char* name, F) {
+    static_assert(isMember<F>, "members are captureless lambdas");
+    classEntry(id_).props.push_back({name, PropKind::Accessor, nullptr, &detail::invoke<F, true>, nullptr, nullptr});
+    return *this;
+  }
+  template <class G, class S>
+  Class& accessor(const char* name, G, S) {
+    classEntry(id_).props.push_back(
+        {name, PropKind::Accessor, nullptr, &detail::invoke<G, true>, &detail::invoke<S, true>, nullptr});
+    return *this;
+  }
+  Class& onInstance(void (*hook)(napi_env, napi_value)) {
+    classEntry(id_).onInstance = hook;
+    return *this;
+  }
+
+ private:
+  int id_;
+};
+
+template <class F>
+void function(const char* name, F) {
+  static_assert(isMember<F>, "functions are captureless lambdas");
+  addFunction(name, &detail::invoke<F, false>);
+}
+
+// A registration routine, run at library load.
+struct Registration {
+  explicit Registration(void (*fn)()) { fn(); }
+};
+
+#define BW_REGISTER(tag)                                               \
+  static void bw_register_##tag();                                     \
+  static const ::bw::js::Registration bw_registration_##tag{&bw_register_##tag}; \
+  static void bw_register_##tag()
+
+}  // namespace bw::js

@@ -1,0 +1,24 @@
+#include "addon/registry.h"
+
+namespace bw::js {
+
+Registry& registry() {
+  static Registry r;
+  return r;
+}
+
+int classId(const std::string& name) {
+  auto& classes = registry().classes;
+  for (size_t i = 0; i < classes.size(); ++i)
+    if (classes[i].name == name) return static_cast<int>(i);
+  classes.push_back(ClassEntry{name, nullptr, nullptr, {}, nullptr});
+  return static_cast<int>(classes.size() - 1);
+}
+
+ClassEntry& classEntry(int id) { return registry().classes[static_cast<size_t>(id)]; }
+
+void addFunction(std::string name, napi_callback cb, void* data) {
+  registry().functions.push_back(FunctionEntry{std::move(name), cb, data});
+}
+
+}  // namespace bw::js

@@ -1,0 +1,53 @@
+// The export registry: filled by static registration routines at library load, read once per
+// Node environment by the module entry. Nothing here touches JavaScript.
+#pragma once
+
+#include <node_api.h>
+
+#include <string>
+#include <vector>
+
+namespace bw::js {
+
+enum class PropKind { Method, StaticMethod, Accessor };
+
+struct PropRecord {
+  std::string name;
+  PropKind kind;
+  napi_callback method = nullptr;  // Method / StaticMethod
+  napi_callback getter = nullptr;  // Accessor
+  napi_callback setter = nullptr;  // Accessor, optional
+  void* data = nullptr;            // passed through as the callback's data
+};
+
+struct ClassEntry {
+  std::string name;
+  napi_callback ctor = nullptr;  // null: `new` is refused
+  void* ctorData = nullptr;
+  std::vector<PropRecord> props;
+  // Installed on every instance the add-on creates, right after wrapping (used by the
+  // iteration protocol, which lives on instances rather than the prototype).
+  void (*onInstance)(napi_env, napi_value) = nullptr;
+};
+
+struct FunctionEntry {
+  std::string name;
+  napi_callback cb;
+  void* data = nullptr;
+};
+
+struct Registry {
+  std::vector<ClassEntry> classes;
+  std::vector<FunctionEntry> functions;
+};
+
+Registry& registry();
+
+// The id of the class with that name, creating its entry on first use. Several registration
+// routines may contribute records to the same class.
+int classId(const std::string& name);
+ClassEntry& classEntry(int id);
+
+void addFunction(std::string name, napi_callback cb, void* data = nullptr);
+
+}  // namespace bw::js

@@ -1,0 +1,5 @@
+#pragma once
+
+namespace bw {
+inline constexpr const char* kCoreVersion = BARWISE_VERSION;
+}

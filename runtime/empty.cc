@@ -1,0 +1,1 @@
+// Keeps the runtime object library non-empty while it has no other sources.
