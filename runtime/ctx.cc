@@ -1,0 +1,60 @@
+#include "runtime/ctx.h"
+
+#include <string>
+
+namespace bw::rt {
+
+namespace {
+
+std::optional<int64_t> millis(const std::optional<DateTime>& t) {
+  if (!t) return std::nullopt;
+  return t->toMillis();
+}
+
+template <class T>
+void refresh(Series<T>& s, T v) {
+  s.advance();
+  s.set(v);
+}
+
+}  // namespace
+
+Result<BarSnapshot> RuntimeCtx::fetch() const {
+  auto r = ctx_.read([](const Ctx& c) -> Result<BarSnapshot> {
+    return c.ohlcv.read([&](const Ohlcv& o) -> Result<BarSnapshot> {
+      if (c.barIndex >= o.bars.size())
+        return invalidArg("No bar at index " + std::to_string(c.barIndex) + ": the series has " +
+                          std::to_string(o.bars.size()) + " bars");
+      return BarSnapshot{o.bars[c.barIndex], c.barIndex, o.bars.size()};
+    });
+  });
+  if (!r.ok()) return std::move(r).error();
+  return std::move(r).value();
+}
+
+void RuntimeCtx::apply(const BarSnapshot& s) {
+  const OhlcvBar& b = s.bar;
+  const uint16_t m = reads_;
+  if (m & kOpen) refresh(open, b.open);
+  if (m & kHigh) refresh(high, b.high);
+  if (m & kLow) refresh(low, b.low);
+  if (m & kClose) refresh(close, b.close);
+  if (m & kVolume) refresh(volume, b.volume);
+  if (m & kHl2) refresh(hl2, (b.high + b.low) * 0.5);
+  if (m & kHlc3) refresh(hlc3, ((b.high + b.low) + b.close) / 3);
+  if (m & kHlcc4) refresh(hlcc4, (((b.high + b.low) + b.close) + b.close) * 0.25);
+  if (m & kOhlc4) refresh(ohlc4, (((b.open + b.high) + b.low) + b.close) * 0.25);
+  if (m & kBarIndex) refresh(bar_index, std::optional<int64_t>(static_cast<int64_t>(s.barIndex)));
+  if (m & kLastBarIndex)
+    refresh(last_bar_index, std::optional<int64_t>(s.length == 0 ? 0 : static_cast<int64_t>(s.length - 1)));
+  if (m & kOpenTime) refresh(open_time, millis(b.openTime));
+  if (m & kCloseTime) refresh(close_time, millis(b.closeTime));
+}
+
+Result<Unit> RuntimeCtx::update() {
+  BW_ASSIGN(snap, fetch());
+  apply(snap);
+  return Unit{};
+}
+
+}  // namespace bw::rt
