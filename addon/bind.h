@@ -20,6 +20,7 @@
 
 #include <node_api.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -234,7 +235,8 @@ struct Arg<std::vector<T>> {
   static Result<Stored> read(napi_env e, napi_value v) {
     BW_ASSIGN(n, arrayLength(e, v));
     Stored out;
-    out.reserve(n);
+    // A sparse array may claim a huge length; grow as elements actually convert.
+    out.reserve(std::min<uint32_t>(n, 1u << 16));
     for (uint32_t i = 0; i < n; ++i) {
       BW_ASSIGN(item, element(e, v, i));
       BW_ASSIGN(x, Arg<T>::read(e, item));
