@@ -492,10 +492,20 @@ constexpr std::array<int, sizeof...(P) + 1> roles() {
   return out;
 }
 
+// What a parameter's slot keeps; chosen lazily, since there is no Arg<Call>.
+template <class P, bool = isCall<P>>
+struct StoredOf {
+  using type = typename Arg<std::remove_cvref_t<P>>::Stored;
+};
+template <class P>
+struct StoredOf<P, true> {
+  using type = Call*;
+};
+
 template <class P>
 struct Slot {
   using D = std::remove_cvref_t<P>;
-  using Stored = std::conditional_t<isCall<P>, Call*, typename Arg<D>::Stored>;
+  using Stored = typename StoredOf<P>::type;
   std::optional<Stored> v;
   decltype(auto) pass() {
     if constexpr (isCall<P>)

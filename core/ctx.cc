@@ -1,5 +1,7 @@
 #include "core/ctx.h"
 
+#include "core/stats.h"
+
 #include <algorithm>
 #include <string>
 
@@ -41,11 +43,7 @@ void Ctx::skip(const CtxSkip& s) {
 }
 
 Result<double> Ctx::annualizationFactor() const {
-  const Timeframe tf = ohlcv.timeframe();
-  if (!tf.isTimeBased()) return invalidArg("Unknown timeframe");
-  BW_ASSIGN(seconds, tf.durationSeconds());
-  const double daysPerYear = sym.kind.periodsPerYear();
-  return daysPerYear * 86400.0 / static_cast<double>(seconds);
+  return bw::annualizationFactor(ohlcv.timeframe(), sym.kind.periodsPerYear());
 }
 
 }  // namespace bw
