@@ -1,6 +1,5 @@
 #include "runtime/ctx.h"
 
-#include <string>
 
 namespace bw::rt {
 
@@ -20,16 +19,18 @@ void refresh(Series<T>& s, T v) {
 }  // namespace
 
 Result<BarSnapshot> RuntimeCtx::fetch() const {
-  auto r = ctx_.read([](const Ctx& c) -> Result<BarSnapshot> {
-    return c.ohlcv.read([&](const Ohlcv& o) -> Result<BarSnapshot> {
-      if (c.barIndex >= o.bars.size())
-        return invalidArg("No bar at index " + std::to_string(c.barIndex) + ": the series has " +
-                          std::to_string(o.bars.size()) + " bars");
+  return ctx_.read([](const Ctx& c) -> Result<BarSnapshot> {
+    // Bar and length under one read lock of the series.
+    std::optional<BarSnapshot> snap = c.ohlcv.read([&](const Ohlcv& o) -> std::optional<BarSnapshot> {
+      if (c.barIndex >= o.bars.size()) return std::nullopt;
       return BarSnapshot{o.bars[c.barIndex], c.barIndex, o.bars.size()};
     });
+    if (snap) return *snap;
+    // No current bar: the same failure as reading the context's bar.
+    auto b = c.bar();
+    if (!b.ok()) return std::move(b).error();
+    return BarSnapshot{*b, c.barIndex, c.length()};
   });
-  if (!r.ok()) return std::move(r).error();
-  return std::move(r).value();
 }
 
 void RuntimeCtx::apply(const BarSnapshot& s) {
