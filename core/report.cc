@@ -4,17 +4,9 @@
 #include <cstdio>
 
 #include "core/chart.h"
+#include "core/numfmt.h"
 
 namespace bw {
-
-std::string formatFixed(double x, int decimals) {
-  if (std::isnan(x)) return "NaN";
-  if (std::isinf(x)) return x > 0 ? "inf" : "-inf";
-  // The widest double in fixed form has 309 integer digits.
-  char buf[400];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, x);
-  return buf;
-}
 
 namespace {
 

@@ -34,9 +34,6 @@ struct ReportFigures {
   std::vector<double> netEquity;        // the chart's curve
 };
 
-// Fixed-point with `decimals` digits ("1234.50"); "NaN", "inf" and "-inf" otherwise.
-std::string formatFixed(double x, int decimals);
-
 // The two tables and the chart, each followed by a line break. `layout` says whether to emit
 // bold and colours and the terminal width to stretch the tables to, if any.
 std::string renderReport(const ReportFigures& f, const TableLayout& layout);
