@@ -1,6 +1,7 @@
 #include "addon/bind.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -8,10 +9,15 @@ namespace bw::js {
 
 namespace {
 
-// Marks objects created by this add-on, so a foreign wrapped object is never reinterpreted.
-constexpr napi_type_tag kBarwiseTag = {0x6261727769736521ULL, 0x0b1e55ed0c0ffee5ULL};
-
-void finalizeBox(napi_env, void* data, void*) { delete static_cast<Box*>(data); }
+// Runs inside garbage collection (a basic finalizer: it never touches JavaScript), so native
+// memory goes as soon as its object does, even in a loop that never yields.
+void finalizeBox(napi_env, void* data, void* hint) {
+  auto* box = static_cast<Box*>(data);
+  auto* d = static_cast<EnvData*>(hint);
+  d->live.erase(box);
+  delete box;
+  if (d->released && d->live.empty()) delete d;
+}
 
 std::string numberText(double x) {
   // The host's own string form of a number, for messages.
@@ -49,12 +55,13 @@ EnvData* envData(napi_env env) {
 
 napi_value Call::undefined() const { return undefinedValue(env); }
 
-Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call) {
+Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call, size_t want) {
   call.env = env;
-  call.argc = kMaxArgs;
+  call.argc = want < kMaxArgs ? want : kMaxArgs;
+  const size_t asked = call.argc;
   napi_status st = napi_get_cb_info(env, info, &call.argc, call.argv, &call.self, &call.data);
   if (st != napi_ok) return hostError(env, st, "Failed to initialize napi function call.");
-  if (napi_get_new_target(env, info, &call.newTarget) != napi_ok) call.newTarget = nullptr;
+  if (call.argc > asked) call.argc = asked;
   return Unit{};
 }
 
@@ -116,12 +123,13 @@ napi_value fail(napi_env env, const Error& e) {
 
 Result<napi_value> attach(napi_env env, napi_value obj, Box* box) {
   const int id = box->classId;
-  napi_status st = napi_wrap(env, obj, box, finalizeBox, nullptr, nullptr);
+  EnvData* d = envData(env);
+  napi_status st = d ? napi_wrap(env, obj, box, finalizeBox, d, nullptr) : napi_generic_failure;
   if (st != napi_ok) {
     delete box;
     return hostError(env, st, "Failed to create instance of class `" + classEntry(id).name + "`");
   }
-  napi_type_tag_object(env, obj, &kBarwiseTag);
+  d->live.insert(box);
   if (auto hook = classEntry(id).onInstance) hook(env, obj);
   return obj;
 }
@@ -142,13 +150,12 @@ Result<napi_value> newObject(napi_env env, int id) {
 }
 
 Box* findBox(napi_env env, napi_value v, int id) {
-  napi_valuetype t;
-  if (napi_typeof(env, v, &t) != napi_ok || t != napi_object) return nullptr;
-  bool ours = false;
-  if (napi_check_object_type_tag(env, v, &kBarwiseTag, &ours) != napi_ok || !ours) return nullptr;
   void* p = nullptr;
   if (napi_unwrap(env, v, &p) != napi_ok || !p) return nullptr;
+  // Another add-on's wrapped object carries a pointer of its own: never reinterpret it.
+  EnvData* d = envData(env);
   Box* b = static_cast<Box*>(p);
+  if (!d || !d->live.count(b)) return nullptr;
   return b->classId == id ? b : nullptr;
 }
 
@@ -356,7 +363,118 @@ Result<napi_value> element(napi_env env, napi_value arr, uint32_t i) {
   return out;
 }
 
+namespace {
+
+// Bulk conversion runs as one small JavaScript loop: one host call for the whole array instead of
+// one per element. A bad element stops the loop and is converted again one by one, so its error
+// is exactly the one-by-one error.
+constexpr const char* kNumbersIn =
+    "(function (a) {"
+    "  var n = a.length, out = new Float64Array(n);"
+    "  for (var i = 0; i < n; i++) {"
+    "    var v = a[i];"
+    "    if (typeof v !== 'number') return i;"
+    "    out[i] = v;"
+    "  }"
+    "  return out;"
+    "})";
+constexpr const char* kNumbersOut =
+    "(function (t) {"
+    "  var n = t.length, out = new Array(n);"
+    "  for (var i = 0; i < n; i++) out[i] = t[i];"
+    "  return out;"
+    "})";
+constexpr uint32_t kBulkThreshold = 32;
+
+Result<napi_value> helper(napi_env env, napi_ref EnvData::*slot, const char* source) {
+  EnvData* d = envData(env);
+  napi_value fn;
+  if (d && d->*slot && napi_get_reference_value(env, d->*slot, &fn) == napi_ok && fn) return fn;
+  napi_value src;
+  napi_status st = napi_create_string_utf8(env, source, NAPI_AUTO_LENGTH, &src);
+  if (st == napi_ok) st = napi_run_script(env, src, &fn);
+  if (st != napi_ok) return hostError(env, st, "Failed to initialize napi function call.");
+  if (d) napi_create_reference(env, fn, 1, &(d->*slot));
+  return fn;
+}
+
+}  // namespace
+
+Result<std::vector<double>> readNumbers(napi_env env, napi_value v) {
+  bool isTyped = false;
+  napi_is_typedarray(env, v, &isTyped);
+  if (isTyped) {
+    napi_typedarray_type type;
+    size_t length = 0;
+    void* data = nullptr;
+    if (napi_get_typedarray_info(env, v, &type, &length, &data, nullptr, nullptr) == napi_ok &&
+        type == napi_float64_array) {
+      const double* p = static_cast<const double*>(data);
+      return std::vector<double>(p, p + (p ? length : 0));
+    }
+  }
+  BW_ASSIGN(n, arrayLength(env, v));
+  std::vector<double> out;
+  if (n >= kBulkThreshold) {
+    BW_ASSIGN(fn, helper(env, &EnvData::numbersIn, kNumbersIn));
+    napi_value global, res;
+    napi_get_global(env, &global);
+    napi_status st = napi_call_function(env, global, fn, 1, &v, &res);
+    if (st != napi_ok) return hostError(env, st, "Failed to get Array length");
+    bool typed = false;
+    napi_is_typedarray(env, res, &typed);
+    if (typed) {
+      size_t length = 0;
+      void* data = nullptr;
+      napi_typedarray_type type;
+      napi_get_typedarray_info(env, res, &type, &length, &data, nullptr, nullptr);
+      const double* p = static_cast<const double*>(data);
+      return std::vector<double>(p, p + (p ? length : 0));
+    }
+    uint32_t bad = 0;
+    napi_get_value_uint32(env, res, &bad);
+    BW_ASSIGN(item, element(env, v, bad));
+    BW_TRY(readF64(env, item));
+    // The element converted this time (a getter changed its mind): fall back to one by one.
+  }
+  out.reserve(std::min<uint32_t>(n, 1u << 16));
+  for (uint32_t i = 0; i < n; ++i) {
+    BW_ASSIGN(item, element(env, v, i));
+    BW_ASSIGN(x, readF64(env, item));
+    out.push_back(x);
+  }
+  return out;
+}
+
+Result<napi_value> makeNumbers(napi_env env, const double* data, size_t n) {
+  if (n < kBulkThreshold) {
+    BW_ASSIGN(arr, makeArray(env, n));
+    for (size_t i = 0; i < n; ++i) {
+      BW_ASSIGN(x, makeF64(env, data[i]));
+      BW_TRY(setElement(env, arr, static_cast<uint32_t>(i), x));
+    }
+    return arr;
+  }
+  BW_ASSIGN(fn, helper(env, &EnvData::numbersOut, kNumbersOut));
+  void* buf = nullptr;
+  napi_value ab, typed, global, res;
+  napi_status st = napi_create_arraybuffer(env, n * sizeof(double), &buf, &ab);
+  if (st != napi_ok) return hostError(env, st, "Failed to create array");
+  std::memcpy(buf, data, n * sizeof(double));
+  st = napi_create_typedarray(env, napi_float64_array, n, ab, 0, &typed);
+  if (st != napi_ok) return hostError(env, st, "Failed to create array");
+  napi_get_global(env, &global);
+  st = napi_call_function(env, global, fn, 1, &typed, &res);
+  if (st != napi_ok) return hostError(env, st, "Failed to create array");
+  return res;
+}
+
 Result<napi_value> JsObject::raw(const char* key) const {
+  // `undefined` and `null` have no properties at all: refused here with the property's message,
+  // rather than by the host's own TypeError.
+  napi_valuetype t;
+  if (napi_typeof(env_, v_, &t) == napi_ok && (t == napi_undefined || t == napi_null))
+    return Error(Status::ObjectExpected, std::string("Failed to get property with field `") + key + "`");
   napi_value out;
   napi_status st = napi_get_named_property(env_, v_, key, &out);
   if (st != napi_ok) return hostError(env_, st, std::string("Failed to get property with field `") + key + "`");

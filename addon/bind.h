@@ -20,12 +20,14 @@
 
 #include <node_api.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <type_traits>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -42,6 +44,11 @@ struct EnvData {
   std::vector<napi_ref> ctors;  // by class id
   int internalConstruct = 0;    // > 0 while the add-on itself runs a class constructor
   napi_threadsafe_function customGc = nullptr;
+  // Every native box alive in this environment: a wrapped pointer is ours only if it is here.
+  std::unordered_set<const struct Box*> live;
+  bool released = false;  // the environment is gone; the last box finalizer frees this
+  napi_ref numbersIn = nullptr;   // bulk reader of number arrays (see readNumbers)
+  napi_ref numbersOut = nullptr;  // bulk writer of number arrays (see makeNumbers)
 };
 
 EnvData* envData(napi_env env);
@@ -127,7 +134,6 @@ constexpr size_t kMaxArgs = 16;
 struct Call {
   napi_env env;
   napi_value self;
-  napi_value newTarget;
   size_t argc;
   napi_value argv[kMaxArgs];
   void* data;
@@ -135,7 +141,8 @@ struct Call {
   napi_value undefined() const;
 };
 
-Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call);
+// Reads the receiver and the first `want` arguments (missing ones read as undefined).
+Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call, size_t want = kMaxArgs);
 
 // ---------------------------------------------------------------------------------------------
 // Argument kinds.
@@ -162,6 +169,9 @@ Result<F64Span> readF64Span(napi_env env, napi_value v);
 Result<bool> isNullish(napi_env env, napi_value v);
 Result<uint32_t> arrayLength(napi_env env, napi_value v);  // "Given napi value is not an array"
 Result<napi_value> element(napi_env env, napi_value arr, uint32_t i);
+// A list of numbers: a JavaScript array (converted in bulk, with the same errors per element as
+// one-by-one conversion) or a Float64Array (read in place).
+Result<std::vector<double>> readNumbers(napi_env env, napi_value v);
 
 template <>
 struct Arg<double> {
@@ -228,13 +238,20 @@ struct Arg<std::optional<T>> {
   }
 };
 
+template <>
+struct Arg<std::vector<double>> {
+  using Stored = std::vector<double>;
+  static Result<Stored> read(napi_env e, napi_value v) { return readNumbers(e, v); }
+};
+
 template <class T>
 struct Arg<std::vector<T>> {
   using Stored = std::vector<T>;
   static Result<Stored> read(napi_env e, napi_value v) {
     BW_ASSIGN(n, arrayLength(e, v));
     Stored out;
-    out.reserve(n);
+    // A sparse array may claim a huge length; grow as elements actually convert.
+    out.reserve(std::min<uint32_t>(n, 1u << 16));
     for (uint32_t i = 0; i < n; ++i) {
       BW_ASSIGN(item, element(e, v, i));
       BW_ASSIGN(x, Arg<T>::read(e, item));
@@ -303,6 +320,8 @@ Result<napi_value> makeArray(napi_env env, size_t n);
 Result<Unit> setElement(napi_env env, napi_value arr, uint32_t i, napi_value v);
 Result<napi_value> makeObject(napi_env env);
 Result<Unit> setProperty(napi_env env, napi_value obj, const char* key, napi_value v);
+// A new plain Array of numbers, built in bulk.
+Result<napi_value> makeNumbers(napi_env env, const double* data, size_t n);
 
 template <>
 struct Ret<napi_value> {
@@ -360,6 +379,12 @@ struct Ret<Result<T>> {
 template <>
 struct Ret<Unit> {
   static Result<napi_value> make(napi_env e, Unit) { return undefinedValue(e); }
+};
+template <>
+struct Ret<std::vector<double>> {
+  static Result<napi_value> make(napi_env e, const std::vector<double>& v) {
+    return makeNumbers(e, v.data(), v.size());
+  }
 };
 template <class T>
 struct Ret<std::vector<T>> {
@@ -471,10 +496,20 @@ constexpr std::array<int, sizeof...(P) + 1> roles() {
   return out;
 }
 
+// What a parameter's slot keeps; chosen lazily, since there is no Arg<Call>.
+template <class P, bool = isCall<P>>
+struct StoredOf {
+  using type = typename Arg<std::remove_cvref_t<P>>::Stored;
+};
+template <class P>
+struct StoredOf<P, true> {
+  using type = Call*;
+};
+
 template <class P>
 struct Slot {
   using D = std::remove_cvref_t<P>;
-  using Stored = std::conditional_t<isCall<P>, Call*, typename Arg<D>::Stored>;
+  using Stored = typename StoredOf<P>::type;
   std::optional<Stored> v;
   decltype(auto) pass() {
     if constexpr (isCall<P>)
@@ -498,9 +533,10 @@ template <class F, bool HasReceiver>
 napi_value invoke(napi_env env, napi_callback_info info) {
   using S = Sig<F>;
   return [&]<size_t... I>(std::index_sequence<I...>) -> napi_value {
-    Call call;
-    if (auto r = readCall(env, info, call); !r.ok()) return fail(env, r.error());
     constexpr auto role = roles<HasReceiver, std::tuple_element_t<I, typename S::Args>...>();
+    constexpr bool raw = (isCall<std::tuple_element_t<I, typename S::Args>> || ... || false);
+    Call call;
+    if (auto r = readCall(env, info, call, raw ? kMaxArgs : size_t(role[S::N])); !r.ok()) return fail(env, r.error());
     std::tuple<Slot<std::tuple_element_t<I, typename S::Args>>...> slots;
     Result<Unit> st = Unit{};
     auto convert = [&]<size_t K>(std::integral_constant<size_t, K>) {
@@ -553,9 +589,10 @@ napi_value construct(napi_env env, napi_callback_info info) {
   if (constructingInternally(env, info, &self)) return self;
   using S = Sig<F>;
   return [&]<size_t... I>(std::index_sequence<I...>) -> napi_value {
-    Call call;
-    if (auto r = readCall(env, info, call); !r.ok()) return fail(env, r.error());
     constexpr auto role = roles<false, std::tuple_element_t<I, typename S::Args>...>();
+    constexpr bool raw = (isCall<std::tuple_element_t<I, typename S::Args>> || ... || false);
+    Call call;
+    if (auto r = readCall(env, info, call, raw ? kMaxArgs : size_t(role[S::N])); !r.ok()) return fail(env, r.error());
     std::tuple<Slot<std::tuple_element_t<I, typename S::Args>>...> slots;
     Result<Unit> st = Unit{};
     auto convert = [&]<size_t K>(std::integral_constant<size_t, K>) {
