@@ -1,16 +1,79 @@
 'use strict';
-// Generates everything that lists the indicator classes, from scripts/indicator-table.js:
+// Generates everything that lists the indicator classes:
 //   - the indicator part of index.d.ts (between the <indicators> markers),
 //   - index.mjs, the ES module entry with one named export per class and function,
 //   - docs/indicators.md, the indicator list with arguments and defaults.
+//
+// Class names, arguments, defaults and result kinds come from the indicator declarations in
+// lib/*.cc (each `BW_INDICATOR(State, "Class", args...)` and the return type of State's step),
+// so the typings follow the add-on. scripts/indicator-table.js adds what the declarations do not
+// carry (group, one-line description, output names) and stands in for a class not declared yet.
 //
 //   node scripts/gen-types.js           rewrite the three files
 //   node scripts/gen-types.js --check   exit 1 (naming the files) when any is out of date
 const fs = require('node:fs');
 const path = require('node:path');
-const { INDICATORS, GROUPS } = require('./indicator-table');
+const { INDICATORS: TABLE, GROUPS } = require('./indicator-table');
 
 const root = path.join(__dirname, '..');
+
+const ARG_KINDS = {
+  series: 'series', flags: 'flags', number: 'number', length: 'int', optLength: 'int', integer: 'int', real: 'float',
+  flag: 'bool',
+};
+const STEP_RESULTS = {
+  double: 'number',
+  'std::optional<int64_t>': 'int?',
+  'std::optional<bool>': 'bool?',
+  'std::array<double, 2>': 'number2',
+  'std::array<double, 3>': 'number3',
+  'std::pair<double, std::optional<int64_t>>': 'number,int?',
+  void: 'script',
+};
+
+function parseDefault(kind, text) {
+  if (text === undefined) return undefined;
+  if (kind === 'bool') return text.trim() === 'true';
+  const x = Number(text.trim());
+  if (Number.isNaN(x)) throw new Error(`unreadable default ${text}`);
+  return x;
+}
+
+// Every declaration in lib/*.cc, by class name: { args, result }.
+function declaredIndicators() {
+  const dir = path.join(root, 'lib');
+  const found = new Map();
+  if (!fs.existsSync(dir)) return found;
+  for (const f of fs.readdirSync(dir).filter((f) => f.endsWith('.cc')).sort()) {
+    const src = fs.readFileSync(path.join(dir, f), 'utf8');
+    for (const m of src.matchAll(/^BW_INDICATOR\(\s*(\w+)\s*,\s*"(\w+)"([^;]*)\);/gms)) {
+      const [, state, cls, rest] = m;
+      const args = [...rest.matchAll(/\b(\w+)\("(\w+)"(?:\s*,\s*([^)]*))?\)/g)].map(([, k, name, def]) => {
+        const kind = ARG_KINDS[k];
+        if (!kind) throw new Error(`lib/${f}: ${cls}: unknown argument kind ${k}`);
+        return { name, kind, def: parseDefault(kind, def) };
+      });
+      // The step is a member of the state record: `  <type> step(` inside `struct State { ... };`.
+      const body = src.match(new RegExp(`^struct ${state}\\b[^]*?^};`, 'm'));
+      const step = body && body[0].match(/^ {2}(\S.*?)\s+step\(/m);
+      const result = step && STEP_RESULTS[step[1].replace(/\s+/g, ' ')];
+      if (!result) throw new Error(`lib/${f}: cannot read the result kind of ${cls} from the step of ${state}`);
+      found.set(cls, { args, result });
+    }
+  }
+  return found;
+}
+
+// The table rows with arguments and result kinds from the declarations wherever there is one.
+function indicators() {
+  const declared = declaredIndicators();
+  const rows = TABLE.map((r) => ({ ...r, ...(declared.get(r.cls) || {}) }));
+  const extra = [...declared.keys()].filter((cls) => cls !== 'Incr_fn_main_11e0b6' && !TABLE.some((r) => r.cls === cls));
+  if (extra.length) throw new Error(`declared in lib/ but missing from scripts/indicator-table.js: ${extra.join(', ')}`);
+  return rows;
+}
+
+const INDICATORS = indicators();
 
 // Everything on the exports object besides the indicator classes, in the add-on's own order.
 const CORE_EXPORTS = [
