@@ -95,7 +95,7 @@ Result<napi_value> stepResult(napi_env env, std::optional<napi_value> value) {
 
 napi_value returnMethod(napi_env env, napi_callback_info info) {
   Call call;
-  if (auto r = readCall(env, info, call); !r.ok()) return fail(env, r.error());
+  if (auto r = readCall(env, info, call, 1); !r.ok()) return fail(env, r.error());
   if (auto r = requireNoArgument(call); !r.ok()) return fail(env, r.error());
   if (auto r = finish(env, call.self); !r.ok()) return fail(env, r.error());
   auto out = makeObject(env);

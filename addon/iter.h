@@ -81,7 +81,7 @@ struct YieldOf<Result<std::optional<V>>> {
 template <class T, class Step>
 napi_value next(napi_env env, napi_callback_info info) {
   Call call;
-  if (auto r = readCall(env, info, call); !r.ok()) return fail(env, r.error());
+  if (auto r = readCall(env, info, call, 1); !r.ok()) return fail(env, r.error());
   if (auto r = requireNoArgument(call); !r.ok()) return fail(env, r.error());
   auto done = finished(env, call.self);
   if (!done.ok()) return fail(env, done.error());
