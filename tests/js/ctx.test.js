@@ -167,7 +167,7 @@ test('wrong argument types create or change nothing', () => {
 test('every NodeCtx carries the iteration protocol as own properties', () => {
   const ctx = new NodeCtx(series(2));
   for (const obj of [ctx, ctx.ref(), ctx.copy()]) {
-    assert.deepEqual(Reflect.ownKeys(obj), [Symbol.iterator, 'next', 'return', 'throw', '[[GeneratorState]]']);
+    assert.deepEqual(Reflect.ownKeys(obj), ['next', 'return', 'throw', '[[GeneratorState]]', Symbol.iterator]);
     assert.equal(obj[Symbol.iterator].name, 'Iterator');
     assert.equal(obj[Symbol.iterator](), obj);
     for (const key of [Symbol.iterator, 'next', 'return', 'throw'])
