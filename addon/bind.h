@@ -471,10 +471,15 @@ constexpr std::array<int, sizeof...(P) + 1> roles() {
   return out;
 }
 
+// The raw call is no argument kind: its slot type is picked without instantiating Arg<Call>.
+struct CallSlot {
+  using Stored = Call*;
+};
+
 template <class P>
 struct Slot {
   using D = std::remove_cvref_t<P>;
-  using Stored = std::conditional_t<isCall<P>, Call*, typename Arg<D>::Stored>;
+  using Stored = typename std::conditional_t<isCall<P>, CallSlot, Arg<D>>::Stored;
   std::optional<Stored> v;
   decltype(auto) pass() {
     if constexpr (isCall<P>)
