@@ -1,6 +1,7 @@
 #include "addon/bind.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -354,6 +355,112 @@ Result<napi_value> element(napi_env env, napi_value arr, uint32_t i) {
   napi_status st = napi_get_element(env, arr, i, &out);
   if (st != napi_ok) return hostError(env, st, "Failed to get element with index `" + std::to_string(i) + "`");
   return out;
+}
+
+namespace {
+
+// Bulk conversion runs as one small JavaScript loop: one host call for the whole array instead of
+// one per element. A bad element stops the loop and is converted again one by one, so its error
+// is exactly the one-by-one error.
+constexpr const char* kNumbersIn =
+    "(function (a) {"
+    "  var n = a.length, out = new Float64Array(n);"
+    "  for (var i = 0; i < n; i++) {"
+    "    var v = a[i];"
+    "    if (typeof v !== 'number') return i;"
+    "    out[i] = v;"
+    "  }"
+    "  return out;"
+    "})";
+constexpr const char* kNumbersOut =
+    "(function (t) {"
+    "  var n = t.length, out = new Array(n);"
+    "  for (var i = 0; i < n; i++) out[i] = t[i];"
+    "  return out;"
+    "})";
+constexpr uint32_t kBulkThreshold = 32;
+
+Result<napi_value> helper(napi_env env, napi_ref EnvData::*slot, const char* source) {
+  EnvData* d = envData(env);
+  napi_value fn;
+  if (d && d->*slot && napi_get_reference_value(env, d->*slot, &fn) == napi_ok && fn) return fn;
+  napi_value src;
+  napi_status st = napi_create_string_utf8(env, source, NAPI_AUTO_LENGTH, &src);
+  if (st == napi_ok) st = napi_run_script(env, src, &fn);
+  if (st != napi_ok) return hostError(env, st, "Failed to initialize napi function call.");
+  if (d) napi_create_reference(env, fn, 1, &(d->*slot));
+  return fn;
+}
+
+}  // namespace
+
+Result<std::vector<double>> readNumbers(napi_env env, napi_value v) {
+  bool isTyped = false;
+  napi_is_typedarray(env, v, &isTyped);
+  if (isTyped) {
+    napi_typedarray_type type;
+    size_t length = 0;
+    void* data = nullptr;
+    if (napi_get_typedarray_info(env, v, &type, &length, &data, nullptr, nullptr) == napi_ok &&
+        type == napi_float64_array) {
+      const double* p = static_cast<const double*>(data);
+      return std::vector<double>(p, p + (p ? length : 0));
+    }
+  }
+  BW_ASSIGN(n, arrayLength(env, v));
+  std::vector<double> out;
+  if (n >= kBulkThreshold) {
+    BW_ASSIGN(fn, helper(env, &EnvData::numbersIn, kNumbersIn));
+    napi_value global, res;
+    napi_get_global(env, &global);
+    napi_status st = napi_call_function(env, global, fn, 1, &v, &res);
+    if (st != napi_ok) return hostError(env, st, "Failed to get Array length");
+    bool typed = false;
+    napi_is_typedarray(env, res, &typed);
+    if (typed) {
+      size_t length = 0;
+      void* data = nullptr;
+      napi_typedarray_type type;
+      napi_get_typedarray_info(env, res, &type, &length, &data, nullptr, nullptr);
+      const double* p = static_cast<const double*>(data);
+      return std::vector<double>(p, p + (p ? length : 0));
+    }
+    uint32_t bad = 0;
+    napi_get_value_uint32(env, res, &bad);
+    BW_ASSIGN(item, element(env, v, bad));
+    BW_TRY(readF64(env, item));
+    // The element converted this time (a getter changed its mind): fall back to one by one.
+  }
+  out.reserve(std::min<uint32_t>(n, 1u << 16));
+  for (uint32_t i = 0; i < n; ++i) {
+    BW_ASSIGN(item, element(env, v, i));
+    BW_ASSIGN(x, readF64(env, item));
+    out.push_back(x);
+  }
+  return out;
+}
+
+Result<napi_value> makeNumbers(napi_env env, const double* data, size_t n) {
+  if (n < kBulkThreshold) {
+    BW_ASSIGN(arr, makeArray(env, n));
+    for (size_t i = 0; i < n; ++i) {
+      BW_ASSIGN(x, makeF64(env, data[i]));
+      BW_TRY(setElement(env, arr, static_cast<uint32_t>(i), x));
+    }
+    return arr;
+  }
+  BW_ASSIGN(fn, helper(env, &EnvData::numbersOut, kNumbersOut));
+  void* buf = nullptr;
+  napi_value ab, typed, global, res;
+  napi_status st = napi_create_arraybuffer(env, n * sizeof(double), &buf, &ab);
+  if (st != napi_ok) return hostError(env, st, "Failed to create array");
+  std::memcpy(buf, data, n * sizeof(double));
+  st = napi_create_typedarray(env, napi_float64_array, n, ab, 0, &typed);
+  if (st != napi_ok) return hostError(env, st, "Failed to create array");
+  napi_get_global(env, &global);
+  st = napi_call_function(env, global, fn, 1, &typed, &res);
+  if (st != napi_ok) return hostError(env, st, "Failed to create array");
+  return res;
 }
 
 Result<napi_value> JsObject::raw(const char* key) const {

@@ -20,6 +20,7 @@
 
 #include <node_api.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -42,6 +43,8 @@ struct EnvData {
   std::vector<napi_ref> ctors;  // by class id
   int internalConstruct = 0;    // > 0 while the add-on itself runs a class constructor
   napi_threadsafe_function customGc = nullptr;
+  napi_ref numbersIn = nullptr;   // bulk reader of number arrays (see readNumbers)
+  napi_ref numbersOut = nullptr;  // bulk writer of number arrays (see makeNumbers)
 };
 
 EnvData* envData(napi_env env);
@@ -162,6 +165,9 @@ Result<F64Span> readF64Span(napi_env env, napi_value v);
 Result<bool> isNullish(napi_env env, napi_value v);
 Result<uint32_t> arrayLength(napi_env env, napi_value v);  // "Given napi value is not an array"
 Result<napi_value> element(napi_env env, napi_value arr, uint32_t i);
+// A list of numbers: a JavaScript array (converted in bulk, with the same errors per element as
+// one-by-one conversion) or a Float64Array (read in place).
+Result<std::vector<double>> readNumbers(napi_env env, napi_value v);
 
 template <>
 struct Arg<double> {
@@ -228,13 +234,20 @@ struct Arg<std::optional<T>> {
   }
 };
 
+template <>
+struct Arg<std::vector<double>> {
+  using Stored = std::vector<double>;
+  static Result<Stored> read(napi_env e, napi_value v) { return readNumbers(e, v); }
+};
+
 template <class T>
 struct Arg<std::vector<T>> {
   using Stored = std::vector<T>;
   static Result<Stored> read(napi_env e, napi_value v) {
     BW_ASSIGN(n, arrayLength(e, v));
     Stored out;
-    out.reserve(n);
+    // A sparse array may claim a huge length; grow as elements actually convert.
+    out.reserve(std::min<uint32_t>(n, 1u << 16));
     for (uint32_t i = 0; i < n; ++i) {
       BW_ASSIGN(item, element(e, v, i));
       BW_ASSIGN(x, Arg<T>::read(e, item));
@@ -303,6 +316,8 @@ Result<napi_value> makeArray(napi_env env, size_t n);
 Result<Unit> setElement(napi_env env, napi_value arr, uint32_t i, napi_value v);
 Result<napi_value> makeObject(napi_env env);
 Result<Unit> setProperty(napi_env env, napi_value obj, const char* key, napi_value v);
+// A new plain Array of numbers, built in bulk.
+Result<napi_value> makeNumbers(napi_env env, const double* data, size_t n);
 
 template <>
 struct Ret<napi_value> {
@@ -360,6 +375,12 @@ struct Ret<Result<T>> {
 template <>
 struct Ret<Unit> {
   static Result<napi_value> make(napi_env e, Unit) { return undefinedValue(e); }
+};
+template <>
+struct Ret<std::vector<double>> {
+  static Result<napi_value> make(napi_env e, const std::vector<double>& v) {
+    return makeNumbers(e, v.data(), v.size());
+  }
 };
 template <class T>
 struct Ret<std::vector<T>> {

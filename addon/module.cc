@@ -15,6 +15,8 @@ void releaseEnvData(napi_env env, void* data, void*) {
   auto* d = static_cast<EnvData*>(data);
   for (napi_ref r : d->ctors)
     if (r) napi_delete_reference(env, r);
+  if (d->numbersIn) napi_delete_reference(env, d->numbersIn);
+  if (d->numbersOut) napi_delete_reference(env, d->numbersOut);
   delete d;
 }
 

@@ -1,0 +1,16 @@
+'use strict';
+// Runs every benchmark script in this folder, one after the other: `npm run bench`.
+// Pass names to run a subset: `npm run bench -- ohlcv ctx`.
+const { execFileSync } = require('node:child_process');
+const fs = require('node:fs');
+const path = require('node:path');
+
+const only = process.argv.slice(2);
+const scripts = fs.readdirSync(__dirname)
+  .filter((f) => f.endsWith('.bench.js'))
+  .filter((f) => only.length === 0 || only.some((o) => f.startsWith(o)))
+  .sort();
+for (const s of scripts) {
+  console.log(`\n== ${s}`);
+  execFileSync(process.execPath, ['--expose-gc', path.join(__dirname, s)], { stdio: 'inherit' });
+}
