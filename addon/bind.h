@@ -492,15 +492,20 @@ constexpr std::array<int, sizeof...(P) + 1> roles() {
   return out;
 }
 
-// The raw call is no argument kind: its slot type is picked without instantiating Arg<Call>.
-struct CallSlot {
-  using Stored = Call*;
+// What a parameter's slot keeps; chosen lazily, since there is no Arg<Call>.
+template <class P, bool = isCall<P>>
+struct StoredOf {
+  using type = typename Arg<std::remove_cvref_t<P>>::Stored;
+};
+template <class P>
+struct StoredOf<P, true> {
+  using type = Call*;
 };
 
 template <class P>
 struct Slot {
   using D = std::remove_cvref_t<P>;
-  using Stored = typename std::conditional_t<isCall<P>, CallSlot, Arg<D>>::Stored;
+  using Stored = typename StoredOf<P>::type;
   std::optional<Stored> v;
   decltype(auto) pass() {
     if constexpr (isCall<P>)
