@@ -9,10 +9,15 @@ namespace bw::js {
 
 namespace {
 
-// Marks objects created by this add-on, so a foreign wrapped object is never reinterpreted.
-constexpr napi_type_tag kBarwiseTag = {0x6261727769736521ULL, 0x0b1e55ed0c0ffee5ULL};
-
-void finalizeBox(napi_env, void* data, void*) { delete static_cast<Box*>(data); }
+// Runs inside garbage collection (a basic finalizer: it never touches JavaScript), so native
+// memory goes as soon as its object does, even in a loop that never yields.
+void finalizeBox(napi_env, void* data, void* hint) {
+  auto* box = static_cast<Box*>(data);
+  auto* d = static_cast<EnvData*>(hint);
+  d->live.erase(box);
+  delete box;
+  if (d->released && d->live.empty()) delete d;
+}
 
 std::string numberText(double x) {
   // The host's own string form of a number, for messages.
@@ -50,12 +55,13 @@ EnvData* envData(napi_env env) {
 
 napi_value Call::undefined() const { return undefinedValue(env); }
 
-Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call) {
+Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call, size_t want) {
   call.env = env;
-  call.argc = kMaxArgs;
+  call.argc = want < kMaxArgs ? want : kMaxArgs;
+  const size_t asked = call.argc;
   napi_status st = napi_get_cb_info(env, info, &call.argc, call.argv, &call.self, &call.data);
   if (st != napi_ok) return hostError(env, st, "Failed to initialize napi function call.");
-  if (napi_get_new_target(env, info, &call.newTarget) != napi_ok) call.newTarget = nullptr;
+  if (call.argc > asked) call.argc = asked;
   return Unit{};
 }
 
@@ -117,12 +123,13 @@ napi_value fail(napi_env env, const Error& e) {
 
 Result<napi_value> attach(napi_env env, napi_value obj, Box* box) {
   const int id = box->classId;
-  napi_status st = napi_wrap(env, obj, box, finalizeBox, nullptr, nullptr);
+  EnvData* d = envData(env);
+  napi_status st = d ? napi_wrap(env, obj, box, finalizeBox, d, nullptr) : napi_generic_failure;
   if (st != napi_ok) {
     delete box;
     return hostError(env, st, "Failed to create instance of class `" + classEntry(id).name + "`");
   }
-  napi_type_tag_object(env, obj, &kBarwiseTag);
+  d->live.insert(box);
   if (auto hook = classEntry(id).onInstance) hook(env, obj);
   return obj;
 }
@@ -143,13 +150,12 @@ Result<napi_value> newObject(napi_env env, int id) {
 }
 
 Box* findBox(napi_env env, napi_value v, int id) {
-  napi_valuetype t;
-  if (napi_typeof(env, v, &t) != napi_ok || t != napi_object) return nullptr;
-  bool ours = false;
-  if (napi_check_object_type_tag(env, v, &kBarwiseTag, &ours) != napi_ok || !ours) return nullptr;
   void* p = nullptr;
   if (napi_unwrap(env, v, &p) != napi_ok || !p) return nullptr;
+  // Another add-on's wrapped object carries a pointer of its own: never reinterpret it.
+  EnvData* d = envData(env);
   Box* b = static_cast<Box*>(p);
+  if (!d || !d->live.count(b)) return nullptr;
   return b->classId == id ? b : nullptr;
 }
 

@@ -27,6 +27,7 @@
 #include <string>
 #include <tuple>
 #include <type_traits>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -43,6 +44,9 @@ struct EnvData {
   std::vector<napi_ref> ctors;  // by class id
   int internalConstruct = 0;    // > 0 while the add-on itself runs a class constructor
   napi_threadsafe_function customGc = nullptr;
+  // Every native box alive in this environment: a wrapped pointer is ours only if it is here.
+  std::unordered_set<const struct Box*> live;
+  bool released = false;  // the environment is gone; the last box finalizer frees this
   napi_ref numbersIn = nullptr;   // bulk reader of number arrays (see readNumbers)
   napi_ref numbersOut = nullptr;  // bulk writer of number arrays (see makeNumbers)
 };
@@ -130,7 +134,6 @@ constexpr size_t kMaxArgs = 16;
 struct Call {
   napi_env env;
   napi_value self;
-  napi_value newTarget;
   size_t argc;
   napi_value argv[kMaxArgs];
   void* data;
@@ -138,7 +141,8 @@ struct Call {
   napi_value undefined() const;
 };
 
-Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call);
+// Reads the receiver and the first `want` arguments (missing ones read as undefined).
+Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call, size_t want = kMaxArgs);
 
 // ---------------------------------------------------------------------------------------------
 // Argument kinds.
@@ -529,9 +533,10 @@ template <class F, bool HasReceiver>
 napi_value invoke(napi_env env, napi_callback_info info) {
   using S = Sig<F>;
   return [&]<size_t... I>(std::index_sequence<I...>) -> napi_value {
-    Call call;
-    if (auto r = readCall(env, info, call); !r.ok()) return fail(env, r.error());
     constexpr auto role = roles<HasReceiver, std::tuple_element_t<I, typename S::Args>...>();
+    constexpr bool raw = (isCall<std::tuple_element_t<I, typename S::Args>> || ... || false);
+    Call call;
+    if (auto r = readCall(env, info, call, raw ? kMaxArgs : size_t(role[S::N])); !r.ok()) return fail(env, r.error());
     std::tuple<Slot<std::tuple_element_t<I, typename S::Args>>...> slots;
     Result<Unit> st = Unit{};
     auto convert = [&]<size_t K>(std::integral_constant<size_t, K>) {
@@ -584,9 +589,10 @@ napi_value construct(napi_env env, napi_callback_info info) {
   if (constructingInternally(env, info, &self)) return self;
   using S = Sig<F>;
   return [&]<size_t... I>(std::index_sequence<I...>) -> napi_value {
-    Call call;
-    if (auto r = readCall(env, info, call); !r.ok()) return fail(env, r.error());
     constexpr auto role = roles<false, std::tuple_element_t<I, typename S::Args>...>();
+    constexpr bool raw = (isCall<std::tuple_element_t<I, typename S::Args>> || ... || false);
+    Call call;
+    if (auto r = readCall(env, info, call, raw ? kMaxArgs : size_t(role[S::N])); !r.ok()) return fail(env, r.error());
     std::tuple<Slot<std::tuple_element_t<I, typename S::Args>>...> slots;
     Result<Unit> st = Unit{};
     auto convert = [&]<size_t K>(std::integral_constant<size_t, K>) {
