@@ -1,39 +1,15 @@
 #include "core/signal.h"
 
 #include <array>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
+
+#include "core/numfmt.h"
 
 namespace bw {
 
 namespace {
 
 constexpr std::array<std::string_view, 4> kVariants = {"Size", "EquityPct", "Hold", "CloseAll"};
-
-// The debug number form: shortest round-trip digits, ".0" on whole values, exponent form below
-// 1e-4 and from 1e16 in magnitude.
-std::string debugNumber(double x) {
-  if (std::isnan(x)) return "NaN";
-  if (std::isinf(x)) return x > 0 ? "inf" : "-inf";
-  char buf[512];
-  const double a = std::fabs(x);
-  if (x == 0 || (a >= 1e-4 && a < 1e16)) {
-    auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed);
-    std::string s(buf, r.ptr);
-    if (s.find('.') == std::string::npos) s += ".0";
-    return s;
-  }
-  auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
-  std::string s(buf, r.ptr);
-  const size_t e = s.find('e');
-  std::string mantissa = s.substr(0, e);
-  std::string exponent = s.substr(e + 1);
-  const bool negative = exponent[0] == '-';
-  size_t digits = exponent.find_first_not_of("+-0");
-  exponent = digits == std::string::npos ? "0" : exponent.substr(digits);
-  return mantissa + "e" + (negative ? "-" : "") + exponent;
-}
 
 // Some("text") with quotes, backslashes and control characters escaped, or None.
 std::string debugText(const std::optional<std::string>& text) {
@@ -72,7 +48,7 @@ std::optional<SignalKind::Tag> variantFromName(std::string_view name) {
 
 std::string SignalKind::debug() const {
   std::string out(variantName(tag));
-  if (hasPayload()) out += "(" + debugNumber(value) + ")";
+  if (hasPayload()) out += "(" + formatNumber(value) + ")";
   return out;
 }
 

@@ -1,9 +1,9 @@
 #include "core/trade.h"
 
 #include <array>
-#include <charconv>
-#include <cmath>
 #include <string_view>
+
+#include "core/numfmt.h"
 
 namespace bw {
 
@@ -14,19 +14,7 @@ constexpr std::array<std::string_view, 6> kKinds = {"NotEntered",     "NotActive
 
 std::string TradeError::debug() const {
   std::string out(kKinds[static_cast<size_t>(kind)]);
-  if (kind == Kind::InvalidTradeSize) {
-    std::string shown;
-    if (std::isnan(size)) {
-      shown = "NaN";
-    } else if (std::isinf(size)) {
-      shown = size > 0 ? "inf" : "-inf";
-    } else {
-      char buf[64];
-      auto r = std::to_chars(buf, buf + sizeof buf, size);
-      shown.assign(buf, r.ptr);
-    }
-    out += "(" + shown + ")";
-  }
+  if (kind == Kind::InvalidTradeSize) out += "(" + formatNumber(size) + ")";
   return out;
 }
 
