@@ -1,0 +1,58 @@
+#include "addon/bind.h"
+#include "addon/classes.h"
+#include "addon/iter.h"
+#include "core/ctx.h"
+
+using namespace bw;
+using namespace bw::js;
+
+namespace {
+
+// Indexes and lengths reach JavaScript as 32-bit integers: the low 32 bits, so the index left
+// past the end by a skip on an empty series reads as -1.
+int32_t lowBits(uint64_t x) { return static_cast<int32_t>(static_cast<uint32_t>(x)); }
+
+// One iteration step of a NodeCtx: the advance, yielding the new bar index.
+Result<std::optional<int32_t>> ctxStep(SharedCtx& cell) {
+  return cell.write([](Ctx& c) -> std::optional<int32_t> {
+    auto i = c.advance();
+    if (!i) return std::nullopt;
+    return lowBits(*i);
+  });
+}
+
+}  // namespace
+
+BW_REGISTER(ctx) {
+  Class<SharedCtx> c;
+  c.constructor([](std::optional<ArcOhlcv> ohlcv, std::optional<Sym> sym) {
+    Ctx ctx;
+    if (ohlcv) ctx.ohlcv = std::move(*ohlcv);
+    if (sym) ctx.sym = std::move(*sym);
+    return SharedCtx(std::move(ctx));
+  });
+  c.onInstance([](napi_env env, napi_value obj) {
+    installIterator<SharedCtx>(env, obj, [](SharedCtx& cell) { return ctxStep(cell); });
+  });
+  c.getter("barIndex", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return lowBits(c.barIndex); }); });
+  c.getter("isInitialized", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return c.initialized; }); });
+  c.getter("length", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return lowBits(c.length()); }); });
+  c.getter("bar", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return c.bar(); }); });
+  c.getter("sym", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return c.sym; }); });
+  c.getter("ohlcv", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return c.ohlcv; }); });
+  c.getter("annualizationFactor",
+           [](const SharedCtx& s) { return s.read([](const Ctx& c) { return c.annualizationFactor(); }); });
+  c.method("reset", [](const SharedCtx& s) { return s.write([](Ctx& c) { c.reset(); }); });
+  c.method("skip", [](const SharedCtx& s, const CtxSkip& k) { return s.write([&k](Ctx& c) { c.skip(k); }); });
+  c.method("copy", [](const SharedCtx& s) { return s.copy(); });
+  c.method("ref", [](const SharedCtx& s) { return s; });
+}
+
+BW_REGISTER(ctx_skip) {
+  Class<CtxSkip> c;
+  c.staticMethod("end", [] { return CtxSkip::end(); });
+  c.staticMethod("bars", [](int32_t count) { return CtxSkip::bars(count); });
+  c.staticMethod("barIndex", [](int32_t index) { return CtxSkip::barIndex(index); });
+  c.staticMethod("openTimeEq", [](DateTime t) { return CtxSkip::openTimeEq(t); });
+  c.staticMethod("openTimeGeq", [](DateTime t) { return CtxSkip::openTimeGeq(t); });
+}
