@@ -148,20 +148,24 @@ bool Instance::paramsUsable(const ArgValue* args) const {
   return true;
 }
 
-Result<Unit> Instance::step(const ArgValue* args, bool usable, StepResult& out) {
-  BW_ASSIGN(bar, rt_.fetch());
+void Instance::step(const ArgValue* args, bool usable, const BarSnapshot& bar, StepResult& out) {
   pushInputs(args);
   rt_.apply(bar);
   out = StepResult{};
   if (usable) compute(args, out);
-  return Unit{};
 }
 
 Result<StepResult> Instance::next(const ArgValue* args) {
+  // The bar is read first: a context without one fails the call before anything changes.
+  BW_ASSIGN(bar, rt_.fetch());
   StepResult out;
-  BW_TRY(step(args, paramsUsable(args), out));
+  step(args, paramsUsable(args), bar, out);
   return out;
 }
+
+namespace {
+constexpr size_t kBlock = 256;
+}  // namespace
 
 Result<Collected> Instance::collect(const CollectArg* in) {
   const auto& specs = decl_->args;
@@ -179,29 +183,35 @@ Result<Collected> Instance::collect(const CollectArg* in) {
 
   Collected out;
   out.kind = decl_->result;
-  const SharedCtx& ctx = rt_.ctx();
   {
-    auto remaining = ctx.read([](const Ctx& c) -> size_t {
-      const uint64_t len = c.ohlcv.length();
+    auto remaining = rt_.ctx().read([](const Ctx& c) -> size_t {
+      const uint64_t len = c.length();
       const uint64_t next = c.initialized ? c.barIndex + 1 : 0;
       return next < len ? static_cast<size_t>(len - next) : 0;
     });
     if (remaining.ok()) out.reserve(*remaining);
   }
+  // Bars are read ahead in blocks, one series lock a block; the context still advances bar by
+  // bar, and nothing can change the series in between (no script code runs inside collect).
   StepResult r;
+  std::vector<BarSnapshot> block;
+  block.reserve(kBlock);
   for (;;) {
-    // The borrow is held for the advance only, never across the step.
-    BW_ASSIGN(moved, ctx.write([](Ctx& c) { return c.advance(); }));
-    if (!moved) break;
-    const uint64_t bar = *moved;
-    for (size_t i = 0; i < n; ++i) {
-      if (specs[i].kind == ArgKind::Series)
-        args[i].number = bar < in[i].size ? in[i].numbers[bar] : kNaN;
-      else if (specs[i].kind == ArgKind::Flags)
-        args[i].flag = bar < in[i].size ? in[i].flags[bar] : int8_t{2};
+    BW_TRY(rt_.peekAhead(block, kBlock));
+    if (block.empty()) break;
+    for (const BarSnapshot& snap : block) {
+      BW_ASSIGN(moved, rt_.advanceWithin(snap.length));
+      if (!moved || *moved != snap.barIndex) return out;  // unreachable: nothing else moves it
+      const uint64_t bar = snap.barIndex;
+      for (size_t i = 0; i < n; ++i) {
+        if (specs[i].kind == ArgKind::Series)
+          args[i].number = bar < in[i].size ? in[i].numbers[bar] : kNaN;
+        else if (specs[i].kind == ArgKind::Flags)
+          args[i].flag = bar < in[i].size ? in[i].flags[bar] : int8_t{2};
+      }
+      step(args, usable, snap, r);
+      out.append(r);
     }
-    BW_TRY(step(args, usable, r));
-    out.append(r);
   }
   return out;
 }
