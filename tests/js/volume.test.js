@@ -64,7 +64,7 @@ test('volume indicators: limiting cases', () => {
   assert.deepEqual(collect('Incr_fn_chaikin_money_flow_040712', atHigh).slice(19), new Array(n - 19).fill(1));
   // a constant volume
   const vo = collect('Incr_fn_volume_oscillator_91e2a8', closes(rising, 7));
-  assert.deepEqual(vo.slice(9), new Array(n - 9).fill(0));
+  assert.ok(vo.slice(9).every((v) => Math.abs(v) < 1e-9));
   // nine up bars and no down bar: the count, not a ratio
   const adr = collect('Incr_fn_advance_decline_ratio_c534f8', atHigh);
   assert.ok(adr.slice(0, 8).every(Number.isNaN));

@@ -70,9 +70,9 @@ function assertNear(actual, expected, tol, label) {
   const flat = (x) => (Array.isArray(x) ? x.flatMap(flat) : [x]);
   const a = flat(actual);
   const e = flat(expected);
-  if (a.length !== e.length || a.some((x, i) => !near(x, e[i], tol))) {
-    throw new Error(`${label}: expected ${JSON.stringify(expected)} got ${JSON.stringify(actual)}`);
-  }
+  if (a.length !== e.length) throw new Error(`${label}: ${a.length} values, expected ${e.length}`);
+  const i = a.findIndex((x, k) => !near(x, e[k], tol));
+  if (i >= 0) throw new Error(`${label}: value ${i} (flattened) is ${a[i]}, expected ${e[i]}`);
 }
 
 // ---- Textbook formulas over whole arrays ----
