@@ -286,3 +286,62 @@ test('receivers and arguments of other classes are refused', () => {
     { message: 'Failed to unwrap exclusive reference of `NodeBacktest` type from napi value' });
   void NodeOhlcv; void NodeSymKind;
 });
+
+test('an always-in-the-market EquityPct strategy matches an independent simulation', () => {
+  // A seeded walk, a plain moving-average cross, and the same rules worked out by hand: fills at
+  // the next open, prices on whole ticks, sizes on the 0.001 grid, one order per change of side.
+  let seed = 7;
+  const rand = () => {
+    seed = (seed + 0x6d2b79f5) | 0;
+    let t = Math.imul(seed ^ (seed >>> 15), 1 | seed);
+    t = (t + Math.imul(t ^ (t >>> 7), 61 | t)) ^ t;
+    return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
+  };
+  const n = 3000;
+  const pairs = [];
+  let p = 500;
+  for (let i = 0; i < n; i++) {
+    const o = p;
+    p = p * (1 + (rand() - 0.5) * 0.02);
+    pairs.push([o, p]);
+  }
+  const sym = stock({ minTick: 0.5, minQty: 0.001 });
+  const bt = backtest(pairs, { capital: 10000, sym });
+  const sma = (i, len) => (i + 1 < len ? NaN : pairs.slice(i + 1 - len, i + 1).reduce((a, [, c]) => a + c, 0) / len);
+  const side = [];
+  for (const i of bt) {
+    const f = sma(i, 5), s = sma(i, 20);
+    side.push(f === f && s === s ? (f > s ? 1 : -1) : 0);
+    if (side[i] !== 0) bt.signal(side[i] > 0 ? NodeSignal.Long() : NodeSignal.Short());
+  }
+
+  const tick = (x) => Math.round(x / 0.5) * 0.5;
+  const grid = (x) => Math.round(x * 1000 + 2 ** -52) / 1000;
+  let pos = 0, entry = 0, net = 0, last = 0, pending = 0, closed = 0;
+  const equity = [];
+  for (let i = 0; i < n; i++) {
+    const fill = tick(pairs[i][0]), mark = tick(pairs[i][1]);
+    if (pending !== 0) {
+      if (pos !== 0) {  // every change of side closes the whole trade
+        net += (fill - entry) * pos;
+        closed++;
+      }
+      pos = grid(pos + pending);
+      entry = fill;
+      pending = 0;
+    }
+    equity.push(10000 + net + (mark - entry) * pos);
+    const x = side[i];
+    if (x !== 0 && Math.abs(x - last) >= 1e-5) {
+      const d = grid(x * equity[i] / mark - pos);
+      if (d !== 0) { pending = d; last = x; }
+    }
+  }
+  assert.ok(closed > 20, 'the walk trades');
+  assert.equal(bt.closedTrades.length, closed);
+  assert.ok(Math.abs(bt.netProfit - net) < 1e-6);
+  assert.equal(bt.positionSize, pos);
+  const curve = bt.equityList;
+  assert.equal(curve.length, n);
+  for (let i = 0; i < n; i++) assert.ok(Math.abs(curve[i] - equity[i]) < 1e-6, `bar ${i}`);
+});
