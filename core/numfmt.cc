@@ -1,6 +1,7 @@
 #include "core/numfmt.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <system_error>
 
@@ -60,6 +61,25 @@ void appendNumber(std::string& out, double x) {
     out += '.';
     out.append(digits, intLen);
   }
+}
+
+std::string formatPlainNumber(double x) {
+  if (std::isnan(x)) return "NaN";
+  if (std::isinf(x)) return x > 0 ? "inf" : "-inf";
+  // The fixed form of the shortest round trip: at most 309 integer digits, or 0. and up to 340
+  // fraction digits for the smallest subnormals.
+  char buf[400];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed);
+  (void)ec;
+  return std::string(buf, end);
+}
+
+std::string formatFixed(double x, int decimals) {
+  if (std::isnan(x)) return "NaN";
+  if (std::isinf(x)) return x > 0 ? "inf" : "-inf";
+  char buf[400];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, x);
+  return buf;
 }
 
 }  // namespace bw

@@ -16,4 +16,13 @@ inline std::string formatNumber(double x) {
   return s;
 }
 
+// The plain decimal form of generated script texts: no exponent, the fewest digits that read back
+// as the same value, no fractional part for whole numbers ("1000", "0.5", "-2", "0.0001",
+// "1000000000000000000000"); "NaN", "inf" and "-inf" otherwise.
+std::string formatPlainNumber(double x);
+
+// Fixed-point with exactly `decimals` digits after the point ("1234.50", "-3.00"), the form of
+// the printed report; "NaN", "inf" and "-inf" otherwise.
+std::string formatFixed(double x, int decimals);
+
 }  // namespace bw
