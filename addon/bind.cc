@@ -58,6 +58,9 @@ void releaseLayerRefs(napi_env env, EnvData* d) {
     if (*r) napi_delete_reference(env, *r);
     *r = nullptr;
   }
+  for (auto& [key, r] : d->kept)
+    if (r) napi_delete_reference(env, r);
+  d->kept.clear();
 }
 
 napi_value Call::undefined() const { return undefinedValue(env); }

@@ -27,6 +27,7 @@
 #include <string>
 #include <tuple>
 #include <type_traits>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -51,6 +52,9 @@ struct EnvData {
   napi_ref rowsOut = nullptr;    // bulk writer of number, row and flag arrays (see makeRows)
   napi_ref scratch = nullptr;    // the Float64Array those two fill and read
   bool scratchBusy = false;      // a conversion is using it (re-entered through a getter)
+  // Functions that add-on pieces make once per environment, by a key of their own (the
+  // iteration protocol keeps one installer per iterable class here).
+  std::unordered_map<const void*, napi_ref> kept;
 };
 
 EnvData* envData(napi_env env);

@@ -111,6 +111,22 @@ test('declarations: the export list matches the add-on', async (t) => {
   });
 });
 
+test('package contents: what an install needs to build and run, and no tests or build output', (t) => {
+  const npm = process.platform === 'win32' ? 'npm.cmd' : 'npm';
+  const r = spawnSync(npm, ['pack', '--dry-run', '--json', '--ignore-scripts'], { cwd: root, encoding: 'utf8' });
+  if (r.error) return t.skip(`npm is not available: ${r.error.message}`);
+  assert.equal(r.status, 0, r.stderr);
+  const files = new Set(JSON.parse(r.stdout)[0].files.map((f) => f.path));
+  const needed = ['index.js', 'index.mjs', 'index.d.ts', 'package.json', 'CMakeLists.txt', 'data/btcusd-1h.csv', 'data/sample.js', 'scripts/demo.js'];
+  // Every folder the build reads sources from.
+  const cmake = fs.readFileSync(path.join(root, 'CMakeLists.txt'), 'utf8');
+  const dirs = new Set([...cmake.matchAll(/\$\{CMAKE_SOURCE_DIR\}\/(\w+)\//g)].map((m) => m[1]).filter((d) => d !== 'tests'));
+  for (const d of dirs) for (const f of fs.readdirSync(path.join(root, d))) needed.push(`${d}/${f}`);
+  for (const f of fs.readdirSync(path.join(root, 'examples'))) needed.push(`examples/${f}`);
+  for (const f of needed) assert.ok(files.has(f), `${f} is not in the package`);
+  for (const f of files) assert.ok(!/^(tests|build|bench|node_modules)\//.test(f), `${f} should not be in the package`);
+});
+
 test('sample bars: the generator reproduces the committed file', () => {
   const { generate } = require('../../scripts/gen-bars');
   const committed = fs.readFileSync(path.join(root, 'data', 'btcusd-1h.csv'), 'utf8');
