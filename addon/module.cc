@@ -32,6 +32,7 @@ napi_value throwRegistration(napi_env env, const std::string& message) {
 
 napi_value registerModule(napi_env env, napi_value exports) {
   std::lock_guard<std::mutex> lock(gRegisterMutex);
+  runDeferred();
   const Registry& reg = registry();
 
   auto* data = new EnvData();

@@ -1,0 +1,135 @@
+// Building blocks of the indicator library, each a small state record with an update over a
+// history series. Every use of a block in a formula owns its own record: two averages in one
+// indicator are two records, never one shared.
+//
+// Lengths below 1 yield a missing value (NaN, or absent) and leave the record untouched; this
+// covers lengths derived inside a formula (half of 1 is 0). Window loops never run past the
+// history they read, so a huge length costs no more than the history held.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+#include "runtime/series.h"
+
+namespace bw::rt {
+
+// x, or 0 when x is missing.
+inline double z(double x) { return std::isnan(x) ? 0.0 : x; }
+inline bool missing(double x) { return std::isnan(x); }
+
+// Window sum of the last n values of x, kept incrementally. `valid` counts the steps on which x
+// was present and never decreases, so once n values have been seen a missing value inside the
+// window counts as 0 rather than making the sum missing.
+struct WindowSum {
+  double sum = 0.0;
+  int64_t valid = 0;
+
+  // One evaluation; x[0] is the value entering the window, x[n] the one leaving it.
+  double update(const NumSeries& x, int64_t n) {
+    if (n < 1) return kNaN;
+    const double in = x[0];
+    if (!missing(in)) ++valid;
+    if (!missing(sum)) {
+      sum = sum + z(in);
+      if (!missing(sum)) sum = sum - z(x[n]);
+    }
+    return valid < n ? kNaN : sum;
+  }
+};
+
+// sma(x, n) = sum(x, n) / n.
+inline double sma(WindowSum& s, const NumSeries& x, int64_t n) {
+  if (n < 1) return kNaN;
+  return s.update(x, n) / static_cast<double>(n);
+}
+
+// Exponential average seeded with the simple average of its first n inputs (ema and rma).
+// While warming up, or after a missing value, it falls back to its own seed window sum, which
+// is only updated on those steps.
+struct SeededAverage {
+  int64_t bars = 0;
+  WindowSum seed;
+  double prev = kNaN;
+
+  double update(const NumSeries& x, int64_t n, double alpha) {
+    if (n < 1) return kNaN;
+    ++bars;
+    double value;
+    if (bars < n || missing(prev))
+      value = seed.update(x, n) / static_cast<double>(n);
+    else
+      value = prev * (1 - alpha) + x[0] * alpha;
+    prev = value;
+    return value;
+  }
+};
+
+inline double ema(SeededAverage& s, const NumSeries& x, int64_t n) {
+  return s.update(x, n, 2 / (static_cast<double>(n) + 1));
+}
+inline double rma(SeededAverage& s, const NumSeries& x, int64_t n) {
+  return s.update(x, n, 1 / static_cast<double>(n));
+}
+
+// Linearly weighted average: weight n*(n-j) on x[j]. Missing while any of the last n values is.
+inline double wma(const NumSeries& x, int64_t n) {
+  if (n < 1 || x.length() < n) return kNaN;
+  const double nd = static_cast<double>(n);
+  double w = nd * nd, num = 0.0, den = 0.0;
+  for (int64_t j = 0; j < n; ++j, w -= nd) {
+    const double v = x[j];
+    if (missing(v)) return kNaN;
+    num += w * v;
+    den += w;
+  }
+  return num / den;
+}
+
+// Scan of the last n values for the highest (or lowest) one. Ties go to the oldest bar; missing
+// values are skipped, but the scan starts from the current value even when it is missing.
+struct ExtremeScan {
+  int64_t bars = 0;
+
+  // Offset (bars back) of the extreme, or absent during warm-up.
+  template <bool Highest>
+  std::optional<int64_t> offset(const NumSeries& x, int64_t n) {
+    if (n < 1) return std::nullopt;
+    ++bars;
+    if (bars < n) return std::nullopt;
+    double candidate = x[0];
+    int64_t at = 0;
+    const int64_t end = n < x.length() ? n : x.length();
+    for (int64_t j = 1; j < end; ++j) {
+      const double v = x[j];
+      if (missing(v)) continue;
+      if (Highest ? v >= candidate : v <= candidate) {
+        candidate = v;
+        at = j;
+      }
+    }
+    return at;
+  }
+};
+
+inline double highest(ExtremeScan& s, const NumSeries& x, int64_t n) {
+  auto at = s.offset<true>(x, n);
+  return at ? x[*at] : kNaN;
+}
+inline double lowest(ExtremeScan& s, const NumSeries& x, int64_t n) {
+  auto at = s.offset<false>(x, n);
+  return at ? x[*at] : kNaN;
+}
+inline std::optional<int64_t> highestbars(ExtremeScan& s, const NumSeries& x, int64_t n) {
+  auto at = s.offset<true>(x, n);
+  if (!at) return std::nullopt;
+  return -*at;
+}
+inline std::optional<int64_t> lowestbars(ExtremeScan& s, const NumSeries& x, int64_t n) {
+  auto at = s.offset<false>(x, n);
+  if (!at) return std::nullopt;
+  return -*at;
+}
+
+}  // namespace bw::rt
