@@ -86,22 +86,22 @@ export interface OhlcvBarJSON {
   volume: number;
 }
 
-/** Input of `NodeOhlcvBar.fromJSON`: every key optional; `null` is not accepted. */
+/** Input of `NodeOhlcvBar.fromJSON`: every key optional; `null` reads as absent (NaN for numbers). */
 export interface OhlcvBarJSONInput {
   /** Open time as RFC 3339 text ("2024-01-01T10:00:00Z", "2024-01-01 10:00:00+02:00"). */
-  open_time?: string;
+  open_time?: string | null;
   /** Close time as RFC 3339 text. */
-  close_time?: string;
+  close_time?: string | null;
   /** Open price; NaN when absent. */
-  open?: number;
+  open?: number | null;
   /** High price; NaN when absent. */
-  high?: number;
+  high?: number | null;
   /** Low price; NaN when absent. */
-  low?: number;
+  low?: number | null;
   /** Close price; NaN when absent. */
-  close?: number;
+  close?: number | null;
   /** Volume; NaN when absent. */
-  volume?: number;
+  volume?: number | null;
 }
 
 /** One OHLCV bar, owned by value: changing it never changes a series. */

@@ -1,5 +1,7 @@
 #include "runtime/indicator.h"
 
+#include "core/numfmt.h"
+
 namespace bw::rt {
 
 // ---------------------------------------------------------------------------------------------
@@ -20,6 +22,58 @@ const Declaration* findDeclaration(std::string_view className) {
   for (const Declaration* d : table())
     if (d->className == className) return d;
   return nullptr;
+}
+
+const char* kindName(ArgKind k) {
+  switch (k) {
+    case ArgKind::Series: return "series";
+    case ArgKind::Flags: return "flags";
+    case ArgKind::Number: return "number";
+    case ArgKind::Length: return "length";
+    case ArgKind::OptLength: return "optLength";
+    case ArgKind::Integer: return "integer";
+    case ArgKind::Real: return "real";
+    case ArgKind::Flag: return "flag";
+  }
+  return "?";
+}
+
+const char* kindName(ResultKind k) {
+  switch (k) {
+    case ResultKind::Number: return "number";
+    case ResultKind::OptInt: return "optInt";
+    case ResultKind::OptFlag: return "optFlag";
+    case ResultKind::Numbers2: return "numbers2";
+    case ResultKind::Numbers3: return "numbers3";
+    case ResultKind::NumberOptInt: return "numberOptInt";
+    case ResultKind::Script: return "script";
+  }
+  return "?";
+}
+
+std::string declarationsJson() {
+  std::string out = "[\n";
+  bool firstDecl = true;
+  for (const Declaration* d : table()) {
+    out += firstDecl ? "  " : ",\n  ";
+    firstDecl = false;
+    out += "{\"class\": \"" + d->className + "\", \"args\": [";
+    for (size_t i = 0; i < d->args.size(); ++i) {
+      const ArgSpec& a = d->args[i];
+      if (i) out += ", ";
+      out += "{\"name\": \"" + std::string(a.name) + "\", \"kind\": \"" + kindName(a.kind) + "\"";
+      if (a.hasDefault) {
+        out += ", \"default\": ";
+        out += a.kind == ArgKind::Flag ? (a.def != 0 ? "true" : "false") : formatPlainNumber(a.def);
+      }
+      out += "}";
+    }
+    out += "], \"result\": \"";
+    out += kindName(d->result);
+    out += "\"}";
+  }
+  out += "\n]\n";
+  return out;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -148,6 +148,10 @@ struct Declaration {
 const std::vector<const Declaration*>& declarations();
 const Declaration* findDeclaration(std::string_view className);
 void addDeclaration(const Declaration* d);
+// The whole list as JSON: [{"class", "args": [{"name", "kind", "default"?}], "result"}].
+std::string declarationsJson();
+const char* kindName(ArgKind k);
+const char* kindName(ResultKind k);
 
 // ---------------------------------------------------------------------------------------------
 // Instances.

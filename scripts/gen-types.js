@@ -4,10 +4,10 @@
 //   - index.mjs, the ES module entry with one named export per class and function,
 //   - docs/indicators.md, the indicator list with arguments and defaults.
 //
-// Class names, arguments, defaults and result kinds come from the indicator declarations in
-// lib/*.cc (each `BW_INDICATOR(State, "Class", args...)` and the return type of State's step),
-// so the typings follow the add-on. scripts/indicator-table.js adds what the declarations do not
-// carry (group, one-line description, output names) and stands in for a class not declared yet.
+// Class names, arguments, defaults and result kinds come from the add-on's own indicator
+// declarations, which every build writes to build/indicators.json, so the typings follow the
+// add-on. scripts/indicator-table.js adds what the declarations do not carry (group, one-line
+// description, output names) and stands in for a class the build does not declare yet.
 //
 //   node scripts/gen-types.js           rewrite the three files
 //   node scripts/gen-types.js --check   exit 1 (naming the files) when any is out of date
@@ -16,50 +16,33 @@ const path = require('node:path');
 const { INDICATORS: TABLE, GROUPS } = require('./indicator-table');
 
 const root = path.join(__dirname, '..');
+const LIST = path.join(root, 'build', 'indicators.json');
 
 const ARG_KINDS = {
   series: 'series', flags: 'flags', number: 'number', length: 'int', optLength: 'int', integer: 'int', real: 'float',
   flag: 'bool',
 };
-const STEP_RESULTS = {
-  double: 'number',
-  'std::optional<int64_t>': 'int?',
-  'std::optional<bool>': 'bool?',
-  'std::array<double, 2>': 'number2',
-  'std::array<double, 3>': 'number3',
-  'std::pair<double, std::optional<int64_t>>': 'number,int?',
-  void: 'script',
+const RESULT_KINDS = {
+  number: 'number', optInt: 'int?', optFlag: 'bool?', numbers2: 'number2', numbers3: 'number3',
+  numberOptInt: 'number,int?', script: 'script',
 };
 
-function parseDefault(kind, text) {
-  if (text === undefined) return undefined;
-  if (kind === 'bool') return text.trim() === 'true';
-  const x = Number(text.trim());
-  if (Number.isNaN(x)) throw new Error(`unreadable default ${text}`);
-  return x;
-}
-
-// Every declaration in lib/*.cc, by class name: { args, result }.
+// Every declaration of the build, by class name: { args, result }.
 function declaredIndicators() {
-  const dir = path.join(root, 'lib');
   const found = new Map();
-  if (!fs.existsSync(dir)) return found;
-  for (const f of fs.readdirSync(dir).filter((f) => f.endsWith('.cc')).sort()) {
-    const src = fs.readFileSync(path.join(dir, f), 'utf8');
-    for (const m of src.matchAll(/^BW_INDICATOR\(\s*(\w+)\s*,\s*"(\w+)"([^;]*)\);/gms)) {
-      const [, state, cls, rest] = m;
-      const args = [...rest.matchAll(/\b(\w+)\("(\w+)"(?:\s*,\s*([^)]*))?\)/g)].map(([, k, name, def]) => {
-        const kind = ARG_KINDS[k];
-        if (!kind) throw new Error(`lib/${f}: ${cls}: unknown argument kind ${k}`);
-        return { name, kind, def: parseDefault(kind, def) };
-      });
-      // The step is a member of the state record: `  <type> step(` inside `struct State { ... };`.
-      const body = src.match(new RegExp(`^struct ${state}\\b[^]*?^};`, 'm'));
-      const step = body && body[0].match(/^ {2}(\S.*?)\s+step\(/m);
-      const result = step && STEP_RESULTS[step[1].replace(/\s+/g, ' ')];
-      if (!result) throw new Error(`lib/${f}: cannot read the result kind of ${cls} from the step of ${state}`);
-      found.set(cls, { args, result });
-    }
+  if (!fs.existsSync(LIST)) {
+    console.error(`${path.relative(process.cwd(), LIST)} not found (build the add-on first); using the table alone`);
+    return found;
+  }
+  for (const d of JSON.parse(fs.readFileSync(LIST, 'utf8'))) {
+    const args = d.args.map((a) => {
+      const kind = ARG_KINDS[a.kind];
+      if (!kind) throw new Error(`${d.class}: unknown argument kind ${a.kind}`);
+      return { name: a.name, kind, def: a.default };
+    });
+    const result = RESULT_KINDS[d.result];
+    if (!result) throw new Error(`${d.class}: unknown result kind ${d.result}`);
+    found.set(d.class, { args, result });
   }
   return found;
 }
@@ -69,7 +52,7 @@ function indicators() {
   const declared = declaredIndicators();
   const rows = TABLE.map((r) => ({ ...r, ...(declared.get(r.cls) || {}) }));
   const extra = [...declared.keys()].filter((cls) => cls !== 'Incr_fn_main_11e0b6' && !TABLE.some((r) => r.cls === cls));
-  if (extra.length) throw new Error(`declared in lib/ but missing from scripts/indicator-table.js: ${extra.join(', ')}`);
+  if (extra.length) throw new Error(`declared by the add-on but missing from scripts/indicator-table.js: ${extra.join(', ')}`);
   return rows;
 }
 

@@ -23,6 +23,8 @@ bar.close = 1.75;
 const json: OhlcvBarJSON = bar.toJSON();
 expectType<string | null>(json.open_time);
 NodeOhlcvBar.fromJSON({ open_time: '2024-01-01T00:00:00Z', open: 1 });
+NodeOhlcvBar.fromJSON(JSON.parse(JSON.stringify(json)) as OhlcvBarJSON);
+NodeOhlcvBar.fromJSON(json);
 expectType<NodeOhlcvBar>(bar.merge(new NodeOhlcvBar()));
 
 const bars = zipOhlcvBars([t0, null], undefined, [1, 2], [3, 4]);
@@ -128,8 +130,8 @@ const winsField: bigint = bt.winningTradesCount;
 ohlcv.at(0).close;
 // @ts-expect-error: the direction of supertrend may be null
 const direction: number = Incr_fn_supertrend_a392d5.make(ctx).next(1, 3, 10)[1];
-// @ts-expect-error: fromJSON does not accept null times
-NodeOhlcvBar.fromJSON({ open_time: null });
+// @ts-expect-error: JSON prices are numbers, not texts
+NodeOhlcvBar.fromJSON({ open: '1' });
 // @ts-expect-error: collect takes a list where next takes a number
 sma.collect(1, 5);
 // @ts-expect-error: the bar of a context is read-only
