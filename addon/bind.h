@@ -27,6 +27,7 @@
 #include <string>
 #include <tuple>
 #include <type_traits>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -49,6 +50,9 @@ struct EnvData {
   bool released = false;  // the environment is gone; the last box finalizer frees this
   napi_ref numbersIn = nullptr;   // bulk reader of number arrays (see readNumbers)
   napi_ref numbersOut = nullptr;  // bulk writer of number arrays (see makeNumbers)
+  // Functions that add-on pieces make once per environment, by a key of their own (the
+  // iteration protocol keeps one installer per iterable class here).
+  std::unordered_map<const void*, napi_ref> kept;
 };
 
 EnvData* envData(napi_env env);

@@ -17,7 +17,10 @@ void releaseEnvData(napi_env env, void* data, void*) {
     if (r) napi_delete_reference(env, r);
   if (d->numbersIn) napi_delete_reference(env, d->numbersIn);
   if (d->numbersOut) napi_delete_reference(env, d->numbersOut);
+  for (auto& [key, r] : d->kept)
+    if (r) napi_delete_reference(env, r);
   d->ctors.clear();
+  d->kept.clear();
   d->numbersIn = d->numbersOut = nullptr;
   // Boxes still alive finalize after this; the last one frees the data.
   d->released = true;
