@@ -2,7 +2,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const {
-  bw, ctxOf, rows, closes, collect, dailyWalk, firstDefined, assertNear,
+  rows, closes, collect, dailyWalk, firstDefined, assertNear,
   smaRef, wilderRef, stdevRef, trRef,
 } = require('./support/indicator-cases');
 
@@ -106,27 +106,6 @@ test('donchian_channel ignores src, the bands do not', () => {
     collect('Incr_fn_donchian_channel_b78288', walk, b));
   assert.notDeepEqual(collect('Incr_fn_bollinger_bands_7ac6ce', walk, a),
     collect('Incr_fn_bollinger_bands_7ac6ce', walk, b));
-});
-
-test('multi-output indicators take one step per next call', () => {
-  // [class, takes src, parameters]
-  const cases = [
-    ['Incr_fn_bollinger_bands_7ac6ce', true, [3]],
-    ['Incr_fn_donchian_channel_b78288', true, [3]],
-    ['Incr_fn_supertrend_a392d5', true, [2, 3]],
-    ['Incr_fn_chande_kroll_stop_1f3d9c', false, [3, 1, 2]],
-    ['Incr_fn_vortex_indicator_120086', false, [3]],
-    ['Incr_fn_aroon_39638b', false, [3]],
-  ];
-  const cut = (c) => c.slice(0, 12);
-  const bars = { open: cut(walk.open), high: cut(walk.high), low: cut(walk.low), close: cut(walk.close),
-    volume: cut(walk.volume) };
-  for (const [name, takesSrc, params] of cases) {
-    const ctx = ctxOf(bars);
-    const ind = bw[name].make(ctx);
-    const stepped = bars.close.map((x) => (ctx.next(), ind.next(...(takesSrc ? [x] : []), ...params)));
-    assert.deepEqual(stepped, collect(name, bars, ...(takesSrc ? [bars.close] : []), ...params), name);
-  }
 });
 
 test('volatility agrees with the textbook formulas on a daily walk', () => {
