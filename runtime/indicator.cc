@@ -1,5 +1,7 @@
 #include "runtime/indicator.h"
 
+#include <deque>
+
 #include "core/numfmt.h"
 
 namespace bw::rt {
@@ -8,15 +10,26 @@ namespace bw::rt {
 // Declarations.
 
 namespace {
-std::vector<const Declaration*>& table() {
-  static std::vector<const Declaration*> t;
+// The declarations themselves (a deque, so references stay put as it grows) and their list.
+struct Table {
+  std::deque<Declaration> owned;
+  std::vector<const Declaration*> list;
+};
+Table& tableData() {
+  static Table t;
   return t;
 }
+const std::vector<const Declaration*>& table() { return tableData().list; }
 }  // namespace
 
 const std::vector<const Declaration*>& declarations() { return table(); }
 
-void addDeclaration(const Declaration* d) { table().push_back(d); }
+const Declaration& addDeclaration(Declaration d) {
+  Table& t = tableData();
+  t.owned.push_back(std::move(d));
+  t.list.push_back(&t.owned.back());
+  return t.owned.back();
+}
 
 const Declaration* findDeclaration(std::string_view className) {
   for (const Declaration* d : table())

@@ -147,7 +147,8 @@ struct Declaration {
 // Every declared class, in declaration order (per file; files in link order).
 const std::vector<const Declaration*>& declarations();
 const Declaration* findDeclaration(std::string_view className);
-void addDeclaration(const Declaration* d);
+// Keeps the declaration for the rest of the process and lists it; the reference stays valid.
+const Declaration& addDeclaration(Declaration d);
 // The whole list as JSON: [{"class", "args": [{"name", "kind", "default"?}], "result"}].
 std::string declarationsJson();
 const char* kindName(ArgKind k);
@@ -394,15 +395,13 @@ class InstanceOf final : public Instance {
 template <class S, class... A>
 const Declaration& declare(const char* className, A... a) {
   using Inst = detail::InstanceOf<S, A...>;
-  auto* d = new Declaration{className,
-                            {a.spec()...},
-                            detail::ResultOf<typename Inst::Ret>::kind,
-                            detail::readsOf<S>(),
-                            [](const Declaration& decl, SharedCtx ctx, uint16_t reads) -> std::unique_ptr<Instance> {
-                              return std::make_unique<Inst>(decl, std::move(ctx), reads);
-                            }};
-  addDeclaration(d);
-  return *d;
+  return addDeclaration(Declaration{className,
+                                    {a.spec()...},
+                                    detail::ResultOf<typename Inst::Ret>::kind,
+                                    detail::readsOf<S>(),
+                                    [](const Declaration& decl, SharedCtx ctx, uint16_t reads) -> std::unique_ptr<Instance> {
+                                      return std::make_unique<Inst>(decl, std::move(ctx), reads);
+                                    }});
 }
 
 #define BW_RT_CAT2(a, b) a##b
