@@ -15,6 +15,8 @@ void finalizeBox(napi_env, void* data, void* hint) {
   auto* box = static_cast<Box*>(data);
   auto* d = static_cast<EnvData*>(hint);
   d->live.erase(box);
+  for (const Box*& r : d->recent)
+    if (r == box) r = nullptr;
   delete box;
   if (d->released && d->live.empty()) delete d;
 }
@@ -165,7 +167,14 @@ Box* findBox(napi_env env, napi_value v, int id) {
   // Another add-on's wrapped object carries a pointer of its own: never reinterpret it.
   EnvData* d = envData(env);
   Box* b = static_cast<Box*>(p);
-  if (!d || !d->live.count(b)) return nullptr;
+  if (!d) return nullptr;
+  bool known = false;
+  for (const Box* r : d->recent)
+    if (r == b) known = true;
+  if (!known) {
+    if (!d->live.count(b)) return nullptr;
+    d->recent[d->recentNext++ % d->recent.size()] = b;
+  }
   return b->classId == id ? b : nullptr;
 }
 
