@@ -157,7 +157,10 @@ Result<Unit> Instance::step(const ArgValue* args, bool usable, StepResult& out) 
 void Instance::stepOn(const BarSnapshot& bar, const ArgValue* args, bool usable, StepResult& out) {
   pushInputs(args);
   rt_.apply(bar);
-  out = StepResult{};
+  // Field by field: a whole new record copied in stalls on its byte-sized members.
+  out.num = {kNaN, kNaN, kNaN};
+  out.integer.reset();
+  out.flag = 2;
   if (usable) compute(args, out);
 }
 
@@ -196,21 +199,28 @@ Result<Collected> Instance::collect(const CollectArg* in) {
   // series, instead of twice per bar (once to advance, once to fetch). Nothing runs between the
   // steps of a collect that could move the context or change the series, so every step sees the
   // bar, the index and the length that reading them one step at a time would give.
+  // A step that keeps no price or time series reads only the index and the length.
   constexpr size_t kBatch = 256;
-  std::vector<BarSnapshot> batch;
-  batch.reserve(kBatch);
+  const bool copyBars = rt_.readsBar();
+  std::vector<BarSnapshot> batch(kBatch);
   StepResult r;
   for (;;) {
-    batch.clear();
-    BW_TRY(ctx.read([&batch](const Ctx& c) {
+    size_t got = 0;
+    BW_TRY(ctx.read([&](const Ctx& c) {
       c.ohlcv.read([&](const Ohlcv& o) {
         const uint64_t len = o.bars.size();
         uint64_t next = c.initialized ? c.barIndex + 1 : 0;
-        for (; next < len && batch.size() < kBatch; ++next) batch.push_back(BarSnapshot{o.bars[next], next, len});
+        for (; next < len && got < kBatch; ++next, ++got) {
+          BarSnapshot& s = batch[got];
+          s.barIndex = next;
+          s.length = len;
+          if (copyBars) s.bar = o.bars[next];
+        }
       });
     }));
-    if (batch.empty()) break;
-    for (const BarSnapshot& snap : batch) {
+    if (got == 0) break;
+    for (size_t k = 0; k < got; ++k) {
+      const BarSnapshot& snap = batch[k];
       // The advance: the borrow is held for it only, never across the step.
       BW_TRY(ctx.write([&snap](Ctx& c) {
         c.barIndex = snap.barIndex;
