@@ -1,0 +1,197 @@
+// The backtest engine: simulates a strategy on one shared bar context. It is advanced bar by bar
+// (by JavaScript or by the script runtime, which calls the two bar hooks around every step of a
+// script); between the hooks the strategy hands it signals, each of which becomes at most one
+// order that the next processing pass fills, at the open or at the close of a bar. It keeps an
+// equity curve and a realised-equity curve with one entry per bar and computes its figures on
+// demand. Open trades are never closed at the end of the data: they stay open, valued at the last
+// mark price.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <type_traits>
+#include <vector>
+
+#include "core/ctx.h"
+#include "core/error.h"
+#include "core/orderbook.h"
+#include "core/signal.h"
+#include "core/trade.h"
+
+namespace bw {
+
+struct BacktestOptions {
+  double initialCapital = 1000;
+  bool processOrdersOnClose = false;
+  double riskFreeRate = 0;                    // NaN is replaced by 0
+  std::optional<double> annualizationFactor;  // absent or NaN: from the series' timeframe
+};
+
+class Backtest {
+ public:
+  // Refused, in this order: a symbol whose min_qty or min_tick is NaN; a timeframe without a fixed
+  // length when the annualization factor has to be computed ("Unknown timeframe"); a min_qty not
+  // greater than 0; a min_qty or min_tick that gives no usable grid (see the definition).
+  static Result<Backtest> create(SharedCtx ctx, BacktestOptions options);
+
+  // ---- Driving -------------------------------------------------------------------------------
+
+  // Appends NaN to both equity lists, refreshes the prices from the current bar and, when orders
+  // fill at the open, runs the processing pass (which writes those newest entries).
+  Result<Unit> onBarOpen();
+  // Refreshes the prices and, when orders fill at the close, runs the processing pass.
+  Result<Unit> onBarClose();
+  // Advances the context and runs the bar-open hook only: the new bar index, or nothing at the end.
+  Result<std::optional<uint64_t>> advanceAndOpen();
+  // One whole bar: advance, bar-open hook, bar-close hook. The new bar index, or nothing at the end.
+  Result<std::optional<uint64_t>> step();
+  // Runs whole bars until the context is initialised and at `target` (clamped to the last bar),
+  // stopping early at the end of the series. A target at or before the current bar runs nothing.
+  Result<Unit> runUntil(uint64_t target);
+  // Turns a signal into at most one queued order.
+  Result<Unit> signal(const Signal& s);
+
+  // ---- Configuration and state ---------------------------------------------------------------
+
+  const SharedCtx& ctx() const { return ctx_; }
+  double initialCapital() const { return initialCapital_; }
+  bool processOrdersOnClose() const { return onClose_; }
+  double riskFreeRate() const { return riskFreeRate_; }
+  double annualizationFactor() const { return annualization_; }
+  // Close of the current bar rounded to the tick at the last price refresh; NaN before the first.
+  double markPrice() const { return markPrice_; }
+  Result<uint64_t> length() const;
+
+  const OrderBook& orderBook() const { return orders_; }
+  const TradeBook& tradeBook() const { return trades_; }
+  const std::vector<double>& equityList() const { return equity_; }
+  const std::vector<double>& netEquityList() const { return netEquity_; }
+
+  // ---- Figures (computed on demand; none is cached) -------------------------------------------
+
+  // The newest equity entry, or the initial capital before the first bar (NaN while the newest
+  // entry waits for its processing pass).
+  double equity() const { return equity_.empty() ? initialCapital_ : equity_.back(); }
+  double netEquity() const { return netEquity_.empty() ? initialCapital_ : netEquity_.back(); }
+  // Simple returns of the equity list, oldest first.
+  std::vector<double> returnsList() const;
+  // The pnl of every closed trade, in closing order.
+  std::vector<double> pnlList() const;
+
+  double positionSize() const { return trades_.positionSize; }
+  double netProfit() const { return trades_.netProfit; }
+  double grossProfit() const { return trades_.grossProfit; }
+  double grossLoss() const { return trades_.grossLoss; }
+  double openProfit() const { return trades_.openProfit; }
+  uint64_t winningTradesCount() const { return trades_.winningTrades; }
+  uint64_t losingTradesCount() const { return trades_.losingTrades; }
+  uint64_t closedTradesCount() const { return trades_.closed.size(); }
+  uint64_t openTradesCount() const { return trades_.open.size(); }
+
+  // Fractions of the initial capital, not percentages.
+  double netProfitPct() const;
+  double grossProfitPct() const;
+  double grossLossPct() const;
+  double avgTrade() const;         // per closed trade; NaN with none
+  double avgWinningTrade() const;  // NaN with no winner
+  double avgLosingTrade() const;   // a positive number; NaN with no loser
+  double avgWinLossRatio() const;  // NaN when the average loss is 0
+  double profitFactor() const;     // NaN when the gross loss is 0
+  double winRate() const;          // winners over closed and open trades; NaN with no trade at all
+
+  // The per-bar Sharpe and Sortino ratios of the equity returns multiplied by the annualization
+  // factor itself (not by its square root), with the risk-free rate taken per bar.
+  double sharpeRatio() const;
+  double sortinoRatio() const;
+  // The expectancy metric over the pnl of the closed trades.
+  double expectancy() const;
+
+ private:
+  Backtest(SharedCtx ctx, const BacktestOptions& options, double annualization, double minQty, double minTick);
+
+  struct BarPoint {
+    uint64_t index;
+    OhlcvBar bar;
+  };
+  Result<BarPoint> currentBar() const;
+  void refreshPrices(const OhlcvBar& bar);
+  Result<Unit> runPass(uint64_t barIndex);
+  Result<Unit> openHook(const BarPoint& at);
+  Result<Unit> closeHook(const BarPoint& at);
+  Result<std::optional<uint64_t>> advance();
+
+  SharedCtx ctx_;
+  double initialCapital_;
+  bool onClose_;
+  double riskFreeRate_;
+  double annualization_;
+  double minQty_;
+  double minTick_;
+  OrderBook orders_;
+  TradeBook trades_;
+  std::vector<double> equity_;
+  std::vector<double> netEquity_;
+  double markPrice_ = kNaN;
+  double lastEquityFraction_ = 0;
+};
+
+// The shared single-threaded cell a NodeBacktest wraps: indicators and the script runtime may
+// hold the same backtest. One writer or many readers at a time; each operation borrows only for
+// its own duration, and a conflicting borrow is an error value, never an abort. Copies share the
+// cell. Beside it, a second handle on the bar context, readable without borrowing the backtest.
+class SharedBacktest {
+  struct Cell {
+    explicit Cell(Backtest b) : bt(std::move(b)) {}
+    Backtest bt;
+    int readers = 0;
+    bool writing = false;
+  };
+
+  template <class R>
+  struct Flat {
+    using type = Result<R>;
+    static type wrap(R r) { return type(std::move(r)); }
+  };
+  template <class R>
+  struct Flat<Result<R>> {
+    using type = Result<R>;
+    static type wrap(Result<R> r) { return r; }
+  };
+
+ public:
+  explicit SharedBacktest(Backtest bt) : ctx_(bt.ctx()), c_(std::make_shared<Cell>(std::move(bt))) {}
+
+  const SharedCtx& ctx() const { return ctx_; }
+
+  // Runs f(const Backtest&) under a read borrow; a Result returned by f is passed through.
+  template <class F, class R = std::invoke_result_t<F, const Backtest&>>
+  typename Flat<R>::type read(F&& f) const {
+    if (c_->writing) return Error(Status::GenericFailure, "Backtest is already mutably borrowed");
+    ++c_->readers;
+    struct Release {
+      Cell* c;
+      ~Release() { --c->readers; }
+    } release{c_.get()};
+    return Flat<R>::wrap(std::forward<F>(f)(static_cast<const Backtest&>(c_->bt)));
+  }
+  // Runs f(Backtest&) under the write borrow; a Result returned by f is passed through.
+  template <class F, class R = std::invoke_result_t<F, Backtest&>>
+  typename Flat<R>::type write(F&& f) const {
+    if (c_->writing || c_->readers > 0) return Error(Status::GenericFailure, "Backtest is already borrowed");
+    c_->writing = true;
+    struct Release {
+      Cell* c;
+      ~Release() { c->writing = false; }
+    } release{c_.get()};
+    return Flat<R>::wrap(std::forward<F>(f)(c_->bt));
+  }
+
+  bool sameCell(const SharedBacktest& o) const { return c_ == o.c_; }
+
+ private:
+  SharedCtx ctx_;
+  std::shared_ptr<Cell> c_;
+};
+
+}  // namespace bw

@@ -1,0 +1,128 @@
+#include "addon/bind.h"
+#include "addon/classes.h"
+#include "core/backtest.h"
+
+using namespace bw;
+using namespace bw::js;
+
+namespace {
+
+// A read-only figure of the backtest, read under a shared borrow.
+template <auto Member>
+struct Figure {
+  auto operator()(const SharedBacktest& b) const {
+    return b.read([](const Backtest& t) { return (t.*Member)(); });
+  }
+};
+
+template <auto Member>
+struct TradesOf {
+  Result<std::vector<Trade>> operator()(const SharedBacktest& b) const {
+    return b.read([](const Backtest& t) {
+      const auto& list = t.tradeBook().*Member;
+      return std::vector<Trade>(list.begin(), list.end());
+    });
+  }
+};
+
+template <auto Member>
+struct Counter {
+  auto operator()(const SharedBacktest& b) const {
+    return b.read([](const Backtest& t) { return t.tradeBook().*Member; });
+  }
+};
+
+int32_t index32(uint64_t i) { return static_cast<int32_t>(static_cast<uint32_t>(i)); }
+
+Result<std::optional<int32_t>> asIndex(Result<std::optional<uint64_t>> r) {
+  if (!r.ok()) return std::move(r).error();
+  if (!*r) return std::optional<int32_t>{};
+  return std::optional<int32_t>{index32(**r)};
+}
+
+}  // namespace
+
+BW_REGISTER(backtest) {
+  Class<SharedBacktest> c;
+  c.constructor([](const SharedCtx& ctx, std::optional<double> initialCapital, std::optional<bool> onClose,
+                   std::optional<double> riskFreeRate, std::optional<double> annualizationFactor)
+                    -> Result<SharedBacktest> {
+    BacktestOptions options;
+    options.initialCapital = initialCapital.value_or(1000.0);
+    options.processOrdersOnClose = onClose.value_or(false);
+    options.riskFreeRate = riskFreeRate.value_or(0.0);
+    options.annualizationFactor = annualizationFactor;
+    BW_ASSIGN(bt, Backtest::create(ctx, options));
+    return SharedBacktest(std::move(bt));
+  });
+
+  // ---- Driving --------------------------------------------------------------------------------
+  c.method("onBarOpen", [](SharedBacktest& b) { return b.write([](Backtest& t) { return t.onBarOpen(); }); });
+  c.method("onBarClose", [](SharedBacktest& b) { return b.write([](Backtest& t) { return t.onBarClose(); }); });
+  // The class's own `next`, hidden on every instance behind the iteration step: one bar, bar-open
+  // hook only; the new bar index or null.
+  c.method("next", [](SharedBacktest& b) {
+    return asIndex(b.write([](Backtest& t) { return t.advanceAndOpen(); }));
+  });
+  c.method("length", [](const SharedBacktest& b) -> Result<int32_t> {
+    BW_ASSIGN(n, b.read([](const Backtest& t) { return t.length(); }));
+    return index32(n);
+  });
+  c.method("signal", [](SharedBacktest& b, const Signal& s) {
+    return b.write([&s](Backtest& t) { return t.signal(s); });
+  });
+
+  // ---- Configuration and links ----------------------------------------------------------------
+  c.getter("initialCapital", Figure<&Backtest::initialCapital>{});
+  c.getter("processOrdersOnClose", Figure<&Backtest::processOrdersOnClose>{});
+  c.getter("ctx", [](const SharedBacktest& b) { return b.ctx(); });
+  c.getter("instrumentSize", Figure<&Backtest::markPrice>{});
+
+  // ---- Curves ---------------------------------------------------------------------------------
+  c.getter("equityList", Figure<&Backtest::equityList>{});
+  c.getter("netEquityList", Figure<&Backtest::netEquityList>{});
+  c.getter("equity", Figure<&Backtest::equity>{});
+  c.getter("netEquity", Figure<&Backtest::netEquity>{});
+  c.getter("returnsList", Figure<&Backtest::returnsList>{});
+  c.getter("pnlList", Figure<&Backtest::pnlList>{});
+
+  // ---- Trades and counters --------------------------------------------------------------------
+  c.getter("openTrades", TradesOf<&TradeBook::open>{});
+  c.getter("closedTrades", TradesOf<&TradeBook::closed>{});
+  c.getter("trades", [](const SharedBacktest& b) {
+    return b.read([](const Backtest& t) {
+      const TradeBook& book = t.tradeBook();
+      std::vector<Trade> all(book.open.begin(), book.open.end());
+      all.insert(all.end(), book.closed.begin(), book.closed.end());
+      return all;
+    });
+  });
+  c.getter("positionSize", Figure<&Backtest::positionSize>{});
+  c.getter("firstEntryBarIndex", Counter<&TradeBook::firstEntryBarIndex>{});
+  c.method("winningTradesCount", Figure<&Backtest::winningTradesCount>{});
+  c.getter("losingTradesCount", Figure<&Backtest::losingTradesCount>{});
+  c.getter("openLongsCount", Counter<&TradeBook::openLongs>{});
+  c.getter("openShortsCount", Counter<&TradeBook::openShorts>{});
+  c.getter("closedLongsCount", Counter<&TradeBook::closedLongs>{});
+  c.getter("closedShortsCount", Counter<&TradeBook::closedShorts>{});
+
+  // ---- Profit figures -------------------------------------------------------------------------
+  c.getter("netProfit", Figure<&Backtest::netProfit>{});
+  c.getter("grossProfit", Figure<&Backtest::grossProfit>{});
+  c.getter("grossLoss", Figure<&Backtest::grossLoss>{});
+  c.getter("openProfit", Figure<&Backtest::openProfit>{});
+  c.getter("netProfitPct", Figure<&Backtest::netProfitPct>{});
+  c.getter("grossProfitPct", Figure<&Backtest::grossProfitPct>{});
+  c.getter("grossLossPct", Figure<&Backtest::grossLossPct>{});
+  c.getter("avgTrade", Figure<&Backtest::avgTrade>{});
+  c.getter("avgWinningTrade", Figure<&Backtest::avgWinningTrade>{});
+  c.getter("avgLosingTrade", Figure<&Backtest::avgLosingTrade>{});
+  c.getter("avgWinLossRatio", Figure<&Backtest::avgWinLossRatio>{});
+  c.getter("profitFactor", Figure<&Backtest::profitFactor>{});
+  c.getter("winRate", Figure<&Backtest::winRate>{});
+
+  // ---- Risk figures: per-bar ratios times the annualization factor (no square root) ------------
+  c.method("sharpeRatio", Figure<&Backtest::sharpeRatio>{});
+  c.method("sortinoRatio", Figure<&Backtest::sortinoRatio>{});
+  c.method("expectancy", Figure<&Backtest::expectancy>{});
+}

@@ -1,0 +1,117 @@
+#include "addon/bind.h"
+#include "addon/classes.h"
+#include "addon/record.h"
+#include "core/signal.h"
+
+using namespace bw;
+using namespace bw::js;
+
+namespace {
+
+constexpr const char* kSignalRecord = "struct Signal with 3 elements";
+constexpr const char* kKindRecord = "adjacently tagged enum SignalKind";
+
+Result<SignalKind> readKind(napi_env env, napi_value v) {
+  BW_ASSIGN(shape, record::shapeOf(env, v));
+  std::optional<napi_value> tagValue, payload;
+  if (shape == record::Shape::Map) {
+    BW_ASSIGN(fields, record::readFields<2>(env, v, {"kind", "value"}));
+    tagValue = fields[0];
+    payload = fields[1];
+  } else if (shape == record::Shape::Seq) {
+    BW_ASSIGN(items, record::readSeq(env, v, 2, "adjacently tagged enum SignalKind with 2 elements"));
+    tagValue = items[0];
+    payload = items[1];
+  } else {
+    return record::invalidType(env, v, kKindRecord);
+  }
+  if (!tagValue) return record::missingField("kind");
+  BW_ASSIGN(name, record::text(env, *tagValue, "variant identifier"));
+  auto tag = variantFromName(name);
+  if (!tag) return record::unknownVariant(name, {"Size", "EquityPct", "Hold", "CloseAll"});
+  if (!payload) return record::missingField("value");
+
+  SignalKind kind{*tag, 0};
+  if (kind.hasPayload()) {
+    BW_ASSIGN(x, record::number(env, *payload));
+    kind.value = x;
+    return kind;
+  }
+  // Hold and CloseAll carry an empty payload list.
+  const std::string expected = "tuple variant SignalKind::" + name + " with 0 elements";
+  BW_ASSIGN(payloadShape, record::shapeOf(env, *payload));
+  if (payloadShape != record::Shape::Seq) return record::invalidType(env, *payload, expected);
+  BW_TRY(record::readSeq(env, *payload, 0, expected));
+  return kind;
+}
+
+Result<Signal> signalFromJson(napi_env env, napi_value v) {
+  BW_ASSIGN(shape, record::shapeOf(env, v));
+  std::optional<napi_value> kindValue, id, comment;
+  if (shape == record::Shape::Map) {
+    BW_ASSIGN(fields, record::readFields<3>(env, v, {"kind", "id", "comment"}));
+    kindValue = fields[0];
+    id = fields[1];
+    comment = fields[2];
+  } else if (shape == record::Shape::Seq) {
+    BW_ASSIGN(items, record::readSeq(env, v, 3, kSignalRecord));
+    kindValue = items[0];
+    id = items[1];
+    comment = items[2];
+  } else {
+    return record::invalidType(env, v, "struct Signal");
+  }
+  if (!kindValue) return record::missingField("kind");
+  Signal s;
+  BW_ASSIGN(kind, readKind(env, *kindValue));
+  s.kind = kind;
+  BW_ASSIGN(idText, record::optionalText(env, id));
+  BW_ASSIGN(commentText, record::optionalText(env, comment));
+  s.id = std::move(idText);
+  s.comment = std::move(commentText);
+  return s;
+}
+
+Result<napi_value> signalToJson(napi_env env, const Signal& s) {
+  ObjectBuilder kind(env);
+  kind.set("kind", std::string(variantName(s.kind.tag)));
+  if (s.kind.hasPayload()) {
+    kind.set("value", s.kind.value);
+  } else {
+    BW_ASSIGN(empty, makeArray(env, 0));
+    kind.set("value", empty);
+  }
+  BW_ASSIGN(inner, kind.done());
+  return ObjectBuilder(env).set("kind", inner).set("id", s.id).set("comment", s.comment).done();
+}
+
+template <SignalKind::Tag Tag>
+std::optional<double> payloadOf(const Signal& s) {
+  if (s.kind.tag != Tag) return std::nullopt;
+  return s.kind.value;
+}
+
+}  // namespace
+
+BW_REGISTER(signal) {
+  Class<Signal> c;
+  c.staticMethod("Size", [](double x) { return Signal{SignalKind::size(x), {}, {}}; });
+  c.staticMethod("EquityPct", [](double x) { return Signal{SignalKind::equityPct(x), {}, {}}; });
+  c.staticMethod("Long", [] { return Signal{SignalKind::equityPct(1.0), {}, {}}; });
+  c.staticMethod("Short", [] { return Signal{SignalKind::equityPct(-1.0), {}, {}}; });
+  c.staticMethod("Hold", [] { return Signal{SignalKind::hold(), {}, {}}; });
+  c.staticMethod("CloseAll", [] { return Signal{SignalKind::closeAll(), {}, {}}; });
+  c.staticMethod("fromJSON", [](Call& call) { return signalFromJson(call.env, call.argv[0]); });
+  c.accessor(
+      "id", [](const Signal& s) { return s.id; },
+      [](Signal& s, std::optional<std::string> id) { s.id = std::move(id); });
+  c.accessor(
+      "comment", [](const Signal& s) { return s.comment; },
+      [](Signal& s, std::optional<std::string> comment) { s.comment = std::move(comment); });
+  c.getter("size", [](const Signal& s) { return payloadOf<SignalKind::Tag::Size>(s); });
+  c.getter("equityPct", [](const Signal& s) { return payloadOf<SignalKind::Tag::EquityPct>(s); });
+  c.getter("isHold", [](const Signal& s) { return s.kind.tag == SignalKind::Tag::Hold; });
+  c.getter("isCloseAll", [](const Signal& s) { return s.kind.tag == SignalKind::Tag::CloseAll; });
+  c.method("toJSON", [](Call& call, const Signal& s) { return signalToJson(call.env, s); });
+  c.method("toString", [](const Signal& s) { return s.toString(); });
+}

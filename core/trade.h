@@ -1,0 +1,70 @@
+// The values that flow through the backtest engine: order requests, queued orders, trades with
+// their entry and exit events, the direction of a trade and the failures of trade handling.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/error.h"
+
+namespace bw {
+
+// What the engine asks the order book to queue.
+struct OrderConfig {
+  std::optional<std::string> tag;  // copied into the events of every trade the order touches
+  double size = 0;                 // signed contracts: positive buys, negative sells
+};
+
+// A queued order.
+struct Order {
+  uint64_t id = 0;  // sequence number of the order book, from 0
+  double size = 0;  // already on the quantity grid when the symbol has a minimum quantity
+  std::optional<std::string> tag;
+};
+
+// One side of a trade.
+struct TradeEvent {
+  std::optional<std::string> id;       // the tag of the order that produced the event
+  std::optional<std::string> comment;  // reserved: the engine leaves it absent
+  // Bar on which the order counts as placed: the fill bar minus one when orders fill at the open
+  // (so -1 for a fill at the open of bar 0), the fill bar itself when they fill at the close.
+  int64_t orderBarIndex = 0;
+  uint64_t fillBarIndex = 0;
+  double price = 0;
+};
+
+// Long for sizes >= 0 (0 included), Short otherwise (NaN included).
+enum class TradeDirection : int8_t { Long = 1, Short = -1 };
+
+inline TradeDirection directionOf(double x) { return x >= 0 ? TradeDirection::Long : TradeDirection::Short; }
+
+struct Trade {
+  std::optional<TradeEvent> entry;
+  std::optional<TradeEvent> exit;
+  double size = 0;  // signed: positive long, negative short
+  // While open: (mark - entry price) × size at the last marking; once closed:
+  // (exit price - entry price) × size.
+  double pnl = 0;
+
+  bool isActive() const { return entry.has_value() && !exit.has_value(); }
+  bool isClosed() const { return exit.has_value(); }
+  TradeDirection direction() const { return directionOf(size); }
+};
+
+struct TradeError {
+  // In this order.
+  enum class Kind : uint8_t { NotEntered, NotActive, Closed, AlreadyEntered, AlreadyClosed, InvalidTradeSize };
+  Kind kind = Kind::NotActive;
+  double size = 0;  // the offending size of InvalidTradeSize
+
+  static TradeError notActive() { return {Kind::NotActive, 0}; }
+  static TradeError invalidTradeSize(double size) { return {Kind::InvalidTradeSize, size}; }
+
+  // "NotActive", "InvalidTradeSize(NaN)".
+  std::string debug() const;
+  // The error value a failed operation reports: "Trade error: InvalidTradeSize(NaN)".
+  Error toError() const;
+};
+
+}  // namespace bw

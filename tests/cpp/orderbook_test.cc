@@ -1,0 +1,165 @@
+#include "core/orderbook.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace bw;
+
+namespace {
+
+// A book on a grid of 0.001 contracts, filling at the open of `bar` at `price`.
+struct Desk {
+  OrderBook orders{0.001};
+  TradeBook trades;
+  std::vector<double> equity, netEquity;
+  double capital = 1000;
+
+  std::optional<TradeError> pass(uint64_t bar, double price, double mark, bool onClose = false) {
+    orders.fillPrice = price;
+    equity.push_back(kNaN);
+    netEquity.push_back(kNaN);
+    return processOrders(orders, trades, PassInputs{{bar, onClose}, mark, capital}, equity, netEquity);
+  }
+  void order(double size, const char* tag = nullptr) {
+    orders.queue(OrderConfig{tag ? std::optional<std::string>(tag) : std::nullopt, size});
+  }
+};
+
+}  // namespace
+
+TEST(OrderBook, QueueRoundsOntoTheGridAndCountsIds) {
+  OrderBook book(0.001);
+  EXPECT_EQ(book.queue({{}, 1.23456}), 0u);
+  EXPECT_EQ(book.queue({{}, 0.0004}), 1u);  // rounds to 0, still takes an id
+  EXPECT_EQ(book.nextId(), 2u);
+  EXPECT_DOUBLE_EQ(book.orders()[0].size, 1.235);
+  EXPECT_EQ(book.orders()[1].size, 0.0);
+  EXPECT_EQ(book.pending(), 2u);
+
+  OrderBook ungridded(kNaN);
+  ungridded.queue({{}, 1.23456});
+  EXPECT_EQ(ungridded.orders()[0].size, 1.23456);
+}
+
+TEST(OrderBook, OneOrderNetsSeveralTradesOldestFirst) {
+  Desk d;
+  d.order(2, "a");
+  d.order(1, "b");
+  ASSERT_FALSE(d.pass(1, 100, 100));
+  ASSERT_EQ(d.trades.open.size(), 2u);  // same direction: never merged
+  d.order(-4, "c");
+  ASSERT_FALSE(d.pass(2, 110, 110));
+  ASSERT_EQ(d.trades.closed.size(), 2u);
+  EXPECT_EQ(d.trades.closed[0].size, 2);
+  EXPECT_EQ(d.trades.closed[0].entry->id, "a");
+  EXPECT_EQ(d.trades.closed[1].size, 1);
+  EXPECT_EQ(d.trades.closed[0].exit->id, "c");
+  EXPECT_EQ(d.trades.closed[0].pnl, 20);
+  ASSERT_EQ(d.trades.open.size(), 1u);
+  EXPECT_EQ(d.trades.open[0].size, -1);
+  EXPECT_EQ(d.trades.open[0].entry->id, "c");
+  EXPECT_EQ(d.trades.positionSize, -1);
+  EXPECT_EQ(d.trades.netProfit, 30);
+  EXPECT_EQ(d.trades.winningTrades, 2u);
+  EXPECT_EQ(d.equity.back(), 1030);
+  EXPECT_EQ(d.netEquity.back(), 1030);
+}
+
+TEST(OrderBook, PartialCloseKeepsTheTradeOpenAndFilesAClosedCopy) {
+  Desk d;
+  d.order(2, "long");
+  ASSERT_FALSE(d.pass(0, 100, 100));
+  d.order(-0.5, "trim");
+  ASSERT_FALSE(d.pass(1, 104, 106));
+  ASSERT_EQ(d.trades.open.size(), 1u);
+  const Trade& kept = d.trades.open[0];
+  EXPECT_EQ(kept.size, 1.5);
+  EXPECT_EQ(kept.entry->id, "long");
+  EXPECT_EQ(kept.entry->fillBarIndex, 0u);
+  EXPECT_EQ(kept.entry->orderBarIndex, -1);  // filled at the open of bar 0
+  EXPECT_FALSE(kept.exit);
+  EXPECT_EQ(kept.pnl, 9);  // (106 - 100) × 1.5
+  ASSERT_EQ(d.trades.closed.size(), 1u);
+  const Trade& part = d.trades.closed[0];
+  EXPECT_EQ(part.size, 0.5);
+  EXPECT_EQ(part.exit->id, "trim");
+  EXPECT_EQ(part.exit->price, 104);
+  EXPECT_EQ(part.pnl, 2);
+  EXPECT_EQ(d.trades.positionSize, 1.5);
+  EXPECT_EQ(d.trades.openProfit, 9);
+  EXPECT_EQ(d.equity.back(), 1011);
+  EXPECT_EQ(d.netEquity.back(), 1002);
+}
+
+TEST(OrderBook, ExactOppositeClosesEverythingAndOpensNothing) {
+  Desk d;
+  d.order(1);
+  d.order(2);
+  ASSERT_FALSE(d.pass(0, 50, 50));
+  d.order(-3);
+  ASSERT_FALSE(d.pass(1, 50, 50));
+  EXPECT_TRUE(d.trades.open.empty());
+  EXPECT_EQ(d.trades.closed.size(), 2u);
+  EXPECT_EQ(d.trades.positionSize, 0);
+  // pnl exactly 0 counts as a loss and adds 0 to the gross loss.
+  EXPECT_EQ(d.trades.losingTrades, 2u);
+  EXPECT_EQ(d.trades.winningTrades, 0u);
+  EXPECT_EQ(d.trades.grossLoss, 0);
+}
+
+TEST(OrderBook, NaNOrders) {
+  Desk d;
+  d.order(kNaN);
+  ASSERT_FALSE(d.pass(0, 10, 10));  // nothing open: nothing happens
+  EXPECT_TRUE(d.trades.open.empty());
+  EXPECT_FALSE(d.trades.firstEntryBarIndex);
+
+  d.order(1);
+  ASSERT_FALSE(d.pass(1, 10, 10));
+  d.order(kNaN);
+  auto e = d.pass(2, 10, 10);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->kind, TradeError::Kind::InvalidTradeSize);
+  EXPECT_TRUE(std::isnan(e->size));
+  EXPECT_EQ(e->toError().reason, "Trade error: InvalidTradeSize(NaN)");
+  EXPECT_EQ(d.orders.pending(), 0u);  // taken orders are not put back
+}
+
+TEST(OrderBook, OrdersOfOnePassFillAtOnePriceInQueueOrder) {
+  Desk d;
+  d.order(1, "first");
+  d.order(-1, "second");
+  ASSERT_FALSE(d.pass(3, 42, 43, /*onClose=*/true));
+  ASSERT_EQ(d.trades.closed.size(), 1u);
+  const Trade& t = d.trades.closed[0];
+  EXPECT_EQ(t.entry->id, "first");
+  EXPECT_EQ(t.exit->id, "second");
+  EXPECT_EQ(t.entry->price, 42);
+  EXPECT_EQ(t.exit->price, 42);
+  EXPECT_EQ(t.entry->orderBarIndex, 3);  // close mode: placed on the fill bar
+  EXPECT_EQ(*d.trades.firstEntryBarIndex, 3u);
+}
+
+TEST(OrderBook, BelowTheMinimumQuantityNothingOpens) {
+  Desk d;
+  d.orders = OrderBook(1);
+  d.order(0.5);  // rounds to 1 (the 2^-52 pushes the half up)
+  d.order(-0.5);  // rounds to -0: opens nothing
+  ASSERT_FALSE(d.pass(0, 10, 10));
+  EXPECT_EQ(d.orders.orders()[0].size, 1);
+  EXPECT_EQ(d.orders.orders()[1].size, 0);
+  EXPECT_TRUE(std::signbit(d.orders.orders()[1].size));
+  EXPECT_EQ(d.trades.open.size(), 1u);
+}
+
+TEST(OrderBook, MarkingAnInactiveTradeFails) {
+  Desk d;
+  Trade ghost;
+  ghost.size = 1;
+  d.trades.open.push_back(ghost);  // no entry
+  auto e = d.pass(0, 10, 10);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->kind, TradeError::Kind::NotActive);
+  EXPECT_FALSE(closeTrade(d.trades, d.orders, {}, ghost, std::nullopt) == std::nullopt);
+}
