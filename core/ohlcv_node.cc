@@ -1,0 +1,189 @@
+#include "addon/bind.h"
+#include "addon/classes.h"
+#include "core/ohlcv.h"
+#include "core/resample.h"
+
+using namespace bw;
+using namespace bw::js;
+
+namespace {
+
+using TimeList = std::vector<std::optional<DateTime>>;
+using NumberList = std::vector<double>;
+
+// Arguments arrive as 32-bit integers; ranges read them sign-extended to 64 bits, as unsigned.
+uint64_t asUnsigned(int32_t v) { return static_cast<uint64_t>(static_cast<int64_t>(v)); }
+
+// A JSON time: `undefined` and `null` are absent, anything else must be a string.
+Result<std::optional<std::string>> jsonTime(const JsObject& j, const char* key) {
+  BW_ASSIGN(v, j.raw(key));
+  BW_ASSIGN(absent, isNullish(j.env(), v));
+  if (absent) return std::optional<std::string>{};
+  BW_ASSIGN(text, readText(j.env(), v));
+  return std::optional<std::string>{std::move(text)};
+}
+
+// A JSON number: `undefined` and `null` (what JSON.stringify makes of NaN) read as NaN.
+Result<double> jsonNumber(const JsObject& j, const char* key) {
+  BW_ASSIGN(v, j.raw(key));
+  BW_ASSIGN(absent, isNullish(j.env(), v));
+  if (absent) return kNaN;
+  return readF64(j.env(), v);
+}
+
+Result<OptTime> parseJsonTime(const std::optional<std::string>& text) {
+  if (!text) return OptTime{};
+  auto t = DateTime::parseRfc3339(*text);
+  if (!t.ok()) return invalidArg("bad date: " + t.error().reason);
+  return OptTime{*t};
+}
+
+Result<OhlcvBar> barFromJson(JsObject j) {
+  BW_ASSIGN(nullish, isNullish(j.env(), j.value()));
+  if (nullish) return Error(Status::ObjectExpected, "Failed to get property with field `open_time`");
+  BW_ASSIGN(openText, jsonTime(j, "open_time"));
+  BW_ASSIGN(closeText, jsonTime(j, "close_time"));
+  OhlcvBar b;
+  BW_ASSIGN(open, jsonNumber(j, "open"));
+  BW_ASSIGN(high, jsonNumber(j, "high"));
+  BW_ASSIGN(low, jsonNumber(j, "low"));
+  BW_ASSIGN(close, jsonNumber(j, "close"));
+  BW_ASSIGN(volume, jsonNumber(j, "volume"));
+  BW_ASSIGN(openTime, parseJsonTime(openText));
+  BW_ASSIGN(closeTime, parseJsonTime(closeText));
+  return OhlcvBar{openTime, closeTime, open, high, low, close, volume};
+}
+
+Result<napi_value> barToJson(napi_env env, const OhlcvBar& b) {
+  auto text = [](const OptTime& t) { return t ? std::optional<std::string>(t->toRfc3339()) : std::nullopt; };
+  return ObjectBuilder(env)
+      .set("open_time", text(b.openTime))
+      .set("close_time", text(b.closeTime))
+      .set("open", b.open)
+      .set("high", b.high)
+      .set("low", b.low)
+      .set("close", b.close)
+      .set("volume", b.volume)
+      .done();
+}
+
+// Builds bars column by column. The length is that of the first column given; every other
+// column given must match it.
+Result<std::vector<OhlcvBar>> zipColumns(const std::optional<TimeList>& openTime, const std::optional<TimeList>& closeTime,
+                                         const std::optional<NumberList>& open, const std::optional<NumberList>& high,
+                                         const std::optional<NumberList>& low, const std::optional<NumberList>& close,
+                                         const std::optional<NumberList>& volume) {
+  struct Column {
+    const char* name;
+    bool present;
+    size_t size;
+  };
+  const Column columns[] = {
+      {"openTime", openTime.has_value(), openTime ? openTime->size() : 0},
+      {"closeTime", closeTime.has_value(), closeTime ? closeTime->size() : 0},
+      {"open", open.has_value(), open ? open->size() : 0},
+      {"high", high.has_value(), high ? high->size() : 0},
+      {"low", low.has_value(), low ? low->size() : 0},
+      {"close", close.has_value(), close ? close->size() : 0},
+      {"volume", volume.has_value(), volume ? volume->size() : 0},
+  };
+  const Column* first = nullptr;
+  for (const Column& c : columns) {
+    if (!c.present) continue;
+    if (!first) {
+      first = &c;
+    } else if (c.size != first->size) {
+      return invalidArg(std::string("zipOhlcvBars: column `") + c.name + "` has " + std::to_string(c.size) +
+                        " entries, but `" + first->name + "` has " + std::to_string(first->size));
+    }
+  }
+  const size_t n = first ? first->size : 0;
+  std::vector<OhlcvBar> out(n);
+  auto fill = [&out](const auto& col, auto field) {
+    if (col)
+      for (size_t i = 0; i < out.size(); ++i) out[i].*field = (*col)[i];
+  };
+  fill(openTime, &OhlcvBar::openTime);
+  fill(closeTime, &OhlcvBar::closeTime);
+  fill(open, &OhlcvBar::open);
+  fill(high, &OhlcvBar::high);
+  fill(low, &OhlcvBar::low);
+  fill(close, &OhlcvBar::close);
+  fill(volume, &OhlcvBar::volume);
+  return out;
+}
+
+}  // namespace
+
+BW_REGISTER(ohlcv_bar) {
+  Class<OhlcvBar> c;
+  c.constructor([](std::optional<DateTime> openTime, std::optional<DateTime> closeTime, std::optional<double> open,
+                   std::optional<double> high, std::optional<double> low, std::optional<double> close,
+                   std::optional<double> volume) {
+    return OhlcvBar{openTime,           closeTime,         open.value_or(kNaN),   high.value_or(kNaN),
+                    low.value_or(kNaN), close.value_or(kNaN), volume.value_or(kNaN)};
+  });
+  c.accessor(
+      "openTime", [](const OhlcvBar& b) { return b.openTime; },
+      [](OhlcvBar& b, std::optional<DateTime> t) { b.openTime = t; });
+  c.accessor(
+      "closeTime", [](const OhlcvBar& b) { return b.closeTime; },
+      [](OhlcvBar& b, std::optional<DateTime> t) { b.closeTime = t; });
+  c.accessor("open", [](const OhlcvBar& b) { return b.open; }, [](OhlcvBar& b, double x) { b.open = x; });
+  c.accessor("high", [](const OhlcvBar& b) { return b.high; }, [](OhlcvBar& b, double x) { b.high = x; });
+  c.accessor("low", [](const OhlcvBar& b) { return b.low; }, [](OhlcvBar& b, double x) { b.low = x; });
+  c.accessor("close", [](const OhlcvBar& b) { return b.close; }, [](OhlcvBar& b, double x) { b.close = x; });
+  c.accessor("volume", [](const OhlcvBar& b) { return b.volume; }, [](OhlcvBar& b, double x) { b.volume = x; });
+  c.method("merge", [](const OhlcvBar& a, const OhlcvBar& b) { return a.merge(b); });
+  c.method("toJSON", [](Call& call, const OhlcvBar& b) { return barToJson(call.env, b); });
+  c.staticMethod("fromJSON", [](JsObject j) { return barFromJson(j); });
+  c.method("toString", [](const OhlcvBar& b) { return b.debug(); });
+}
+
+BW_REGISTER(ohlcv) {
+  Class<ArcOhlcv> c;
+  c.constructor([] { return ArcOhlcv(); });
+  c.staticMethod("fromBars", [](std::vector<OhlcvBar> bars) { return ArcOhlcv(Ohlcv{std::move(bars), Timeframe{}}); });
+  c.getter("length", [](const ArcOhlcv& s) { return static_cast<int32_t>(s.length()); });
+  c.accessor(
+      "timeframe", [](const ArcOhlcv& s) { return s.timeframe(); },
+      [](ArcOhlcv& s, const Timeframe& tf) { s.setTimeframe(tf); });
+  c.getter("bars", [](const ArcOhlcv& s) { return s.bars(); });
+  c.getter("openTime", [](const ArcOhlcv& s) { return s.openTimes(); });
+  c.getter("closeTime", [](const ArcOhlcv& s) { return s.closeTimes(); });
+  c.getter("open", [](const ArcOhlcv& s) { return s.opens(); });
+  c.getter("high", [](const ArcOhlcv& s) { return s.highs(); });
+  c.getter("low", [](const ArcOhlcv& s) { return s.lows(); });
+  c.getter("close", [](const ArcOhlcv& s) { return s.closes(); });
+  c.getter("volume", [](const ArcOhlcv& s) { return s.volumes(); });
+  c.method("at", [](const ArcOhlcv& s, int32_t i) { return s.at(i); });
+  c.method("slice", [](const ArcOhlcv& s, int32_t start, int32_t end) {
+    return s.sliced(asUnsigned(start), asUnsigned(end));
+  });
+  c.method("head", [](const ArcOhlcv& s, int32_t count) { return s.head(asUnsigned(count)); });
+  c.method("tail", [](const ArcOhlcv& s, int32_t count) { return s.tail(asUnsigned(count)); });
+  c.method("copy", [](const ArcOhlcv& s) { return s.deepCopy(); });
+  c.method("ref", [](const ArcOhlcv& s) { return s; });
+  c.method("push", [](ArcOhlcv& s, const OhlcvBar& b) { s.push(b); });
+  c.method("pushMany", [](ArcOhlcv& s, std::vector<OhlcvBar> bars) { s.pushMany(bars); });
+  c.method("extend", [](ArcOhlcv& s, const ArcOhlcv& other) { s.extend(other); });
+  c.method("pop", [](ArcOhlcv& s) { return s.pop(); });
+  c.method("shift", [](ArcOhlcv& s) { return s.shift(); });
+  c.method("clear", [](ArcOhlcv& s) { s.clear(); });
+  c.method("reverse", [](ArcOhlcv& s) { s.reverse(); });
+  c.method("sort", [](ArcOhlcv& s, bool ascending) { s.sort(ascending); });
+  c.method("resample", [](const ArcOhlcv& s, const Timeframe& tf, bool align) -> Result<ArcOhlcv> {
+    BW_ASSIGN(out, s.read([&](const Ohlcv& o) { return resample(o, tf, align); }));
+    return ArcOhlcv(std::move(out));
+  });
+  c.method("toString", [](const ArcOhlcv& s) { return s.debug(); });
+}
+
+BW_REGISTER(zip_ohlcv_bars) {
+  function("zipOhlcvBars", [](std::optional<TimeList> openTime, std::optional<TimeList> closeTime,
+                              std::optional<NumberList> open, std::optional<NumberList> high,
+                              std::optional<NumberList> low, std::optional<NumberList> close,
+                              std::optional<NumberList> volume) {
+    return zipColumns(openTime, closeTime, open, high, low, close, volume);
+  });
+}
