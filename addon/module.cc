@@ -15,10 +15,8 @@ void releaseEnvData(napi_env env, void* data, void*) {
   auto* d = static_cast<EnvData*>(data);
   for (napi_ref r : d->ctors)
     if (r) napi_delete_reference(env, r);
-  if (d->numbersIn) napi_delete_reference(env, d->numbersIn);
-  if (d->numbersOut) napi_delete_reference(env, d->numbersOut);
+  releaseLayerRefs(env, d);
   d->ctors.clear();
-  d->numbersIn = d->numbersOut = nullptr;
   // Boxes still alive finalize after this; the last one frees the data.
   d->released = true;
   if (d->live.empty()) delete d;
@@ -32,6 +30,7 @@ napi_value throwRegistration(napi_env env, const std::string& message) {
 
 napi_value registerModule(napi_env env, napi_value exports) {
   std::lock_guard<std::mutex> lock(gRegisterMutex);
+  runDeferred();
   const Registry& reg = registry();
 
   auto* data = new EnvData();

@@ -21,4 +21,20 @@ void addFunction(std::string name, napi_callback cb, void* data) {
   registry().functions.push_back(FunctionEntry{std::move(name), cb, data});
 }
 
+namespace {
+std::vector<void (*)()>& deferred() {
+  static std::vector<void (*)()> d;
+  return d;
+}
+}  // namespace
+
+void addDeferred(void (*fn)()) { deferred().push_back(fn); }
+
+void runDeferred() {
+  auto& d = deferred();
+  std::vector<void (*)()> now;
+  now.swap(d);
+  for (auto fn : now) fn();
+}
+
 }  // namespace bw::js

@@ -50,4 +50,10 @@ ClassEntry& classEntry(int id);
 
 void addFunction(std::string name, napi_callback cb, void* data = nullptr);
 
+// Registration routines that build their entries from other load-time tables (the indicator
+// declarations, complete only once every static initialiser of the library has run). They run
+// once per process, at the first module entry, before any class is defined.
+void addDeferred(void (*fn)());
+void runDeferred();
+
 }  // namespace bw::js

@@ -11,16 +11,6 @@ namespace bw {
 
 namespace {
 
-// Prices onto the tick grid: NaN becomes 0; round(price / tick) × tick, halves away from zero.
-double roundToTick(double price, double tick) {
-  if (std::isnan(price)) return 0;
-  if (std::isnan(tick)) return price;
-  return std::round(price / tick) * tick;
-}
-
-// 1 for +0 and positive, -1 for -0 and negative, NaN for NaN.
-double signum(double x) { return std::isnan(x) ? x : std::copysign(1.0, x); }
-
 // The smallest step between two equity fractions that still counts as a change.
 constexpr double kEquityFractionStep = 1e-5;
 
@@ -52,11 +42,10 @@ Result<Backtest> Backtest::create(SharedCtx ctx, BacktestOptions options) {
     BW_ASSIGN(computed, bw::annualizationFactor(setup.timeframe, setup.periods));
     annualization = computed;
   }
-  if (!(setup.minQty > 0)) return invalidArg("min_qty must be greater than 0.0");
+  BW_ASSIGN(qtyScale, qtyScaleOf(setup.minQty));
   // A min_qty above 2 rounds the quantity grid round(1 / min_qty) to 0 (and a tiny one to
   // infinity), and a zero or infinite tick makes every price NaN: every order and figure would
   // silently be NaN.
-  const double qtyScale = std::round(1.0 / setup.minQty);
   if (!(qtyScale > 0) || std::isinf(qtyScale))
     return invalidArg("min_qty must give a quantity grid: round(1 / min_qty) must be a positive finite number");
   if (!(setup.minTick > 0) || std::isinf(setup.minTick))
@@ -81,8 +70,8 @@ Result<Backtest::BarPoint> Backtest::currentBar() const {
 }
 
 void Backtest::refreshPrices(const OhlcvBar& bar) {
-  markPrice_ = roundToTick(bar.close, minTick_);
-  orders_.fillPrice = roundToTick(onClose_ ? bar.close : bar.open, minTick_);
+  markPrice_ = roundToMinTick(bar.close, minTick_);
+  orders_.fillPrice = roundToMinTick(onClose_ ? bar.close : bar.open, minTick_);
 }
 
 Result<Unit> Backtest::runPass(uint64_t barIndex) {
@@ -136,6 +125,16 @@ Result<std::optional<uint64_t>> Backtest::step() {
   return moved;
 }
 
+Result<Unit> Backtest::skip(const CtxSkip& s) {
+  // The target is where a context skip would move the cursor, found on a scratch cursor.
+  BW_ASSIGN(target, ctx_.read([&s](const Ctx& c) {
+    Ctx scratch{Sym{}, c.ohlcv, c.barIndex, c.initialized};
+    scratch.skip(s);
+    return scratch.barIndex;
+  }));
+  return runUntil(target);
+}
+
 Result<Unit> Backtest::runUntil(uint64_t target) {
   BW_ASSIGN(len, length());
   target = std::min(target, len - 1);  // an empty series leaves the target as it is; nothing runs
@@ -167,8 +166,8 @@ Result<Unit> Backtest::signal(const Signal& s) {
       if (std::isnan(x) ? std::isnan(lastEquityFraction_)
                         : std::fabs(x - lastEquityFraction_) < kEquityFractionStep)
         return Unit{};
-      const double target = signum(x) * (std::fabs(x) * eq / markPrice_);
-      size = roundToQtyGrid(target - trades_.positionSize, orders_.qtyScale());
+      const double delta = orderSizeForEquityPct(x, eq, trades_.positionSize, markPrice_, 1.0, 1.0);
+      size = roundContracts(delta, minQty_, orders_.qtyScale());
       if (size == 0) return Unit{};
       lastEquityFraction_ = x;
       if (!tag) {

@@ -46,8 +46,10 @@ class Backtest {
   Result<std::optional<uint64_t>> advanceAndOpen();
   // One whole bar: advance, bar-open hook, bar-close hook. The new bar index, or nothing at the end.
   Result<std::optional<uint64_t>> step();
-  // Runs whole bars until the context is initialised and at `target` (clamped to the last bar),
-  // stopping early at the end of the series. A target at or before the current bar runs nothing.
+  // Runs whole bars (as `step`) until the context is initialised and at the skip's target, the
+  // same target a context skip moves to (clamped to the last bar), stopping early at the end of
+  // the series. A target at or before the current bar runs nothing.
+  Result<Unit> skip(const CtxSkip& s);
   Result<Unit> runUntil(uint64_t target);
   // Turns a signal into at most one queued order.
   Result<Unit> signal(const Signal& s);

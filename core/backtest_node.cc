@@ -1,5 +1,6 @@
 #include "addon/bind.h"
 #include "addon/classes.h"
+#include "addon/iter.h"
 #include "core/backtest.h"
 
 using namespace bw;
@@ -56,6 +57,13 @@ BW_REGISTER(backtest) {
     return SharedBacktest(std::move(bt));
   });
 
+  // Every instance iterates with the shared protocol; its step runs one whole bar.
+  c.onInstance([](napi_env env, napi_value obj) {
+    installIterator<SharedBacktest>(env, obj, [](SharedBacktest& b) {
+      return asIndex(b.write([](Backtest& t) { return t.step(); }));
+    });
+  });
+
   // ---- Driving --------------------------------------------------------------------------------
   c.method("onBarOpen", [](SharedBacktest& b) { return b.write([](Backtest& t) { return t.onBarOpen(); }); });
   c.method("onBarClose", [](SharedBacktest& b) { return b.write([](Backtest& t) { return t.onBarClose(); }); });
@@ -63,6 +71,9 @@ BW_REGISTER(backtest) {
   // hook only; the new bar index or null.
   c.method("next", [](SharedBacktest& b) {
     return asIndex(b.write([](Backtest& t) { return t.advanceAndOpen(); }));
+  });
+  c.method("skip", [](SharedBacktest& b, const CtxSkip& s) {
+    return b.write([&s](Backtest& t) { return t.skip(s); });
   });
   c.method("length", [](const SharedBacktest& b) -> Result<int32_t> {
     BW_ASSIGN(n, b.read([](const Backtest& t) { return t.length(); }));

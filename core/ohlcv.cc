@@ -91,14 +91,13 @@ std::optional<OhlcvBar> ArcOhlcv::at(int32_t index) const {
 
 namespace {
 
-Result<Unit> checkRange(const char* op, uint64_t start, uint64_t end, size_t length) {
+Result<Unit> checkRange(uint64_t start, uint64_t end, size_t length) {
   // Arguments arrive sign-extended; show them as the caller wrote them.
   const auto shown = [](uint64_t v) { return std::to_string(static_cast<int64_t>(v)); };
-  if (start > end)
-    return invalidArg(std::string(op) + ": start " + shown(start) + " is after end " + shown(end));
-  if (end > length)
-    return invalidArg(std::string(op) + ": range " + shown(start) + ".." + shown(end) + " is outside the " +
-                      std::to_string(length) + " bars of the series");
+  if (start > length || end > length)
+    return invalidArg("slice: range " + shown(start) + ".." + shown(end) + " is outside 0.." + std::to_string(length) +
+                      ", the length of the series");
+  if (start > end) return invalidArg("slice: start " + shown(start) + " is after end " + shown(end));
   return okUnit();
 }
 
@@ -106,7 +105,7 @@ Result<Unit> checkRange(const char* op, uint64_t start, uint64_t end, size_t len
 
 Result<std::vector<OhlcvBar>> ArcOhlcv::slice(uint64_t start, uint64_t end) const {
   return read([&](const Ohlcv& o) -> Result<std::vector<OhlcvBar>> {
-    BW_TRY(checkRange("slice", start, end, o.bars.size()));
+    BW_TRY(checkRange(start, end, o.bars.size()));
     return std::vector<OhlcvBar>(o.bars.begin() + static_cast<ptrdiff_t>(start),
                                  o.bars.begin() + static_cast<ptrdiff_t>(end));
   });
@@ -114,7 +113,7 @@ Result<std::vector<OhlcvBar>> ArcOhlcv::slice(uint64_t start, uint64_t end) cons
 
 Result<ArcOhlcv> ArcOhlcv::sliced(uint64_t start, uint64_t end) const {
   return read([&](const Ohlcv& o) -> Result<ArcOhlcv> {
-    BW_TRY(checkRange("slice", start, end, o.bars.size()));
+    BW_TRY(checkRange(start, end, o.bars.size()));
     Ohlcv out;
     out.timeframe = o.timeframe;
     out.bars.assign(o.bars.begin() + static_cast<ptrdiff_t>(start), o.bars.begin() + static_cast<ptrdiff_t>(end));

@@ -6,8 +6,6 @@ namespace bw {
 
 namespace {
 
-constexpr double kEpsilon = 0x1p-52;
-
 // 1 for +0 and positive, -1 for -0 and negative, NaN for NaN.
 double signum(double x) { return std::isnan(x) ? x : std::copysign(1.0, x); }
 
@@ -22,13 +20,10 @@ TradeEvent eventAt(const OrderBook& orders, const FillPoint& at, const std::opti
 
 }  // namespace
 
-double roundToQtyGrid(double x, double qtyScale) { return std::round(x * qtyScale + kEpsilon) / qtyScale; }
-
 OrderBook::OrderBook(double minQty) : minQty_(minQty), qtyScale_(std::round(1.0 / minQty)) {}
 
 uint64_t OrderBook::queue(OrderConfig request) {
-  double size = request.size;
-  if (!std::isnan(minQty_)) size = roundToQtyGrid(size, qtyScale_);
+  const double size = roundContracts(request.size, minQty_, qtyScale_);
   const uint64_t id = nextId_++;
   orders_.push_back(Order{id, size, std::move(request.tag)});
   queue_.push_back(id);
@@ -50,7 +45,7 @@ std::optional<TradeError> openTrade(TradeBook& trades, const OrderBook& orders, 
   t.entry = eventAt(orders, at, tag);
   t.size = size;
   t.pnl = kNaN;  // the marking of the same pass values it
-  trades.positionSize = roundToQtyGrid(trades.positionSize + size, orders.qtyScale());
+  trades.positionSize = roundContracts(trades.positionSize + size, orders.minQty(), orders.qtyScale());
   trades.open.push_back(std::move(t));
   return std::nullopt;
 }
@@ -69,7 +64,7 @@ std::optional<TradeError> closeTrade(TradeBook& trades, const OrderBook& orders,
     ++trades.losingTrades;
     trades.grossLoss += std::fabs(pnl);
   }
-  trades.positionSize = roundToQtyGrid(trades.positionSize - t.size, orders.qtyScale());
+  trades.positionSize = roundContracts(trades.positionSize - t.size, orders.minQty(), orders.qtyScale());
   trades.closed.push_back(std::move(t));
   return std::nullopt;
 }

@@ -12,19 +12,16 @@
 #include <vector>
 
 #include "core/ohlcv.h"
+#include "core/sym.h"
 #include "core/trade.h"
 
 namespace bw {
-
-// Contract rounding onto the grid of qtyScale steps per contract: round(x × scale + 2^-52) / scale,
-// halves away from zero. The 2^-52 is added whatever the sign.
-double roundToQtyGrid(double x, double qtyScale);
 
 class OrderBook {
  public:
   explicit OrderBook(double minQty);
 
-  // Rounds the size onto the quantity grid (unless the minimum quantity is NaN), gives the order
+  // Rounds the size onto the quantity grid (roundContracts), gives the order
   // the next id and queues it. Nothing is filled until the next processing pass.
   uint64_t queue(OrderConfig request);
   // The oldest unprocessed order, taken off the queue.

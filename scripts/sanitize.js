@@ -28,6 +28,10 @@ for (const f of files) {
 }
 fs.mkdirSync(path.join(pkg, 'build', 'Release'), { recursive: true });
 fs.copyFileSync(path.join(work, 'build', 'Release', 'barwise.node'), path.join(pkg, 'build', 'Release', 'barwise.node'));
+// Build outputs that the tests read besides the add-on (the indicator declarations listing).
+for (const f of fs.readdirSync(path.join(work, 'build')).filter((n) => n.endsWith('.json'))) {
+  fs.copyFileSync(path.join(work, 'build', f), path.join(pkg, 'build', f));
+}
 fs.symlinkSync(path.join(root, 'node_modules'), path.join(pkg, 'node_modules'));
 
 const asanRuntime = execFileSync('g++', ['-print-file-name=libasan.so'], { encoding: 'utf8' }).trim();

@@ -252,12 +252,14 @@ function targets() {
 // Members that by their nature throw what they are given or print.
 const EXEMPT = new Set(['display']);
 
-test('hostile calls never abort, always throw coded errors, and change nothing on failure', () => {
+test('hostile calls never abort, always throw coded errors, and change nothing on failure', (t) => {
   seedPool();
   const all = targets().filter((t) => !EXEMPT.has(t.label.split('#')[1]));
   assert.ok(all.length > 0);
   const failures = [];
   const own = pool.filter(isInstance);
+  const messages = new Set();
+  let thrown = 0;
   for (let n = 0; n < CALLS && failures.length < 20; n++) {
     const t = pick(all);
     let receiver;
@@ -277,6 +279,8 @@ test('hostile calls never abort, always throw coded errors, and change nothing o
       // Iteration results and plain arrays may carry new instances.
       if (Array.isArray(result)) result.slice(0, 3).forEach(keep);
     } catch (e) {
+      thrown++;
+      if (e instanceof Error) messages.add(e.message.replace(/\d+/g, 'N'));
       const allowed = e === GETTER_ERROR || (t.label.endsWith('#throw')) ||
         (e instanceof Error && (typeof e.code === 'string' || e.message === NO_CTOR));
       if (!allowed) failures.push(`${t.label}(${args.map((a) => render(a)).join(', ')}): ${e && e.stack || e}`);
@@ -287,5 +291,7 @@ test('hostile calls never abort, always throw coded errors, and change nothing o
       }
     }
   }
+  t.diagnostic(`${CALLS} calls over ${all.length} members, ${thrown} threw, ${messages.size} distinct messages`);
+  if (process.env.BARWISE_FUZZ_VERBOSE) t.diagnostic([...messages].sort().join('\n'));
   assert.deepEqual(failures, []);
 });

@@ -1,0 +1,16 @@
+// The entry of the compiled user script. Its body is empty: each step only refreshes the runtime
+// context, and `collect` reports no alerts and no locals.
+#include "runtime/indicator.h"
+
+namespace bw::rt {
+namespace {
+
+struct Main {
+  void step(const RuntimeCtx&) {}
+};
+
+}  // namespace
+
+BW_INDICATOR(Main, "Incr_fn_main_11e0b6");
+
+}  // namespace bw::rt

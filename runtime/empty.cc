@@ -1,1 +1,0 @@
-// Keeps the runtime object library non-empty while it has no other sources.

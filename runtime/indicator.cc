@@ -1,0 +1,217 @@
+#include "runtime/indicator.h"
+
+#include "core/numfmt.h"
+
+namespace bw::rt {
+
+// ---------------------------------------------------------------------------------------------
+// Declarations.
+
+namespace {
+std::vector<const Declaration*>& table() {
+  static std::vector<const Declaration*> t;
+  return t;
+}
+}  // namespace
+
+const std::vector<const Declaration*>& declarations() { return table(); }
+
+void addDeclaration(const Declaration* d) { table().push_back(d); }
+
+const Declaration* findDeclaration(std::string_view className) {
+  for (const Declaration* d : table())
+    if (d->className == className) return d;
+  return nullptr;
+}
+
+const char* kindName(ArgKind k) {
+  switch (k) {
+    case ArgKind::Series: return "series";
+    case ArgKind::Flags: return "flags";
+    case ArgKind::Number: return "number";
+    case ArgKind::Length: return "length";
+    case ArgKind::OptLength: return "optLength";
+    case ArgKind::Integer: return "integer";
+    case ArgKind::Real: return "real";
+    case ArgKind::Flag: return "flag";
+  }
+  return "?";
+}
+
+const char* kindName(ResultKind k) {
+  switch (k) {
+    case ResultKind::Number: return "number";
+    case ResultKind::OptInt: return "optInt";
+    case ResultKind::OptFlag: return "optFlag";
+    case ResultKind::Numbers2: return "numbers2";
+    case ResultKind::Numbers3: return "numbers3";
+    case ResultKind::NumberOptInt: return "numberOptInt";
+    case ResultKind::Script: return "script";
+  }
+  return "?";
+}
+
+std::string declarationsJson() {
+  std::string out = "[\n";
+  bool firstDecl = true;
+  for (const Declaration* d : table()) {
+    out += firstDecl ? "  " : ",\n  ";
+    firstDecl = false;
+    out += "{\"class\": \"" + d->className + "\", \"args\": [";
+    for (size_t i = 0; i < d->args.size(); ++i) {
+      const ArgSpec& a = d->args[i];
+      if (i) out += ", ";
+      out += "{\"name\": \"" + std::string(a.name) + "\", \"kind\": \"" + kindName(a.kind) + "\"";
+      if (a.hasDefault) {
+        out += ", \"default\": ";
+        out += a.kind == ArgKind::Flag ? (a.def != 0 ? "true" : "false") : formatPlainNumber(a.def);
+      }
+      out += "}";
+    }
+    out += "], \"result\": \"";
+    out += kindName(d->result);
+    out += "\"}";
+  }
+  out += "\n]\n";
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Results.
+
+void Collected::reserve(size_t n) {
+  switch (kind) {
+    case ResultKind::Number: num.reserve(n); break;
+    case ResultKind::Numbers2: num.reserve(2 * n); break;
+    case ResultKind::Numbers3: num.reserve(3 * n); break;
+    case ResultKind::NumberOptInt:
+      num.reserve(n);
+      integers.reserve(n);
+      break;
+    case ResultKind::OptInt: integers.reserve(n); break;
+    case ResultKind::OptFlag: flags.reserve(n); break;
+    case ResultKind::Script: break;
+  }
+}
+
+void Collected::append(const StepResult& r) {
+  ++steps;
+  switch (kind) {
+    case ResultKind::Number: num.push_back(r.num[0]); break;
+    case ResultKind::Numbers2: num.insert(num.end(), r.num.begin(), r.num.begin() + 2); break;
+    case ResultKind::Numbers3: num.insert(num.end(), r.num.begin(), r.num.end()); break;
+    case ResultKind::NumberOptInt:
+      num.push_back(r.num[0]);
+      integers.push_back(r.integer);
+      break;
+    case ResultKind::OptInt: integers.push_back(r.integer); break;
+    case ResultKind::OptFlag: flags.push_back(r.flag); break;
+    case ResultKind::Script: break;
+  }
+}
+
+StepResult Collected::at(size_t i) const {
+  StepResult r;
+  switch (kind) {
+    case ResultKind::Number: r.num[0] = num[i]; break;
+    case ResultKind::Numbers2:
+      r.num[0] = num[2 * i];
+      r.num[1] = num[2 * i + 1];
+      break;
+    case ResultKind::Numbers3:
+      for (size_t k = 0; k < 3; ++k) r.num[k] = num[3 * i + k];
+      break;
+    case ResultKind::NumberOptInt:
+      r.num[0] = num[i];
+      r.integer = integers[i];
+      break;
+    case ResultKind::OptInt: r.integer = integers[i]; break;
+    case ResultKind::OptFlag: r.flag = flags[i]; break;
+    case ResultKind::Script: break;
+  }
+  return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Steps.
+
+// Lengths below 1, and a length without a default that the caller left out (stdev's), have no
+// meaning: such a step still records its inputs and bar, so histories stay aligned with the bars,
+// but the computation is skipped and the result is missing (NaN, or null). Nothing loops, nothing
+// fails. Building blocks apply the same rule to lengths derived inside a formula.
+bool Instance::paramsUsable(const ArgValue* args) const {
+  const auto& specs = decl_->args;
+  for (size_t i = 0; i < specs.size(); ++i) {
+    if (specs[i].kind != ArgKind::Length) continue;
+    if (args[i].present ? args[i].integer < 1 : !specs[i].hasDefault) return false;
+  }
+  return true;
+}
+
+Result<Unit> Instance::step(const ArgValue* args, bool usable, StepResult& out) {
+  BW_ASSIGN(bar, rt_.fetch());
+  pushInputs(args);
+  rt_.apply(bar);
+  out = StepResult{};
+  if (usable) compute(args, out);
+  return Unit{};
+}
+
+Result<StepResult> Instance::next(const ArgValue* args) {
+  StepResult out;
+  BW_TRY(step(args, paramsUsable(args), out));
+  return out;
+}
+
+Result<Collected> Instance::collect(const CollectArg* in) {
+  const auto& specs = decl_->args;
+  const size_t n = specs.size();
+  // Parameters are the same on every bar; series inputs are refilled per bar.
+  std::array<ArgValue, 16> fixed{};
+  std::vector<ArgValue> spill;
+  ArgValue* args = fixed.data();
+  if (n > fixed.size()) {
+    spill.resize(n);
+    args = spill.data();
+  }
+  for (size_t i = 0; i < n; ++i) args[i] = in[i].value;
+  const bool usable = paramsUsable(args);
+
+  Collected out;
+  out.kind = decl_->result;
+  const SharedCtx& ctx = rt_.ctx();
+  {
+    auto remaining = ctx.read([](const Ctx& c) -> size_t {
+      const uint64_t len = c.ohlcv.length();
+      const uint64_t next = c.initialized ? c.barIndex + 1 : 0;
+      return next < len ? static_cast<size_t>(len - next) : 0;
+    });
+    if (remaining.ok()) out.reserve(*remaining);
+  }
+  StepResult r;
+  for (;;) {
+    // The borrow is held for the advance only, never across the step.
+    BW_ASSIGN(moved, ctx.write([](Ctx& c) { return c.advance(); }));
+    if (!moved) break;
+    const uint64_t bar = *moved;
+    for (size_t i = 0; i < n; ++i) {
+      if (specs[i].kind == ArgKind::Series)
+        args[i].number = bar < in[i].size ? in[i].numbers[bar] : kNaN;
+      else if (specs[i].kind == ArgKind::Flags)
+        args[i].flag = bar < in[i].size ? in[i].flags[bar] : int8_t{2};
+    }
+    BW_TRY(step(args, usable, r));
+    out.append(r);
+  }
+  return out;
+}
+
+size_t Instance::runtimeBytes() const {
+  const RuntimeCtx& t = rt_;
+  return t.open.capacityBytes() + t.high.capacityBytes() + t.low.capacityBytes() + t.close.capacityBytes() +
+         t.volume.capacityBytes() + t.hl2.capacityBytes() + t.hlc3.capacityBytes() + t.hlcc4.capacityBytes() +
+         t.ohlc4.capacityBytes() + t.bar_index.capacityBytes() + t.last_bar_index.capacityBytes() +
+         t.open_time.capacityBytes() + t.close_time.capacityBytes();
+}
+
+}  // namespace bw::rt

@@ -1,0 +1,414 @@
+// The one indicator mechanism. An indicator is a state record with a step function plus ONE
+// declaration; the mechanism gives it `make`, `next` and `collect` (the JavaScript binding for
+// every declared class is generic and lives in runtime/indicator_node.cc).
+//
+//   // lib/averages.cc
+//   // sma: sum(src, length) / length; missing until `length` present inputs have been seen.
+//   struct Sma {
+//     WindowSum sum;
+//     double step(const RuntimeCtx&, const NumSeries& src, int64_t length) {
+//       return sma(sum, src, length);
+//     }
+//   };
+//   BW_INDICATOR(Sma, "Incr_fn_sma_059403", series("src"), length("length", 14));
+//
+// The declaration names the JavaScript class and the `next` arguments in order; the step takes
+// the runtime context and then one parameter per argument:
+//
+//   series(name)        number series input       -> const NumSeries& (its whole history)
+//   flags(name)         optional boolean series   -> const BoolSeries&
+//   number(name)        required number           -> double
+//   length(name, def)   length, default def       -> int64_t, always >= 1
+//   length(name)        length without a default  -> int64_t, always >= 1
+//   optLength(name)     length that may be absent -> std::optional<int64_t> (absent or >= 1)
+//   integer(name, def)  whole number, any value   -> int64_t
+//   real(name, def)     number with a default     -> double
+//   flag(name, def)     boolean with a default    -> bool
+//
+// The result kind comes from the step's return type: double (NaN when missing),
+// std::optional<int64_t>, std::optional<bool>, std::array<double, 2 or 3>,
+// std::pair<double, std::optional<int64_t>>, or void (the script entry).
+//
+// Built-in bar series: a state record that reads any declares them, and only those are kept:
+//   static constexpr uint16_t reads = kHigh | kLow | kClose;
+// and reads them from the runtime context: `rt.close[1]`, `rt.volume[0]`.
+//
+// One step (next, or one bar of collect): read the context's current bar (failing before any
+// change), push every series input onto its history, refresh the kept built-in series, run the
+// step. Intermediate series and building-block records are members of the state record.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "core/ctx.h"
+#include "core/error.h"
+#include "runtime/ctx.h"
+#include "runtime/series.h"
+#include "runtime/utils.h"
+
+namespace bw::rt {
+
+// ---------------------------------------------------------------------------------------------
+// Declarations: what the binding, the generic tests and the generated docs read.
+
+enum class ArgKind : uint8_t { Series, Flags, Number, Length, OptLength, Integer, Real, Flag };
+enum class ResultKind : uint8_t { Number, OptInt, OptFlag, Numbers2, Numbers3, NumberOptInt, Script };
+
+struct ArgSpec {
+  const char* name;
+  ArgKind kind;
+  bool hasDefault = false;
+  double def = 0;  // the default of Length, Integer, Real (as a number) and Flag (0 or 1)
+
+  bool isSeries() const { return kind == ArgKind::Series || kind == ArgKind::Flags; }
+};
+
+// One argument of one step, already converted. Series inputs use `number` (NaN is a missing
+// value) or `flag` (0 false, 1 true, 2 absent); parameters use `present` and their field.
+struct ArgValue {
+  double number = kNaN;
+  int64_t integer = 0;
+  int8_t flag = 2;
+  bool present = false;
+
+  static ArgValue num(double x) { return ArgValue{x, 0, 2, true}; }
+  static ArgValue integ(int64_t i) { return ArgValue{kNaN, i, 2, true}; }
+  static ArgValue boolean(bool b) { return ArgValue{kNaN, 0, static_cast<int8_t>(b), true}; }
+  static ArgValue optBool(std::optional<bool> b) {
+    return ArgValue{kNaN, 0, b ? static_cast<int8_t>(*b) : int8_t{2}, b.has_value()};
+  }
+  static ArgValue absent() { return ArgValue{}; }
+};
+
+// The result of one step, by kind: numbers in `num`, the optional integer in `integer`, the
+// optional boolean in `flag` (0, 1, 2 absent).
+struct StepResult {
+  std::array<double, 3> num{kNaN, kNaN, kNaN};
+  std::optional<int64_t> integer;
+  int8_t flag = 2;
+};
+
+// Every step of one collect, by kind: `num` holds 1, 2 or 3 numbers a step (and the number of
+// NumberOptInt), `integers` the optional integers, `flags` the optional booleans.
+struct Collected {
+  ResultKind kind = ResultKind::Number;
+  size_t steps = 0;
+  std::vector<double> num;
+  std::vector<std::optional<int64_t>> integers;
+  std::vector<int8_t> flags;
+
+  void reserve(size_t n);
+  void append(const StepResult& r);
+  StepResult at(size_t i) const;
+};
+
+// One argument of collect: series inputs are element i read on bar i (numbers or flag codes,
+// not owned; NaN or absent beyond the end), parameters are one value for every step.
+struct CollectArg {
+  const double* numbers = nullptr;
+  const int8_t* flags = nullptr;
+  size_t size = 0;
+  ArgValue value;  // parameters
+
+  static CollectArg ofNumbers(std::span<const double> xs) { return CollectArg{xs.data(), nullptr, xs.size(), {}}; }
+  static CollectArg ofFlags(std::span<const int8_t> fs) { return CollectArg{nullptr, fs.data(), fs.size(), {}}; }
+  static CollectArg ofValue(ArgValue v) { return CollectArg{nullptr, nullptr, 0, v}; }
+};
+
+class Instance;
+struct Declaration;
+
+using MakeFn = std::unique_ptr<Instance> (*)(const Declaration&, SharedCtx, uint16_t reads);
+
+struct Declaration {
+  std::string className;
+  std::vector<ArgSpec> args;
+  ResultKind result;
+  uint16_t reads;  // built-in series the step reads
+  MakeFn makeFn;
+
+  // A new instance bound to the context (shared, not copied) with empty state and series.
+  std::unique_ptr<Instance> make(SharedCtx ctx) const { return makeFn(*this, std::move(ctx), reads); }
+  // The same, keeping every built-in series whatever the step reads (for tests of `reads`).
+  std::unique_ptr<Instance> makeKeepingAll(SharedCtx ctx) const {
+    return makeFn(*this, std::move(ctx), kAllBuiltins);
+  }
+};
+
+// Every declared class, in declaration order (per file; files in link order).
+const std::vector<const Declaration*>& declarations();
+const Declaration* findDeclaration(std::string_view className);
+void addDeclaration(const Declaration* d);
+// The whole list as JSON: [{"class", "args": [{"name", "kind", "default"?}], "result"}].
+std::string declarationsJson();
+const char* kindName(ArgKind k);
+const char* kindName(ResultKind k);
+
+// ---------------------------------------------------------------------------------------------
+// Instances.
+
+class Instance {
+ public:
+  Instance(const Declaration& d, SharedCtx ctx, uint16_t reads) : decl_(&d), rt_(std::move(ctx), reads) {}
+  virtual ~Instance() = default;
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+
+  const Declaration& decl() const { return *decl_; }
+  const RuntimeCtx& runtime() const { return rt_; }
+
+  // One step on the context's current bar, without moving it. `args` has one value per declared
+  // argument. Fails (changing nothing) when the context has no current bar.
+  Result<StepResult> next(const ArgValue* args);
+  // Advances the shared context bar by bar to its end, one step per bar.
+  Result<Collected> collect(const CollectArg* args);
+
+  // Bytes held by the instance's series, for memory accounting.
+  virtual size_t historyBytes() const = 0;
+
+ protected:
+  virtual void pushInputs(const ArgValue* args) = 0;
+  virtual void compute(const ArgValue* args, StepResult& out) = 0;
+  size_t runtimeBytes() const;
+
+  const Declaration* decl_;
+  RuntimeCtx rt_;
+
+ private:
+  bool paramsUsable(const ArgValue* args) const;
+  Result<Unit> step(const ArgValue* args, bool usable, StepResult& out);
+};
+
+// ---------------------------------------------------------------------------------------------
+// Argument helpers used in declarations.
+
+struct Empty {};
+
+namespace args {
+
+struct SeriesArg {
+  const char* name;
+  using Input = NumSeries;
+  ArgSpec spec() const { return {name, ArgKind::Series}; }
+  static void push(Input& s, const ArgValue& v) { s.push(v.number); }
+  static const Input& param(const Input& s, const ArgValue&, const ArgSpec&) { return s; }
+};
+struct FlagsArg {
+  const char* name;
+  using Input = BoolSeries;
+  ArgSpec spec() const { return {name, ArgKind::Flags}; }
+  static void push(Input& s, const ArgValue& v) {
+    s.push(v.flag == 2 ? std::nullopt : std::optional<bool>(v.flag == 1));
+  }
+  static const Input& param(const Input& s, const ArgValue&, const ArgSpec&) { return s; }
+};
+struct NumberArg {
+  const char* name;
+  using Input = Empty;
+  ArgSpec spec() const { return {name, ArgKind::Number}; }
+  static double param(const Input&, const ArgValue& v, const ArgSpec&) { return v.number; }
+};
+struct LengthArg {
+  const char* name;
+  std::optional<int64_t> def;
+  using Input = Empty;
+  ArgSpec spec() const {
+    return {name, ArgKind::Length, def.has_value(), def ? static_cast<double>(*def) : 0.0};
+  }
+  static int64_t param(const Input&, const ArgValue& v, const ArgSpec& s) {
+    return v.present ? v.integer : static_cast<int64_t>(s.def);
+  }
+};
+struct OptLengthArg {
+  const char* name;
+  using Input = Empty;
+  ArgSpec spec() const { return {name, ArgKind::OptLength}; }
+  static std::optional<int64_t> param(const Input&, const ArgValue& v, const ArgSpec&) {
+    if (!v.present || v.integer < 1) return std::nullopt;
+    return v.integer;
+  }
+};
+struct IntegerArg {
+  const char* name;
+  int64_t def;
+  using Input = Empty;
+  ArgSpec spec() const { return {name, ArgKind::Integer, true, static_cast<double>(def)}; }
+  static int64_t param(const Input&, const ArgValue& v, const ArgSpec& s) {
+    return v.present ? v.integer : static_cast<int64_t>(s.def);
+  }
+};
+struct RealArg {
+  const char* name;
+  double def;
+  using Input = Empty;
+  ArgSpec spec() const { return {name, ArgKind::Real, true, def}; }
+  static double param(const Input&, const ArgValue& v, const ArgSpec& s) { return v.present ? v.number : s.def; }
+};
+struct FlagArg {
+  const char* name;
+  bool def;
+  using Input = Empty;
+  ArgSpec spec() const { return {name, ArgKind::Flag, true, def ? 1.0 : 0.0}; }
+  static bool param(const Input&, const ArgValue& v, const ArgSpec& s) {
+    return v.present ? v.flag == 1 : s.def != 0;
+  }
+};
+
+template <class A>
+constexpr bool isSeriesArg = std::is_same_v<A, SeriesArg> || std::is_same_v<A, FlagsArg>;
+
+// The step parameter type of each argument kind (used to find the step's return type).
+template <class A>
+auto paramType() -> decltype(A::param(std::declval<const typename A::Input&>(), std::declval<const ArgValue&>(),
+                                      std::declval<const ArgSpec&>()));
+
+}  // namespace args
+
+inline args::SeriesArg series(const char* name) { return {name}; }
+inline args::FlagsArg flags(const char* name) { return {name}; }
+inline args::NumberArg number(const char* name) { return {name}; }
+inline args::LengthArg length(const char* name, int64_t def) { return {name, def}; }
+inline args::LengthArg length(const char* name) { return {name, std::nullopt}; }
+inline args::OptLengthArg optLength(const char* name) { return {name}; }
+inline args::IntegerArg integer(const char* name, int64_t def) { return {name, def}; }
+inline args::RealArg real(const char* name, double def) { return {name, def}; }
+inline args::FlagArg flag(const char* name, bool def) { return {name, def}; }
+
+// ---------------------------------------------------------------------------------------------
+// The typed instance behind every declaration.
+
+namespace detail {
+
+template <class R>
+struct ResultOf;
+template <>
+struct ResultOf<double> {
+  static constexpr ResultKind kind = ResultKind::Number;
+  static void store(double x, StepResult& o) { o.num[0] = x; }
+};
+template <>
+struct ResultOf<std::optional<int64_t>> {
+  static constexpr ResultKind kind = ResultKind::OptInt;
+  static void store(std::optional<int64_t> x, StepResult& o) { o.integer = x; }
+};
+template <>
+struct ResultOf<std::optional<bool>> {
+  static constexpr ResultKind kind = ResultKind::OptFlag;
+  static void store(std::optional<bool> x, StepResult& o) { o.flag = x ? static_cast<int8_t>(*x) : int8_t{2}; }
+};
+template <>
+struct ResultOf<std::array<double, 2>> {
+  static constexpr ResultKind kind = ResultKind::Numbers2;
+  static void store(const std::array<double, 2>& x, StepResult& o) {
+    o.num[0] = x[0];
+    o.num[1] = x[1];
+  }
+};
+template <>
+struct ResultOf<std::array<double, 3>> {
+  static constexpr ResultKind kind = ResultKind::Numbers3;
+  static void store(const std::array<double, 3>& x, StepResult& o) { o.num = x; }
+};
+template <>
+struct ResultOf<std::pair<double, std::optional<int64_t>>> {
+  static constexpr ResultKind kind = ResultKind::NumberOptInt;
+  static void store(const std::pair<double, std::optional<int64_t>>& x, StepResult& o) {
+    o.num[0] = x.first;
+    o.integer = x.second;
+  }
+};
+template <>
+struct ResultOf<void> {
+  static constexpr ResultKind kind = ResultKind::Script;
+};
+
+template <class S>
+constexpr uint16_t readsOf() {
+  if constexpr (requires { S::reads; })
+    return static_cast<uint16_t>(S::reads);
+  else
+    return 0;
+}
+
+template <class S, class... A>
+class InstanceOf final : public Instance {
+ public:
+  using Instance::Instance;
+
+  using Ret = decltype(std::declval<S&>().step(std::declval<const RuntimeCtx&>(),
+                                               args::paramType<A>()...));
+
+  size_t historyBytes() const override {
+    size_t n = runtimeBytes();
+    std::apply([&](const auto&... in) { ((n += bytesOf(in)), ...); }, inputs_);
+    if constexpr (requires(const S& s) { s.historyBytes(); }) n += state_.historyBytes();
+    return n;
+  }
+
+ private:
+  template <class T>
+  static size_t bytesOf(const T& in) {
+    if constexpr (std::is_same_v<T, Empty>)
+      return 0;
+    else
+      return in.capacityBytes();
+  }
+
+  void pushInputs(const ArgValue* a) override {
+    [&]<size_t... I>(std::index_sequence<I...>) {
+      (pushOne<A>(std::get<I>(inputs_), a[I]), ...);
+    }(std::index_sequence_for<A...>{});
+  }
+  template <class Arg, class In>
+  static void pushOne(In& in, const ArgValue& v) {
+    if constexpr (args::isSeriesArg<Arg>) Arg::push(in, v);
+  }
+
+  void compute(const ArgValue* a, StepResult& out) override {
+    [&]<size_t... I>(std::index_sequence<I...>) {
+      const ArgSpec* specs = decl_->args.data();
+      if constexpr (std::is_void_v<Ret>)
+        state_.step(static_cast<const RuntimeCtx&>(rt_), A::param(std::get<I>(inputs_), a[I], specs[I])...);
+      else
+        ResultOf<Ret>::store(
+            state_.step(static_cast<const RuntimeCtx&>(rt_), A::param(std::get<I>(inputs_), a[I], specs[I])...), out);
+    }(std::index_sequence_for<A...>{});
+  }
+
+  S state_{};
+  std::tuple<typename A::Input...> inputs_;
+};
+
+}  // namespace detail
+
+// Records a declaration; the returned reference lives for the whole process.
+template <class S, class... A>
+const Declaration& declare(const char* className, A... a) {
+  using Inst = detail::InstanceOf<S, A...>;
+  auto* d = new Declaration{className,
+                            {a.spec()...},
+                            detail::ResultOf<typename Inst::Ret>::kind,
+                            detail::readsOf<S>(),
+                            [](const Declaration& decl, SharedCtx ctx, uint16_t reads) -> std::unique_ptr<Instance> {
+                              return std::make_unique<Inst>(decl, std::move(ctx), reads);
+                            }};
+  addDeclaration(d);
+  return *d;
+}
+
+#define BW_RT_CAT2(a, b) a##b
+#define BW_RT_CAT(a, b) BW_RT_CAT2(a, b)
+#define BW_INDICATOR(State, ClassName, ...)                                        \
+  [[maybe_unused]] static const ::bw::rt::Declaration& BW_RT_CAT(bw_indicator_, __LINE__) = \
+      ::bw::rt::declare<State>(ClassName __VA_OPT__(, ) __VA_ARGS__)
+
+}  // namespace bw::rt

@@ -1,0 +1,82 @@
+// Append-only per-bar histories: the newest element is the current bar, x[k] reads k bars back,
+// and reading beyond the history gives the element type's missing value (NaN for numbers, absent
+// for optional integers and booleans). Never trimmed; appends are amortised constant time.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "core/ohlcv.h"  // kNaN
+
+namespace bw::rt {
+
+// How each element type is stored and what it reads as beyond the history.
+template <class T>
+struct SeriesCodec {
+  using Stored = T;
+  static Stored encode(T v) { return v; }
+  static T decode(Stored s) { return s; }
+  static T missing() { return T{}; }  // absent for optionals
+};
+template <>
+struct SeriesCodec<double> {
+  using Stored = double;
+  static double encode(double v) { return v; }
+  static double decode(double s) { return s; }
+  static double missing() { return kNaN; }
+};
+// One byte a bar: 0 false, 1 true, 2 absent.
+template <>
+struct SeriesCodec<std::optional<bool>> {
+  using Stored = int8_t;
+  static int8_t encode(std::optional<bool> v) { return v ? static_cast<int8_t>(*v) : int8_t{2}; }
+  static std::optional<bool> decode(int8_t s) {
+    if (s == 2) return std::nullopt;
+    return s == 1;
+  }
+  static std::optional<bool> missing() { return std::nullopt; }
+};
+
+template <class T>
+class Series {
+  using Codec = SeriesCodec<T>;
+
+ public:
+  using value_type = T;
+
+  // Opens the next bar: the newest value carries forward; an empty series stays empty.
+  void advance() {
+    if (!v_.empty()) v_.push_back(v_.back());
+  }
+  // Replaces the newest value; on an empty series appends it.
+  void set(T x) {
+    if (v_.empty())
+      v_.push_back(Codec::encode(x));
+    else
+      v_.back() = Codec::encode(x);
+  }
+  // advance() then set(x): always exactly one new element.
+  void push(T x) { v_.push_back(Codec::encode(x)); }
+
+  // The element k bars back; the missing value when k is negative or beyond the history.
+  T operator[](int64_t k) const {
+    const uint64_t n = v_.size();
+    if (static_cast<uint64_t>(k) >= n) return Codec::missing();
+    return Codec::decode(v_[n - 1 - static_cast<uint64_t>(k)]);
+  }
+  int64_t length() const { return static_cast<int64_t>(v_.size()); }
+  bool empty() const { return v_.empty(); }
+
+  // Bytes held, for memory accounting.
+  size_t capacityBytes() const { return v_.capacity() * sizeof(typename Codec::Stored); }
+
+ private:
+  std::vector<typename Codec::Stored> v_;
+};
+
+using NumSeries = Series<double>;
+using IntSeries = Series<std::optional<int64_t>>;
+using BoolSeries = Series<std::optional<bool>>;
+
+}  // namespace bw::rt

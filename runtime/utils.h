@@ -1,0 +1,185 @@
+// Building blocks of the indicator library, each a small state record with an update over a
+// history series. Every use of a block in a formula owns its own record: two averages in one
+// indicator are two records, never one shared.
+//
+// Lengths below 1 yield a missing value (NaN, or absent) and leave the record untouched; this
+// covers lengths derived inside a formula (half of 1 is 0). Window loops never run past the
+// history they read, so a huge length costs no more than the history held.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+#include "runtime/series.h"
+
+namespace bw::rt {
+
+// x, or 0 when x is missing.
+inline double z(double x) { return std::isnan(x) ? 0.0 : x; }
+inline bool missing(double x) { return std::isnan(x); }
+
+// Window sum of the last n values of x, kept incrementally. `valid` counts the steps on which x
+// was present and never decreases, so once n values have been seen a missing value inside the
+// window counts as 0 rather than making the sum missing.
+struct WindowSum {
+  double sum = 0.0;
+  int64_t valid = 0;
+
+  // One evaluation; x[0] is the value entering the window, x[n] the one leaving it.
+  double update(const NumSeries& x, int64_t n) {
+    if (n < 1) return kNaN;
+    const double in = x[0];
+    if (!missing(in)) ++valid;
+    if (!missing(sum)) {
+      sum = sum + z(in);
+      if (!missing(sum)) sum = sum - z(x[n]);
+    }
+    return valid < n ? kNaN : sum;
+  }
+};
+
+// sma(x, n) = sum(x, n) / n.
+inline double sma(WindowSum& s, const NumSeries& x, int64_t n) {
+  if (n < 1) return kNaN;
+  return s.update(x, n) / static_cast<double>(n);
+}
+
+// Exponential average seeded with the simple average of its first n inputs (ema and rma).
+// While warming up, or after a missing value, it falls back to its own seed window sum, which
+// is only updated on those steps.
+struct SeededAverage {
+  int64_t bars = 0;
+  WindowSum seed;
+  double prev = kNaN;
+
+  double update(const NumSeries& x, int64_t n, double alpha) {
+    if (n < 1) return kNaN;
+    ++bars;
+    double value;
+    if (bars < n || missing(prev))
+      value = seed.update(x, n) / static_cast<double>(n);
+    else
+      value = prev * (1 - alpha) + x[0] * alpha;
+    prev = value;
+    return value;
+  }
+};
+
+inline double ema(SeededAverage& s, const NumSeries& x, int64_t n) {
+  return s.update(x, n, 2 / (static_cast<double>(n) + 1));
+}
+inline double rma(SeededAverage& s, const NumSeries& x, int64_t n) {
+  return s.update(x, n, 1 / static_cast<double>(n));
+}
+
+// Linearly weighted average: weight n*(n-j) on x[j]. Missing while any of the last n values is.
+inline double wma(const NumSeries& x, int64_t n) {
+  if (n < 1 || x.length() < n) return kNaN;
+  const double nd = static_cast<double>(n);
+  double w = nd * nd, num = 0.0, den = 0.0;
+  for (int64_t j = 0; j < n; ++j, w -= nd) {
+    const double v = x[j];
+    if (missing(v)) return kNaN;
+    num += w * v;
+    den += w;
+  }
+  return num / den;
+}
+
+// Scan of the last n values for the highest (or lowest) one. Ties go to the oldest bar; missing
+// values are skipped, but the scan starts from the current value even when it is missing.
+struct ExtremeScan {
+  int64_t bars = 0;
+
+  // Offset (bars back) of the extreme, or absent during warm-up.
+  template <bool Highest>
+  std::optional<int64_t> offset(const NumSeries& x, int64_t n) {
+    if (n < 1) return std::nullopt;
+    ++bars;
+    if (bars < n) return std::nullopt;
+    double candidate = x[0];
+    int64_t at = 0;
+    const int64_t end = n < x.length() ? n : x.length();
+    for (int64_t j = 1; j < end; ++j) {
+      const double v = x[j];
+      if (missing(v)) continue;
+      if (Highest ? v >= candidate : v <= candidate) {
+        candidate = v;
+        at = j;
+      }
+    }
+    return at;
+  }
+};
+
+inline double highest(ExtremeScan& s, const NumSeries& x, int64_t n) {
+  auto at = s.offset<true>(x, n);
+  return at ? x[*at] : kNaN;
+}
+inline double lowest(ExtremeScan& s, const NumSeries& x, int64_t n) {
+  auto at = s.offset<false>(x, n);
+  return at ? x[*at] : kNaN;
+}
+inline std::optional<int64_t> highestbars(ExtremeScan& s, const NumSeries& x, int64_t n) {
+  auto at = s.offset<true>(x, n);
+  if (!at) return std::nullopt;
+  return -*at;
+}
+inline std::optional<int64_t> lowestbars(ExtremeScan& s, const NumSeries& x, int64_t n) {
+  auto at = s.offset<false>(x, n);
+  if (!at) return std::nullopt;
+  return -*at;
+}
+
+// max and min of two values, missing when either is (unlike std::max, which would keep one).
+inline double maxOf(double a, double b) { return missing(a) || missing(b) ? kNaN : (a < b ? b : a); }
+inline double minOf(double a, double b) { return missing(a) || missing(b) ? kNaN : (b < a ? b : a); }
+
+// Symmetric four-value average x[3]/6 + 2x[2]/6 + 2x[1]/6 + x[0]/6; missing on the first three
+// steps and whenever one of the four values is.
+inline double swma(const NumSeries& x) { return (1 * x[3]) / 6 + (2 * x[2]) / 6 + (2 * x[1]) / 6 + (1 * x[0]) / 6; }
+
+// Standard deviation around sma(x, n), with the small-deviation rule: a deviation within 1e-10
+// counts as 0, a missing one or one within 1e-4 as 15. While the mean is missing (warm-up) every
+// term is 15, so the biased value is 15 rather than missing.
+struct StandardDeviation {
+  WindowSum mean;
+
+  double update(const NumSeries& x, int64_t n, bool biased) {
+    if (n < 1) return kNaN;
+    const double m = sma(mean, x, n);
+    const double nd = static_cast<double>(n);
+    double s = 0.0;
+    if (missing(m)) {
+      s = 225.0 * nd;  // every term is 15; no need to walk a window the history may not hold
+    } else {
+      for (int64_t j = 0; j < n; ++j) {  // a defined mean implies n values in the history
+        const double d = x[j] - m;
+        const double term = std::fabs(d) <= 1e-10 ? 0.0 : (missing(d) || std::fabs(d) <= 1e-4) ? 15.0 : d;
+        s += term * term;
+      }
+    }
+    return std::sqrt(s / (biased ? nd : nd - 1));
+  }
+};
+
+// Mean absolute deviation from sma(x, n); missing while the mean or any value in the window is.
+struct MeanDeviation {
+  WindowSum mean;
+
+  double update(const NumSeries& x, int64_t n) {
+    if (n < 1) return kNaN;
+    const double m = sma(mean, x, n);
+    if (missing(m)) return kNaN;
+    double s = 0.0;
+    for (int64_t j = 0; j < n; ++j) {
+      const double v = x[j];
+      if (missing(v)) return kNaN;
+      s += std::fabs(v - m);
+    }
+    return s / static_cast<double>(n);
+  }
+};
+
+}  // namespace bw::rt

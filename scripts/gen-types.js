@@ -1,0 +1,234 @@
+'use strict';
+// Generates everything that lists the indicator classes:
+//   - the indicator part of index.d.ts (between the <indicators> markers),
+//   - index.mjs, the ES module entry with one named export per class and function,
+//   - docs/indicators.md, the indicator list with arguments and defaults.
+//
+// Class names, arguments, defaults and result kinds come from the add-on's own indicator
+// declarations, which every build writes to build/indicators.json, so the typings follow the
+// add-on. scripts/indicator-table.js adds what the declarations do not carry (group, one-line
+// description, output names) and stands in for a class the build does not declare yet.
+//
+//   node scripts/gen-types.js           rewrite the three files
+//   node scripts/gen-types.js --check   exit 1 (naming the files) when any is out of date
+const fs = require('node:fs');
+const path = require('node:path');
+const { INDICATORS: TABLE, GROUPS } = require('./indicator-table');
+
+const root = path.join(__dirname, '..');
+const LIST = path.join(root, 'build', 'indicators.json');
+
+const ARG_KINDS = {
+  series: 'series', flags: 'flags', number: 'number', length: 'int', optLength: 'int', integer: 'int', real: 'float',
+  flag: 'bool',
+};
+const RESULT_KINDS = {
+  number: 'number', optInt: 'int?', optFlag: 'bool?', numbers2: 'number2', numbers3: 'number3',
+  numberOptInt: 'number,int?', script: 'script',
+};
+
+// Every declaration of the build, by class name: { args, result }.
+function declaredIndicators() {
+  const found = new Map();
+  if (!fs.existsSync(LIST)) {
+    console.error(`${path.relative(process.cwd(), LIST)} not found (build the add-on first); using the table alone`);
+    return found;
+  }
+  for (const d of JSON.parse(fs.readFileSync(LIST, 'utf8'))) {
+    const args = d.args.map((a) => {
+      const kind = ARG_KINDS[a.kind];
+      if (!kind) throw new Error(`${d.class}: unknown argument kind ${a.kind}`);
+      return { name: a.name, kind, def: a.default };
+    });
+    const result = RESULT_KINDS[d.result];
+    if (!result) throw new Error(`${d.class}: unknown result kind ${d.result}`);
+    found.set(d.class, { args, result });
+  }
+  return found;
+}
+
+// The table rows with arguments and result kinds from the declarations wherever there is one.
+function indicators() {
+  const declared = declaredIndicators();
+  const rows = TABLE.map((r) => ({ ...r, ...(declared.get(r.cls) || {}) }));
+  const extra = [...declared.keys()].filter((cls) => cls !== 'Incr_fn_main_11e0b6' && !TABLE.some((r) => r.cls === cls));
+  if (extra.length) throw new Error(`declared by the add-on but missing from scripts/indicator-table.js: ${extra.join(', ')}`);
+  return rows;
+}
+
+const INDICATORS = indicators();
+
+// Everything on the exports object besides the indicator classes, in the add-on's own order.
+const CORE_EXPORTS = [
+  'NodeTimeframe', 'NodeOhlcvBar', 'NodeOhlcv', 'NodeSym', 'NodeSymKind', 'NodeCtx', 'NodeCtxSkip',
+  'NodeSignal', 'NodeTrade', 'NodeTradeEvent', 'NodeTradeDirection', 'NodeBacktest', 'Incr_fn_main_11e0b6',
+  '_getCoreVersion', 'zipOhlcvBars',
+  'roundToMinTick', 'roundContracts', 'validateContracts', 'orderSize', 'orderSizeForEquityPct',
+  'expectancy', 'expectancyScore', 'pnl', 'profitFactor', 'longNetProfitRatio', 'winRate', 'avgTrade',
+  'avgWinningTrade', 'avgLosingTrade', 'avgWinLossRatio', 'sharpeRatio', 'sharpeRatioFromReturns',
+  'sortinoRatio', 'sortinoRatioFromReturns', 'omegaRatio', 'omegaRatioFromReturns', 'netProfitPct',
+  'grossProfitPct', 'grossLossPct', 'longNetProfitPct', 'shortNetProfitPct', 'accuracy', 'precision',
+  'recall', 'f1', 'annualization_factor', 'sum', 'mean', 'variance', 'stdev', 'returns',
+];
+
+const RESULT_TYPES = {
+  number: 'number',
+  'int?': 'number | null',
+  'bool?': 'boolean | null',
+  number2: '[number, number]',
+  number3: '[number, number, number]',
+  'number,int?': '[number, number | null]',
+};
+
+function nextParam(a) {
+  switch (a.kind) {
+    case 'series': return `${a.name}: number`;
+    case 'flags': return `${a.name}?: boolean | null`;
+    case 'number': return `${a.name}: number`;
+    case 'int': case 'float': return `${a.name}?: number | null`;
+    case 'bool': return `${a.name}?: boolean | null`;
+    default: throw new Error(`unknown argument kind ${a.kind}`);
+  }
+}
+
+function collectParam(a) {
+  switch (a.kind) {
+    case 'series': return `${a.name}: readonly number[]`;
+    case 'flags': return `${a.name}: readonly (boolean | null | undefined)[]`;
+    default: return nextParam(a);
+  }
+}
+
+function params(args, render) {
+  return args.map(render).join(', ');
+}
+
+// `number | null` needs parentheses before [], a tuple does not.
+const listOf = (t) => (t.startsWith('[') || !t.includes('|') ? `${t}[]` : `(${t})[]`);
+
+function argDoc(a) {
+  if (a.kind === 'series') return `${a.name}`;
+  if (a.kind === 'flags') return `${a.name} (flag or null)`;
+  if (a.kind === 'number') return `${a.name} (number, required)`;
+  if (a.def === undefined) return `${a.name} (no default)`;
+  return `${a.name} = ${formatDefault(a)}`;
+}
+
+function formatDefault(a) {
+  if (a.kind === 'float') return Number.isInteger(a.def) ? a.def.toFixed(1) : String(a.def);
+  return String(a.def);
+}
+
+function declarations() {
+  const out = [];
+  for (const r of INDICATORS) {
+    const result = RESULT_TYPES[r.result];
+    if (!result) throw new Error(`unknown result kind ${r.result}`);
+    const defaults = r.args.filter((a) => a.def !== undefined).map((a) => `${a.name} ${formatDefault(a)}`);
+    const tail = defaults.length ? ` Defaults: ${defaults.join(', ')}.` : '';
+    out.push(`/** ${r.name}: ${r.doc}${tail} */`);
+    out.push(`export declare class ${r.cls} {`);
+    out.push('  private constructor();');
+    out.push(`  /** Binds a new ${r.name} instance to \`ctx\`'s context (shared, not copied). */`);
+    out.push(`  static make(ctx: NodeCtx): ${r.cls};`);
+    out.push(`  /** One ${r.name} step on the context's current bar. */`);
+    out.push(`  next(${params(r.args, nextParam)}): ${result};`);
+    out.push(`  /** One ${r.name} step per remaining bar of the context; returns every step's result. */`);
+    out.push(`  collect(${params(r.args, collectParam)}): ${listOf(result)};`);
+    out.push('}');
+    out.push('');
+  }
+  return out.join('\n');
+}
+
+function indexDts(current) {
+  const begin = '// <indicators>\n';
+  const end = '// </indicators>\n';
+  const i = current.indexOf(begin);
+  const j = current.indexOf(end);
+  if (i < 0 || j < i) throw new Error('index.d.ts: indicator markers not found');
+  return current.slice(0, i + begin.length) + declarations() + current.slice(j);
+}
+
+function indexMjs() {
+  const names = [...CORE_EXPORTS, ...INDICATORS.map((r) => r.cls)];
+  const lines = [];
+  let line = ' ';
+  for (const n of names) {
+    if (line.length + n.length + 2 > 100) {
+      lines.push(line.trimEnd());
+      line = ' ';
+    }
+    line += ` ${n},`;
+  }
+  lines.push(line.trimEnd());
+  return [
+    '// ES module entry: the same add-on object as the CommonJS entry, with a named export for every',
+    '// class and function. Generated by scripts/gen-types.js; do not edit by hand.',
+    "import { createRequire } from 'node:module';",
+    '',
+    'const require = createRequire(import.meta.url);',
+    "const barwise = require('./index.js');",
+    '',
+    'export default barwise;',
+    'export const {',
+    ...lines,
+    '} = barwise;',
+    '',
+  ].join('\n');
+}
+
+function indicatorsMd() {
+  const out = [
+    '# Indicators',
+    '',
+    'Generated by `scripts/gen-types.js` from `scripts/indicator-table.js`; do not edit by hand.',
+    '',
+    'Every class has `make(ctx)`, `next(...args)` and `collect(...args)`. Arguments are positional;',
+    '`undefined` or `null` selects the default. In `collect`, each series argument (and the flag',
+    'argument of barssince) becomes an array read by bar index; the other arguments stay as they are.',
+    '',
+  ];
+  for (const [group, title] of Object.entries(GROUPS)) {
+    out.push(`## ${title}`, '');
+    out.push('| Indicator | Class | `next` arguments | Result |');
+    out.push('|---|---|---|---|');
+    for (const r of INDICATORS.filter((x) => x.group === group)) {
+      const args = r.args.length ? r.args.map(argDoc).join(', ') : 'none';
+      const result = r.outputs ? `[${r.outputs.join(', ')}]` : RESULT_TYPES[r.result];
+      out.push(`| ${r.name} | \`${r.cls}\` | ${args} | ${result.replace(/\|/g, '\\|')} |`);
+    }
+    out.push('');
+  }
+  return out.join('\n');
+}
+
+function main() {
+  const check = process.argv.includes('--check');
+  const targets = [
+    ['index.d.ts', (cur) => indexDts(cur)],
+    ['index.mjs', () => indexMjs()],
+    ['docs/indicators.md', () => indicatorsMd()],
+  ];
+  const stale = [];
+  for (const [rel, make] of targets) {
+    const file = path.join(root, rel);
+    const current = fs.existsSync(file) ? fs.readFileSync(file, 'utf8') : '';
+    const next = make(current);
+    if (next === current) continue;
+    stale.push(rel);
+    if (!check) {
+      fs.mkdirSync(path.dirname(file), { recursive: true });
+      fs.writeFileSync(file, next);
+    }
+  }
+  if (check && stale.length) {
+    console.error(`out of date: ${stale.join(', ')} (run node scripts/gen-types.js)`);
+    process.exit(1);
+  }
+  if (!check) console.log(stale.length ? `wrote ${stale.join(', ')}` : 'up to date');
+}
+
+if (require.main === module) main();
+
+module.exports = { CORE_EXPORTS };

@@ -1,0 +1,135 @@
+'use strict';
+// Every indicator class the add-on declares, run bar by bar with `next` and, on a fresh context
+// over the same bars, with `collect`: the results must be identical (NaN equal to NaN), for
+// default and non-default arguments. The classes and their arguments come from the declaration
+// list written by the build, so every class is covered as soon as it is declared.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const barwise = require('../..');
+
+const { NodeCtx, NodeOhlcv, NodeOhlcvBar } = barwise;
+const listing = JSON.parse(fs.readFileSync(path.join(__dirname, '../../build/indicators.json'), 'utf8'));
+
+const BARS = 90;
+
+// Deterministic, irregular bars: trends, reversals, flat stretches, one bar with missing prices.
+function makeBars() {
+  const bars = [];
+  let price = 100;
+  for (let i = 0; i < BARS; i++) {
+    price += Math.sin(i / 3) * 2 + ((i * 7919) % 13) / 10 - 0.55 + (i % 17 === 0 ? 4 : 0);
+    const flat = i >= 40 && i < 46;
+    const p = flat ? 120 : price;
+    const open = flat ? 120 : p - Math.cos(i) * 0.8;
+    const high = Math.max(open, p) + (flat ? 0 : ((i * 31) % 7) / 4);
+    const low = Math.min(open, p) - (flat ? 0 : ((i * 17) % 5) / 4);
+    const t = new Date(Date.UTC(2024, 0, 1) + i * 3600e3);
+    const missing = i === 60;
+    bars.push(new NodeOhlcvBar(t, new Date(t.getTime() + 3600e3), missing ? NaN : open, missing ? NaN : high,
+      missing ? NaN : low, missing ? NaN : p, missing ? NaN : 1000 + ((i * 37) % 11) * 50));
+  }
+  return bars;
+}
+const bars = makeBars();
+const closes = bars.map((b) => b.close);
+
+// Series inputs: a different shape per position, with missing values sprinkled in.
+function seriesInput(k) {
+  return closes.map((c, i) => {
+    if ((i + 3 * k) % 23 === 5) return NaN;
+    return k === 0 ? c : c + Math.sin(i / (2 + k)) * 3 - k;
+  });
+}
+function flagsInput(k) {
+  return closes.map((_, i) => [true, false, null, false, undefined, false, false][(i + k) % 7]);
+}
+
+// Argument lists of a variant, as per-bar getters (series) and fixed values (parameters).
+function variants(decl) {
+  const nonDefault = (a) => {
+    switch (a.kind) {
+      case 'length': case 'optLength': return 5;
+      case 'integer': return a.default !== undefined ? Math.max(1, Math.round(a.default / 3)) : 3;
+      case 'real': return a.default !== undefined ? a.default * 1.5 + 0.25 : 1.75;
+      case 'flag': return !a.default;
+      case 'number': return 2.5;
+      default: return undefined;
+    }
+  };
+  const short = (a) => (a.kind === 'length' || a.kind === 'optLength' ? 2 : nonDefault(a));
+  const required = (a) => (a.kind === 'number' ? 3 : undefined);
+  const build = (pick) => {
+    let s = 0;
+    return decl.args.map((a) => {
+      if (a.kind === 'series') return { series: seriesInput(s++) };
+      if (a.kind === 'flags') return { series: flagsInput(s++) };
+      return { value: pick(a) };
+    });
+  };
+  return [
+    ['defaults', build(required)],
+    ['nulls', build((a) => (a.kind === 'number' ? 3 : null))],
+    ['non-default', build(nonDefault)],
+    ['short', build(short)],
+  ];
+}
+
+const nextArgs = (args, i) => args.map((a) => (a.series ? a.series[i] : a.value));
+// Arrays are indexed by bar index: elements before `from` must never be read, so they hold
+// values that would change every result.
+const collectArgs = (args, from = 0) => args.map((a) => {
+  if (!a.series) return a.value;
+  return a.series.map((x, i) => (i >= from ? x : typeof x === 'number' ? 1e6 : true));
+});
+
+const newCtx = () => new NodeCtx(NodeOhlcv.fromBars(bars));
+
+test('the declaration list and the exports name the same classes', () => {
+  const exported = Object.keys(barwise).filter((k) => k.startsWith('Incr_fn_')).sort();
+  assert.deepEqual(listing.map((d) => d.class).sort(), exported);
+});
+
+for (const decl of listing) {
+  const Cls = barwise[decl.class];
+  test(`${decl.class}: next and collect agree`, () => {
+    for (const [label, args] of variants(decl)) {
+      const ctxA = newCtx();
+      const a = Cls.make(ctxA);
+      const stepped = [];
+      for (let i = 0; i < BARS; i++) {
+        ctxA.next();
+        stepped.push(a.next(...nextArgs(args, i)));
+      }
+
+      const ctxB = newCtx();
+      const collected = Cls.make(ctxB).collect(...collectArgs(args));
+      if (decl.result === 'script') {
+        assert.ok(stepped.every((r) => r === undefined), label);
+        assert.deepEqual(collected, { alerts: [], locals: {} }, label);
+        assert.equal(ctxB.barIndex, BARS - 1);
+        continue;
+      }
+      assert.equal(collected.length, BARS, label);
+      assert.deepStrictEqual(collected, stepped, `${decl.class} (${label})`);
+
+      // State persists across calls: next on the first bars, collect for the rest.
+      const ctxC = newCtx();
+      const c = Cls.make(ctxC);
+      const mixed = [];
+      for (let i = 0; i < 30; i++) {
+        ctxC.next();
+        mixed.push(c.next(...nextArgs(args, i)));
+      }
+      mixed.push(...c.collect(...collectArgs(args, 30)));
+      assert.deepStrictEqual(mixed, stepped, `${decl.class} (${label}, next then collect)`);
+
+      // Float64Array inputs read the same values.
+      if (decl.args.some((x) => x.kind === 'series')) {
+        const typed = collectArgs(args).map((x, k) => (decl.args[k].kind === 'series' ? Float64Array.from(x) : x));
+        assert.deepStrictEqual(Cls.make(newCtx()).collect(...typed), stepped, `${decl.class} (${label}, Float64Array)`);
+      }
+    }
+  });
+}
