@@ -8,7 +8,7 @@ const { loadSample } = require('../data/sample');
 
 const FAST = 24; // one day of hourly bars
 const SLOW = 120; // five days
-const PINE_LINES = 12;
+const PINE_LINES = 13;
 
 const { ohlcv, sym } = loadSample();
 const closes = ohlcv.close;
