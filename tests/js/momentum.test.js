@@ -1,7 +1,7 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { bw, ctxOf, rows, closes, collect, dailyWalk, firstDefined, assertNear, emaRef } =
+const { rows, closes, collect, dailyWalk, firstDefined, assertNear, emaRef } =
   require('./support/indicator-cases');
 
 const N = NaN;
@@ -80,16 +80,6 @@ test('momentum indicators: limiting cases', () => {
   // bull_bear_power: the bar's range once the average is defined
   const bbp = collect('Incr_fn_bull_bear_power_23f533', walk);
   assertNear(bbp.slice(12), walk.high.slice(12).map((h, i) => h - walk.low[i + 12]), 1e-9, 'bull_bear_power');
-});
-
-test('know_sure_thing takes one step per next call', () => {
-  const src = walk.close.slice(0, 60);
-  const ctx = ctxOf(walk);
-  const kst = bw.Incr_fn_know_sure_thing_7bcbff.make(ctx);
-  const stepped = src.map((x) => (ctx.next(), kst.next(x)));
-  assert.deepEqual(stepped, collect('Incr_fn_know_sure_thing_7bcbff', walk, src).slice(0, 60));
-  assert.equal(firstDefined(stepped, 0) + 1, 45);
-  assert.equal(firstDefined(stepped, 1) + 1, 53);
 });
 
 test('momentum agrees with the textbook formulas on a daily walk', () => {

@@ -33,21 +33,22 @@ function collect(name, cols, ...args) {
   return bw[name].make(ctxOf(cols)).collect(...args);
 }
 
-// A deterministic daily walk: 2 % moves, highs and lows up to 1 % beyond the body, volumes
-// between 1000 and 10000.
+// A deterministic daily walk quoted in cents, like a real daily price series: 2 % moves, highs and
+// lows up to 1 % beyond the body, whole volumes between 1000 and 10000.
 function dailyWalk(n = 300, seed = 12345) {
   let s = seed;
   const rnd = () => (s = (s * 16807) % 2147483647) / 2147483647;
+  const cents = (x) => Math.round(x * 100) / 100;
   const out = { open: [], high: [], low: [], close: [], volume: [] };
   let c = 100;
   for (let i = 0; i < n; i++) {
     const o = c;
-    c = o * (1 + (rnd() - 0.5) * 0.04);
+    c = cents(o * (1 + (rnd() - 0.5) * 0.04));
     out.open.push(o);
-    out.high.push(Math.max(o, c) * (1 + rnd() * 0.01));
-    out.low.push(Math.min(o, c) * (1 - rnd() * 0.01));
+    out.high.push(cents(Math.max(o, c) * (1 + rnd() * 0.01)));
+    out.low.push(cents(Math.min(o, c) * (1 - rnd() * 0.01)));
     out.close.push(c);
-    out.volume.push(1000 + rnd() * 9000);
+    out.volume.push(Math.round(1000 + rnd() * 9000));
   }
   return out;
 }
