@@ -53,6 +53,16 @@ EnvData* envData(napi_env env) {
   return static_cast<EnvData*>(d);
 }
 
+void releaseLayerRefs(napi_env env, EnvData* d) {
+  for (napi_ref* r : {&d->numbersIn, &d->rowsOut, &d->scratch}) {
+    if (*r) napi_delete_reference(env, *r);
+    *r = nullptr;
+  }
+  for (auto& [key, r] : d->kept)
+    if (r) napi_delete_reference(env, r);
+  d->kept.clear();
+}
+
 napi_value Call::undefined() const { return undefinedValue(env); }
 
 Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call, size_t want) {
@@ -365,26 +375,42 @@ Result<napi_value> element(napi_env env, napi_value arr, uint32_t i) {
 
 namespace {
 
-// Bulk conversion runs as one small JavaScript loop: one host call for the whole array instead of
-// one per element. A bad element stops the loop and is converted again one by one, so its error
-// is exactly the one-by-one error.
+// Bulk conversion runs small JavaScript loops, one host call per chunk of elements instead of
+// several per element. The loops use no globals (the arrays and buffers they fill are made here),
+// so a script that replaces Float64Array or Array changes nothing. Chunks bound the scratch
+// memory and let a sparse array that claims a huge length fail at its first hole, as converting
+// one by one does.
 constexpr const char* kNumbersIn =
-    "(function (a) {"
-    "  var n = a.length, out = new Float64Array(n);"
-    "  for (var i = 0; i < n; i++) {"
+    "(function (a, out, start, end) {"
+    "  for (var i = start, j = 0; i < end; i++, j++) {"
     "    var v = a[i];"
     "    if (typeof v !== 'number') return i;"
-    "    out[i] = v;"
+    "    out[j] = v;"
     "  }"
-    "  return out;"
+    "  return -1;"
     "})";
-constexpr const char* kNumbersOut =
-    "(function (t) {"
-    "  var n = t.length, out = new Array(n);"
-    "  for (var i = 0; i < n; i++) out[i] = t[i];"
-    "  return out;"
+// Rows of `width` numbers each (width 1: plain numbers); with `nullableLast`, a NaN in the last
+// place of a row reads as null (it encodes an absent optional integer, which is never NaN).
+// Flags are codes 0, 1, 2: false, true, null.
+constexpr const char* kRowsOut =
+    "(function (t, out, start, end, width, nullableLast) {"
+    "  var i = start, j = 0, v;"
+    "  if (width === 1) {"
+    "    if (nullableLast) for (; i < end; i++, j++) { v = t[j]; out[i] = v === v ? v : null; }"
+    "    else for (; i < end; i++, j++) out[i] = t[j];"
+    "  } else if (width === 2) {"
+    "    if (nullableLast) for (; i < end; i++, j += 2) { v = t[j + 1]; out[i] = [t[j], v === v ? v : null]; }"
+    "    else for (; i < end; i++, j += 2) out[i] = [t[j], t[j + 1]];"
+    "  } else if (width === 3) {"
+    "    for (; i < end; i++, j += 3) out[i] = [t[j], t[j + 1], t[j + 2]];"
+    "  } else {"
+    "    for (; i < end; i++, j++) { v = t[j]; out[i] = v === 2 ? null : v === 1; }"
+    "  }"
     "})";
+constexpr int32_t kFlagsWidth = 0;  // the last branch of kRowsOut
 constexpr uint32_t kBulkThreshold = 32;
+constexpr size_t kChunk = 16384;          // elements (or rows) per helper call
+constexpr size_t kScratch = 3 * kChunk;   // doubles: a chunk of the widest rows
 
 Result<napi_value> helper(napi_env env, napi_ref EnvData::*slot, const char* source) {
   EnvData* d = envData(env);
@@ -396,6 +422,80 @@ Result<napi_value> helper(napi_env env, napi_ref EnvData::*slot, const char* sou
   if (st != napi_ok) return hostError(env, st, "Failed to initialize napi function call.");
   if (d) napi_create_reference(env, fn, 1, &(d->*slot));
   return fn;
+}
+
+// The per-environment scratch Float64Array the helpers fill or read, or a fresh one while it is
+// in use (a getter inside an array being converted may convert another array).
+class Scratch {
+ public:
+  explicit Scratch(napi_env env) : d_(envData(env)) {
+    napi_value ab;
+    void* raw = nullptr;
+    if (d_ && !d_->scratchBusy && d_->scratch && napi_get_reference_value(env, d_->scratch, &typed_) == napi_ok &&
+        typed_) {
+      napi_typedarray_type type;
+      size_t n = 0;
+      if (napi_get_typedarray_info(env, typed_, &type, &n, &raw, nullptr, nullptr) == napi_ok && raw) {
+        data_ = static_cast<double*>(raw);
+        d_->scratchBusy = owner_ = true;
+        return;
+      }
+    }
+    if (napi_create_arraybuffer(env, kScratch * sizeof(double), &raw, &ab) != napi_ok ||
+        napi_create_typedarray(env, napi_float64_array, kScratch, ab, 0, &typed_) != napi_ok || !raw) {
+      typed_ = nullptr;
+      return;
+    }
+    data_ = static_cast<double*>(raw);
+    if (d_ && !d_->scratchBusy && !d_->scratch && napi_create_reference(env, typed_, 1, &d_->scratch) == napi_ok)
+      d_->scratchBusy = owner_ = true;
+  }
+  ~Scratch() {
+    if (owner_) d_->scratchBusy = false;
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  bool ok() const { return data_ != nullptr; }
+  napi_value value() const { return typed_; }
+  double* data() const { return data_; }
+
+ private:
+  EnvData* d_;
+  napi_value typed_ = nullptr;
+  double* data_ = nullptr;
+  bool owner_ = false;
+};
+
+Result<napi_value> makeIndex(napi_env env, size_t i) {
+  napi_value out;
+  napi_status st = napi_create_double(env, static_cast<double>(i), &out);
+  if (st != napi_ok) return hostError(env, st, "Failed to create number");
+  return out;
+}
+
+// Fills `arr[first .. first + rows)` from `flat` through the rows helper, chunk by chunk.
+Result<Unit> fillRows(napi_env env, napi_value arr, const double* flat, size_t rows, int32_t width, bool nullableLast,
+                      size_t cellsPerRow) {
+  BW_ASSIGN(fn, helper(env, &EnvData::rowsOut, kRowsOut));
+  Scratch scratch(env);
+  if (!scratch.ok()) return Error(Status::GenericFailure, "Failed to create array");
+  napi_value global, w, nl;
+  napi_get_global(env, &global);
+  napi_create_int32(env, width, &w);
+  napi_get_boolean(env, nullableLast, &nl);
+  const size_t chunk = kScratch / cellsPerRow;
+  for (size_t start = 0; start < rows; start += chunk) {
+    const size_t end = std::min(rows, start + chunk);
+    std::memcpy(scratch.data(), flat + start * cellsPerRow, (end - start) * cellsPerRow * sizeof(double));
+    BW_ASSIGN(s, makeIndex(env, start));
+    BW_ASSIGN(e, makeIndex(env, end));
+    napi_value args[6] = {scratch.value(), arr, s, e, w, nl};
+    napi_value ignored;
+    napi_status st = napi_call_function(env, global, fn, 6, args, &ignored);
+    if (st != napi_ok) return hostError(env, st, "Failed to create array");
+  }
+  return Unit{};
 }
 
 }  // namespace
@@ -415,30 +515,40 @@ Result<std::vector<double>> readNumbers(napi_env env, napi_value v) {
   }
   BW_ASSIGN(n, arrayLength(env, v));
   std::vector<double> out;
+  // A sparse array may claim a huge length; grow as elements actually convert.
+  out.reserve(std::min<uint32_t>(n, 1u << 16));
+  uint32_t i = 0;
   if (n >= kBulkThreshold) {
     BW_ASSIGN(fn, helper(env, &EnvData::numbersIn, kNumbersIn));
-    napi_value global, res;
-    napi_get_global(env, &global);
-    napi_status st = napi_call_function(env, global, fn, 1, &v, &res);
-    if (st != napi_ok) return hostError(env, st, "Failed to get Array length");
-    bool typed = false;
-    napi_is_typedarray(env, res, &typed);
-    if (typed) {
-      size_t length = 0;
-      void* data = nullptr;
-      napi_typedarray_type type;
-      napi_get_typedarray_info(env, res, &type, &length, &data, nullptr, nullptr);
-      const double* p = static_cast<const double*>(data);
-      return std::vector<double>(p, p + (p ? length : 0));
+    Scratch scratch(env);
+    if (scratch.ok()) {
+      napi_value global;
+      napi_get_global(env, &global);
+      while (i < n) {
+        const uint32_t end = static_cast<uint32_t>(std::min<size_t>(n, size_t{i} + kScratch));
+        BW_ASSIGN(s, makeIndex(env, i));
+        BW_ASSIGN(e, makeIndex(env, end));
+        napi_value args[4] = {v, scratch.value(), s, e};
+        napi_value res;
+        napi_status st = napi_call_function(env, global, fn, 4, args, &res);
+        if (st != napi_ok) return hostError(env, st, "Failed to get element with index `" + std::to_string(i) + "`");
+        double stop = -1;
+        napi_get_value_double(env, res, &stop);
+        const uint32_t upto = stop < 0 ? end : static_cast<uint32_t>(stop);
+        out.insert(out.end(), scratch.data(), scratch.data() + (upto - i));
+        i = upto;
+        if (stop < 0) continue;
+        // Not a number on the first read: convert it one by one for the exact error. A getter
+        // may answer a number this time; then it is taken and the bulk loop goes on after it.
+        BW_ASSIGN(item, element(env, v, i));
+        BW_ASSIGN(x, readF64(env, item));
+        out.push_back(x);
+        ++i;
+      }
+      return out;
     }
-    uint32_t bad = 0;
-    napi_get_value_uint32(env, res, &bad);
-    BW_ASSIGN(item, element(env, v, bad));
-    BW_TRY(readF64(env, item));
-    // The element converted this time (a getter changed its mind): fall back to one by one.
   }
-  out.reserve(std::min<uint32_t>(n, 1u << 16));
-  for (uint32_t i = 0; i < n; ++i) {
+  for (; i < n; ++i) {
     BW_ASSIGN(item, element(env, v, i));
     BW_ASSIGN(x, readF64(env, item));
     out.push_back(x);
@@ -447,26 +557,32 @@ Result<std::vector<double>> readNumbers(napi_env env, napi_value v) {
 }
 
 Result<napi_value> makeNumbers(napi_env env, const double* data, size_t n) {
+  BW_ASSIGN(arr, makeArray(env, n));
   if (n < kBulkThreshold) {
-    BW_ASSIGN(arr, makeArray(env, n));
     for (size_t i = 0; i < n; ++i) {
       BW_ASSIGN(x, makeF64(env, data[i]));
       BW_TRY(setElement(env, arr, static_cast<uint32_t>(i), x));
     }
     return arr;
   }
-  BW_ASSIGN(fn, helper(env, &EnvData::numbersOut, kNumbersOut));
-  void* buf = nullptr;
-  napi_value ab, typed, global, res;
-  napi_status st = napi_create_arraybuffer(env, n * sizeof(double), &buf, &ab);
-  if (st != napi_ok) return hostError(env, st, "Failed to create array");
-  std::memcpy(buf, data, n * sizeof(double));
-  st = napi_create_typedarray(env, napi_float64_array, n, ab, 0, &typed);
-  if (st != napi_ok) return hostError(env, st, "Failed to create array");
-  napi_get_global(env, &global);
-  st = napi_call_function(env, global, fn, 1, &typed, &res);
-  if (st != napi_ok) return hostError(env, st, "Failed to create array");
-  return res;
+  BW_TRY(fillRows(env, arr, data, n, 1, false, 1));
+  return arr;
+}
+
+Result<napi_value> makeRows(napi_env env, const double* flat, size_t rows, size_t width, bool nullableLast) {
+  if (width == 1 && !nullableLast) return makeNumbers(env, flat, rows);
+  BW_ASSIGN(arr, makeArray(env, rows));
+  if (width < 1 || width > 3) return Error(Status::InvalidArg, "Rows of " + std::to_string(width) + " numbers");
+  if (rows == 0) return arr;
+  BW_TRY(fillRows(env, arr, flat, rows, static_cast<int32_t>(width), nullableLast, width));
+  return arr;
+}
+
+Result<napi_value> makeFlags(napi_env env, const int8_t* codes, size_t n) {
+  BW_ASSIGN(arr, makeArray(env, n));
+  std::vector<double> asNumbers(codes, codes + n);
+  if (n > 0) BW_TRY(fillRows(env, arr, asNumbers.data(), n, kFlagsWidth, false, 1));
+  return arr;
 }
 
 Result<napi_value> JsObject::raw(const char* key) const {

@@ -48,14 +48,18 @@ struct EnvData {
   // Every native box alive in this environment: a wrapped pointer is ours only if it is here.
   std::unordered_set<const struct Box*> live;
   bool released = false;  // the environment is gone; the last box finalizer frees this
-  napi_ref numbersIn = nullptr;   // bulk reader of number arrays (see readNumbers)
-  napi_ref numbersOut = nullptr;  // bulk writer of number arrays (see makeNumbers)
+  napi_ref numbersIn = nullptr;  // bulk reader of number arrays (see readNumbers)
+  napi_ref rowsOut = nullptr;    // bulk writer of number, row and flag arrays (see makeRows)
+  napi_ref scratch = nullptr;    // the Float64Array those two fill and read
+  bool scratchBusy = false;      // a conversion is using it (re-entered through a getter)
   // Functions that add-on pieces make once per environment, by a key of their own (the
   // iteration protocol keeps one installer per iterable class here).
   std::unordered_map<const void*, napi_ref> kept;
 };
 
 EnvData* envData(napi_env env);
+// Drops the references the binding layer keeps in the environment's data.
+void releaseLayerRefs(napi_env env, EnvData* d);
 
 // ---------------------------------------------------------------------------------------------
 // Errors.
@@ -326,6 +330,12 @@ Result<napi_value> makeObject(napi_env env);
 Result<Unit> setProperty(napi_env env, napi_value obj, const char* key, napi_value v);
 // A new plain Array of numbers, built in bulk.
 Result<napi_value> makeNumbers(napi_env env, const double* data, size_t n);
+// A new plain Array of `rows` arrays of `width` numbers (2 or 3) read row by row from `flat`;
+// width 1 gives plain numbers. With `nullableLast`, a NaN in the last place of a row becomes
+// null: the encoding of an absent optional integer.
+Result<napi_value> makeRows(napi_env env, const double* flat, size_t rows, size_t width, bool nullableLast);
+// A new plain Array of optional booleans from codes 0 (false), 1 (true) and 2 (null).
+Result<napi_value> makeFlags(napi_env env, const int8_t* codes, size_t n);
 
 template <>
 struct Ret<napi_value> {

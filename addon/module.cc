@@ -15,13 +15,8 @@ void releaseEnvData(napi_env env, void* data, void*) {
   auto* d = static_cast<EnvData*>(data);
   for (napi_ref r : d->ctors)
     if (r) napi_delete_reference(env, r);
-  if (d->numbersIn) napi_delete_reference(env, d->numbersIn);
-  if (d->numbersOut) napi_delete_reference(env, d->numbersOut);
-  for (auto& [key, r] : d->kept)
-    if (r) napi_delete_reference(env, r);
+  releaseLayerRefs(env, d);
   d->ctors.clear();
-  d->kept.clear();
-  d->numbersIn = d->numbersOut = nullptr;
   // Boxes still alive finalize after this; the last one frees the data.
   d->released = true;
   if (d->live.empty()) delete d;

@@ -150,11 +150,15 @@ bool Instance::paramsUsable(const ArgValue* args) const {
 
 Result<Unit> Instance::step(const ArgValue* args, bool usable, StepResult& out) {
   BW_ASSIGN(bar, rt_.fetch());
+  stepOn(bar, args, usable, out);
+  return Unit{};
+}
+
+void Instance::stepOn(const BarSnapshot& bar, const ArgValue* args, bool usable, StepResult& out) {
   pushInputs(args);
   rt_.apply(bar);
   out = StepResult{};
   if (usable) compute(args, out);
-  return Unit{};
 }
 
 Result<StepResult> Instance::next(const ArgValue* args) {
@@ -188,20 +192,40 @@ Result<Collected> Instance::collect(const CollectArg* in) {
     });
     if (remaining.ok()) out.reserve(*remaining);
   }
+  // Bars are read a batch at a time, under one read of the context and one read lock of the
+  // series, instead of twice per bar (once to advance, once to fetch). Nothing runs between the
+  // steps of a collect that could move the context or change the series, so every step sees the
+  // bar, the index and the length that reading them one step at a time would give.
+  constexpr size_t kBatch = 256;
+  std::vector<BarSnapshot> batch;
+  batch.reserve(kBatch);
   StepResult r;
   for (;;) {
-    // The borrow is held for the advance only, never across the step.
-    BW_ASSIGN(moved, ctx.write([](Ctx& c) { return c.advance(); }));
-    if (!moved) break;
-    const uint64_t bar = *moved;
-    for (size_t i = 0; i < n; ++i) {
-      if (specs[i].kind == ArgKind::Series)
-        args[i].number = bar < in[i].size ? in[i].numbers[bar] : kNaN;
-      else if (specs[i].kind == ArgKind::Flags)
-        args[i].flag = bar < in[i].size ? in[i].flags[bar] : int8_t{2};
+    batch.clear();
+    BW_TRY(ctx.read([&batch](const Ctx& c) {
+      c.ohlcv.read([&](const Ohlcv& o) {
+        const uint64_t len = o.bars.size();
+        uint64_t next = c.initialized ? c.barIndex + 1 : 0;
+        for (; next < len && batch.size() < kBatch; ++next) batch.push_back(BarSnapshot{o.bars[next], next, len});
+      });
+    }));
+    if (batch.empty()) break;
+    for (const BarSnapshot& snap : batch) {
+      // The advance: the borrow is held for it only, never across the step.
+      BW_TRY(ctx.write([&snap](Ctx& c) {
+        c.barIndex = snap.barIndex;
+        c.initialized = true;
+      }));
+      const uint64_t bar = snap.barIndex;
+      for (size_t i = 0; i < n; ++i) {
+        if (specs[i].kind == ArgKind::Series)
+          args[i].number = bar < in[i].size ? in[i].numbers[bar] : kNaN;
+        else if (specs[i].kind == ArgKind::Flags)
+          args[i].flag = bar < in[i].size ? in[i].flags[bar] : int8_t{2};
+      }
+      stepOn(snap, args, usable, r);
+      out.append(r);
     }
-    BW_TRY(step(args, usable, r));
-    out.append(r);
   }
   return out;
 }

@@ -186,6 +186,8 @@ class Instance {
  private:
   bool paramsUsable(const ArgValue* args) const;
   Result<Unit> step(const ArgValue* args, bool usable, StepResult& out);
+  // The step on a bar already read.
+  void stepOn(const BarSnapshot& bar, const ArgValue* args, bool usable, StepResult& out);
 };
 
 // ---------------------------------------------------------------------------------------------

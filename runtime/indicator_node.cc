@@ -121,25 +121,28 @@ Result<napi_value> stepValue(napi_env env, ResultKind kind, const rt::StepResult
   return undefinedValue(env);
 }
 
-// One array of results; elements are made in chunks, each in its own handle scope.
+// One array of results, built in bulk: numbers as they are, tuples as rows, optional integers
+// as numbers with NaN for absent (an integer is never NaN), flags by their codes.
 Result<napi_value> collectedValue(napi_env env, const rt::Collected& c) {
-  if (c.kind == ResultKind::Script) return scriptResult(env);
-  if (c.kind == ResultKind::Number) return makeNumbers(env, c.num.data(), c.num.size());
-  BW_ASSIGN(arr, makeArray(env, 0));
-  constexpr size_t kChunk = 4096;
-  for (size_t start = 0; start < c.steps; start += kChunk) {
-    napi_handle_scope scope;
-    if (napi_open_handle_scope(env, &scope) != napi_ok) return Error(Status::GenericFailure, "Failed to create array");
-    Result<Unit> st = Unit{};
-    const size_t end = std::min(c.steps, start + kChunk);
-    for (size_t i = start; i < end && st.ok(); ++i) {
-      auto v = stepValue(env, c.kind, c.at(i));
-      st = v.ok() ? setElement(env, arr, static_cast<uint32_t>(i), *v) : Result<Unit>(std::move(v).error());
+  const auto withIntegers = [&](size_t width) -> Result<napi_value> {
+    std::vector<double> flat(c.steps * width);
+    for (size_t i = 0; i < c.steps; ++i) {
+      if (width == 2) flat[2 * i] = c.num[i];
+      const auto& k = c.integers[i];
+      flat[i * width + width - 1] = k ? static_cast<double>(*k) : kNaN;
     }
-    napi_close_handle_scope(env, scope);
-    if (!st.ok()) return std::move(st).error();
+    return makeRows(env, flat.data(), c.steps, width, true);
+  };
+  switch (c.kind) {
+    case ResultKind::Script: return scriptResult(env);
+    case ResultKind::Number: return makeNumbers(env, c.num.data(), c.num.size());
+    case ResultKind::Numbers2: return makeRows(env, c.num.data(), c.steps, 2, false);
+    case ResultKind::Numbers3: return makeRows(env, c.num.data(), c.steps, 3, false);
+    case ResultKind::OptInt: return withIntegers(1);
+    case ResultKind::NumberOptInt: return withIntegers(2);
+    case ResultKind::OptFlag: return makeFlags(env, c.flags.data(), c.flags.size());
   }
-  return arr;
+  return undefinedValue(env);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,13 +1,14 @@
 'use strict';
 // npm run demo: a moving-average-cross strategy on the bundled hourly BTC/USD bars. It goes long
-// when the one-day average crosses above the five-day average and short when it crosses below,
-// then prints the summary report with its equity chart and the start of the Pine Script export.
+// when the half-day average crosses above the ten-day average and short when it crosses below
+// (the best pair of examples/sweep.js), then prints the summary report with its equity chart and
+// the start of the Pine Script export.
 const { NodeBacktest, NodeCtx, NodeSignal, Incr_fn_sma_059403, Incr_fn_crossover_94210a, Incr_fn_crossunder_ed654e } =
   require('barwise');
 const { loadSample } = require('../data/sample');
 
-const FAST = 24; // one day of hourly bars
-const SLOW = 120; // five days
+const FAST = 12; // half a day of hourly bars
+const SLOW = 240; // ten days
 const PINE_LINES = 12;
 
 const { ohlcv, sym } = loadSample();

@@ -1,0 +1,198 @@
+// Bounded and ratio oscillators: the relative strength index and the indicators built on it,
+// CCI, Williams %R, the ultimate oscillator, the relative vigor index and the balance of power.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+#include "runtime/indicator.h"
+
+namespace bw::rt {
+namespace {
+
+// rsi(x, n) = 100 - 100 / (1 + rma(up, n) / rma(down, n)), with up and down the rise and fall of
+// x since the previous step; first value on step n + 1. Only rises: 100, only falls: 0, neither:
+// missing (0 / 0).
+struct RsiBlock {
+  NumSeries up, down;
+  SeededAverage upAvg, downAvg;
+
+  double update(const NumSeries& x, int64_t n) {
+    const double rise = x[0] - x[1];
+    const double fall = x[1] - x[0];
+    up.push(missing(rise) ? kNaN : rise >= 0 ? rise : 0.0);
+    down.push(missing(fall) ? kNaN : fall >= 0 ? fall : 0.0);
+    const double u = rma(upAvg, up, n);
+    const double d = rma(downAvg, down, n);
+    return 100 - 100 / (1 + u / d);
+  }
+};
+
+struct Rsi {
+  RsiBlock rsi;
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t length) { return rsi.update(src, length); }
+};
+BW_INDICATOR(Rsi, "Incr_fn_rsi_4196b9", series("src"), length("length", 14));
+
+// k = sma(stoch, smoothK) and d = sma(k, smoothD), with stoch the position of r = rsi(src) in its
+// stochLength-step range. The scans count steps from the first one, not from the first defined
+// r, so stoch comes once two different defined values of r lie in the window.
+struct StochasticRsi {
+  RsiBlock rsi;
+  NumSeries r, stoch, k;
+  ExtremeScan lo1, hi, lo2;
+  WindowSum kSum, dSum;
+
+  std::array<double, 2> step(const RuntimeCtx&, const NumSeries& src, int64_t stochLength, int64_t rsiLength,
+                             int64_t smoothK, int64_t smoothD) {
+    r.push(rsi.update(src, rsiLength));
+    const double low1 = lowest(lo1, r, stochLength);
+    const double high = highest(hi, r, stochLength);
+    const double low2 = lowest(lo2, r, stochLength);
+    stoch.push(100 * (r[0] - low1) / (high - low2));
+    k.push(sma(kSum, stoch, smoothK));
+    return {k[0], sma(dSum, k, smoothD)};
+  }
+};
+BW_INDICATOR(StochasticRsi, "Incr_fn_stochastic_rsi_84a7e0", series("src"), length("stochLength", 14),
+             length("rsiLength", 14), length("smoothK", 3), length("smoothD", 3));
+
+// ((rsi(src) + rsi(streak)) + rank) / 3, streak counting consecutive rising (> 0) or falling
+// (< 0) steps, 0 on an unchanged one. First value once the rank has one (bar index 100 by default).
+struct ConnorsRsi {
+  static constexpr uint16_t reads = kBarIndex;
+  RsiBlock priceRsi, streakRsi;
+  NumSeries streak, roc1;
+
+  double step(const RuntimeCtx& rt, const NumSeries& src, int64_t rsiLength, int64_t streakLength,
+              int64_t rankLength) {
+    const double r1 = priceRsi.update(src, rsiLength);
+    const double prev = streak[0];  // missing on the first step: neither test below holds
+    if (src[0] == src[1])
+      streak.push(0.0);
+    else if (src[1] < src[0])
+      streak.push(prev > 0 ? prev + 1 : 1.0);
+    else
+      streak.push(prev < 0 ? prev - 1 : -1.0);
+    const double r2 = streakRsi.update(streak, streakLength);
+    roc1.push((100 * (src[0] - src[1])) / src[1]);
+    return ((r1 + r2) + percentRank(rt, rankLength)) / 3;
+  }
+
+  // The percent rank of the current roc1: how many of the previous rankLength values roc1[1] ...
+  // roc1[rankLength] are less than or equal to it, as a percentage of rankLength (values missing
+  // or before the first step never count). It is missing before the bar index reaches
+  // rankLength, and when the current roc1 itself is missing.
+  double percentRank(const RuntimeCtx& rt, int64_t rankLength) const {
+    const auto barIndex = rt.bar_index[0];
+    const double current = roc1[0];
+    if (!barIndex || *barIndex < rankLength || missing(current)) return kNaN;
+    const int64_t end = std::min(rankLength, roc1.length() - 1);
+    int64_t count = 0;
+    for (int64_t j = 1; j <= end; ++j)
+      if (roc1[j] <= current) ++count;
+    return 100 * static_cast<double>(count) / static_cast<double>(rankLength);
+  }
+};
+BW_INDICATOR(ConnorsRsi, "Incr_fn_connors_rsi_ecfb42", series("src"), length("rsiLength", 3),
+             length("streakLength", 2), length("rankLength", 100));
+
+// 100 * up / (dn + up): ema of stdev(src, n) on rising and on falling steps. stdev is 15 during
+// its warm-up and a missing change counts as a rise, so both averages start on step n.
+struct RelativeVolatilityIndex {
+  StandardDeviation sd;
+  NumSeries upIn, dnIn;
+  SeededAverage upAvg, dnAvg;
+
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t length) {
+    const double s = sd.update(src, length, true);
+    upIn.push(src[0] - src[1] <= 0 ? 0.0 : s);
+    dnIn.push(src[1] < src[0] ? 0.0 : s);
+    const double up = ema(upAvg, upIn, length);
+    const double dn = ema(dnAvg, dnIn, length);
+    return (up / (dn + up)) * 100;
+  }
+};
+BW_INDICATOR(RelativeVolatilityIndex, "Incr_fn_relative_volatility_index_3b8406", series("src"),
+             length("length", 14));
+
+// (src - sma(src, n)) / (0.015 * dev(src, n)); the deviation keeps its own mean. First value on
+// step n; a constant series gives 0 / 0.
+struct Cci {
+  WindowSum mean;
+  MeanDeviation dev;
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t length) {
+    const double m = sma(mean, src, length);
+    return (src[0] - m) / (0.015 * dev.update(src, length));
+  }
+};
+BW_INDICATOR(Cci, "Incr_fn_cci_d95ce4", series("src"), length("length", 14));
+
+// (100 * (src - hh)) / (hh - ll) over the n-bar high and low: 0 at the high, -100 at the low.
+struct WilliamsPctR {
+  static constexpr uint16_t reads = kHigh | kLow;
+  ExtremeScan hh, ll;
+  double step(const RuntimeCtx& rt, const NumSeries& src, int64_t length) {
+    const double h = highest(hh, rt.high, length);
+    const double l = lowest(ll, rt.low, length);
+    return (100 * (src[0] - h)) / (h - l);
+  }
+};
+BW_INDICATOR(WilliamsPctR, "Incr_fn_williams_pct_r_01cd99", series("src"), length("length", 14));
+
+// One length of the ultimate oscillator: sum(bp, n) / sum(tr, n) over its own series.
+struct BuyingPressureAverage {
+  NumSeries bp, tr;
+  WindowSum bpSum, trSum;
+  double update(double buying, double range, int64_t n) {
+    bp.push(buying);
+    tr.push(range);
+    const double b = bpSum.update(bp, n);
+    return b / trSum.update(tr, n);
+  }
+};
+
+// 100 * (4 avg(l1) + 2 avg(l2) + avg(l3)) / 7 with bp = close - min(low, close[1]) and
+// tr = max(high, close[1]) - min(low, close[1]). The first bar has neither, so the first value
+// comes on step max(l1, l2, l3) + 1.
+struct UltimateOscillator {
+  static constexpr uint16_t reads = kHigh | kLow | kClose;
+  BuyingPressureAverage avg1, avg2, avg3;
+  double step(const RuntimeCtx& rt, int64_t length1, int64_t length2, int64_t length3) {
+    const double hi = maxOf(rt.high[0], rt.close[1]);
+    const double lo = minOf(rt.low[0], rt.close[1]);
+    const double bp = rt.close[0] - lo;
+    const double tr = hi - lo;
+    const double a1 = avg1.update(bp, tr, length1);
+    const double a2 = avg2.update(bp, tr, length2);
+    const double a3 = avg3.update(bp, tr, length3);
+    return 100 * ((4 * a1 + 2 * a2) + a3) / 7;
+  }
+};
+BW_INDICATOR(UltimateOscillator, "Incr_fn_ultimate_oscillator_e466b9", length("length1", 7), length("length2", 14),
+             length("length3", 28));
+
+// sum(swma(close - open), n) / sum(swma(high - low), n); first value on step n + 3.
+struct RelativeVigorIndex {
+  static constexpr uint16_t reads = kOpen | kHigh | kLow | kClose;
+  NumSeries co, s1, hl, s2;
+  WindowSum sum1, sum2;
+  double step(const RuntimeCtx& rt, int64_t length) {
+    co.push(rt.close[0] - rt.open[0]);
+    s1.push(swma(co));
+    hl.push(rt.high[0] - rt.low[0]);
+    s2.push(swma(hl));
+    const double num = sum1.update(s1, length);
+    return num / sum2.update(s2, length);
+  }
+};
+BW_INDICATOR(RelativeVigorIndex, "Incr_fn_relative_vigor_index_419773", length("length", 14));
+
+// (close - open) / (high - low) of the current bar; a bar without range divides by 0.
+struct BalanceOfPower {
+  static constexpr uint16_t reads = kOpen | kHigh | kLow | kClose;
+  double step(const RuntimeCtx& rt) { return (rt.close[0] - rt.open[0]) / (rt.high[0] - rt.low[0]); }
+};
+BW_INDICATOR(BalanceOfPower, "Incr_fn_balance_of_power_b52747");
+
+}  // namespace
+}  // namespace bw::rt

@@ -1,0 +1,220 @@
+// Range and volatility measures and the bands and channels drawn from them: true range and its
+// average, Bollinger bands, %B and width, the Donchian channel, supertrend, the Chande Kroll stop,
+// the choppiness index, the vortex indicator and Aroon.
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <utility>
+
+#include "runtime/indicator.h"
+
+namespace bw::rt {
+namespace {
+
+constexpr uint16_t kBarRange = kHigh | kLow | kClose;
+
+// max(high - low, |high - close[1]|, |low - close[1]|); on the first step, or after a bar with a
+// missing field, high - low (or missing when handleNa is false).
+double trueRange(const RuntimeCtx& rt, bool handleNa) {
+  const double h = rt.high[0], l = rt.low[0];
+  if (rt.close.length() >= 2 && !missing(rt.high[1]) && !missing(rt.low[1]) && !missing(rt.close[1])) {
+    const double c1 = rt.close[1];
+    return maxOf(maxOf(h - l, std::fabs(h - c1)), std::fabs(l - c1));
+  }
+  return handleNa ? h - l : kNaN;
+}
+
+// atr(n) = rma(tr, n) over its own series of true ranges; the first true range counts, so the
+// first value comes on step n.
+struct AtrBlock {
+  NumSeries tr;
+  SeededAverage avg;
+  double update(const RuntimeCtx& rt, int64_t n) {
+    tr.push(trueRange(rt, true));
+    return rma(avg, tr, n);
+  }
+};
+
+struct Tr {
+  static constexpr uint16_t reads = kBarRange;
+  double step(const RuntimeCtx& rt, bool handleNa) { return trueRange(rt, handleNa); }
+};
+BW_INDICATOR(Tr, "Incr_fn_tr_296320", flag("handleNa", true));
+
+struct Atr {
+  static constexpr uint16_t reads = kBarRange;
+  AtrBlock atr;
+  double step(const RuntimeCtx& rt, int64_t length) { return atr.update(rt, length); }
+};
+BW_INDICATOR(Atr, "Incr_fn_atr_d37266", length("length", 14));
+
+// basis = sma(src, n) and basis ± mult * stdev(src, n); the stdev keeps its own mean and is 15
+// during its warm-up, but the basis is missing then, so the bands come on step n.
+struct Bands {
+  WindowSum basisSum;
+  StandardDeviation sd;
+  struct Value {
+    double basis, upper, lower;
+  };
+  Value update(const NumSeries& src, int64_t n, double mult) {
+    const double basis = sma(basisSum, src, n);
+    const double dev = mult * sd.update(src, n, true);
+    return {basis, basis + dev, basis - dev};
+  }
+};
+
+struct BollingerBands {
+  Bands bands;
+  std::array<double, 2> step(const RuntimeCtx&, const NumSeries& src, int64_t length, double mult) {
+    const auto b = bands.update(src, length, mult);
+    return {b.upper, b.lower};
+  }
+};
+BW_INDICATOR(BollingerBands, "Incr_fn_bollinger_bands_7ac6ce", series("src"), length("length", 20),
+             real("mult", 2.0));
+
+// (src - lower) / (upper - lower); a constant series gives 0 / 0.
+struct BollingerBandsPctB {
+  Bands bands;
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t length, double mult) {
+    const auto b = bands.update(src, length, mult);
+    return (src[0] - b.lower) / (b.upper - b.lower);
+  }
+};
+BW_INDICATOR(BollingerBandsPctB, "Incr_fn_bollinger_bands_pct_b_12beae", series("src"), length("length", 20),
+             real("mult", 2.0));
+
+// ((upper - lower) / basis) * 100.
+struct BollingerBandsWidth {
+  Bands bands;
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t length, double mult) {
+    const auto b = bands.update(src, length, mult);
+    return ((b.upper - b.lower) / b.basis) * 100;
+  }
+};
+BW_INDICATOR(BollingerBandsWidth, "Incr_fn_bollinger_bands_width_bec1ab", series("src"), length("length", 20),
+             real("mult", 2.0));
+
+// [highest(high, n), lowest(low, n), their midpoint]; src is only recorded. First value on step n.
+struct DonchianChannel {
+  static constexpr uint16_t reads = kHigh | kLow;
+  ExtremeScan hh, ll;
+  std::array<double, 3> step(const RuntimeCtx& rt, const NumSeries&, int64_t length) {
+    const double upper = highest(hh, rt.high, length);
+    const double lower = lowest(ll, rt.low, length);
+    return {upper, lower, 0.5 * (lower + upper)};
+  }
+};
+BW_INDICATOR(DonchianChannel, "Incr_fn_donchian_channel_b78288", series("src"), length("length", 20));
+
+// Bands src ± factor * atr that only tighten while the close stays inside them, and the one the
+// trend rides on: the lower band in an up trend (direction -1), the upper one in a down trend.
+// The previous bands count as 0 on the first step, which therefore yields [0, 1]; without an
+// atr period the average is missing on every step.
+struct Supertrend {
+  static constexpr uint16_t reads = kBarRange;
+  AtrBlock atr;
+  NumSeries a, upper, lower, st;
+
+  std::pair<double, std::optional<int64_t>> step(const RuntimeCtx& rt, const NumSeries& src, double factor,
+                                                 std::optional<int64_t> atrPeriod) {
+    a.push(atr.update(rt, atrPeriod.value_or(0)));  // no period: the average stays missing
+    const double up = src[0] + factor * a[0];
+    const double lo = src[0] - factor * a[0];
+    const double pu = z(upper[0]), pl = z(lower[0]);  // the previous final bands
+    const double c1 = rt.close[1];
+    lower.push(pl < lo || c1 < pl ? lo : pl);
+    upper.push(up < pu || pu < c1 ? up : pu);
+    int64_t direction;
+    if (missing(a[1]))
+      direction = 1;
+    else if (st[0] == pu)
+      direction = rt.close[0] > upper[0] ? -1 : 1;
+    else
+      direction = rt.close[0] < lower[0] ? 1 : -1;
+    st.push(direction == -1 ? lower[0] : upper[0]);
+    return {st[0], direction};
+  }
+};
+BW_INDICATOR(Supertrend, "Incr_fn_supertrend_a392d5", series("src"), number("factor"), optLength("atrPeriod"));
+
+// [highest(hh - mult * atr, stop), lowest(ll + mult * atr, stop)] with hh, ll the atrLength-bar
+// high and low; each stop has its own atr.
+struct ChandeKrollStop {
+  static constexpr uint16_t reads = kBarRange;
+  ExtremeScan hh, ll, stopHigh, stopLow;
+  AtrBlock atrFirst, atrSecond;
+  NumSeries first, second;
+
+  std::array<double, 2> step(const RuntimeCtx& rt, int64_t atrLength, double mult, int64_t stopLength) {
+    const double h = highest(hh, rt.high, atrLength);
+    const double f = h - mult * atrFirst.update(rt, atrLength);
+    const double l = lowest(ll, rt.low, atrLength);
+    const double s = l + mult * atrSecond.update(rt, atrLength);
+    first.push(f);
+    second.push(s);
+    const double stopShort = highest(stopHigh, first, stopLength);
+    return {stopShort, lowest(stopLow, second, stopLength)};
+  }
+};
+BW_INDICATOR(ChandeKrollStop, "Incr_fn_chande_kroll_stop_1f3d9c", length("atrLength", 10), real("mult", 1.0),
+             length("stopLength", 9));
+
+// 100 * log10(sum(atr(1), n) / (hh - ll)) / log10(n) over the n-bar high and low; first value on
+// step n. A window without range gives 0 / 0 or x / 0.
+struct ChoppinessIndex {
+  static constexpr uint16_t reads = kBarRange;
+  AtrBlock atr1;
+  NumSeries a1;
+  WindowSum sum;
+  ExtremeScan hh, ll;
+  double step(const RuntimeCtx& rt, int64_t length) {
+    a1.push(atr1.update(rt, 1));
+    const double s = sum.update(a1, length);
+    const double h = highest(hh, rt.high, length);
+    const double l = lowest(ll, rt.low, length);
+    return (100 * std::log10(s / (h - l))) / std::log10(static_cast<double>(length));
+  }
+};
+BW_INDICATOR(ChoppinessIndex, "Incr_fn_choppiness_index_30ed5c", length("length", 14));
+
+// [sum(|high - low[1]|, n), sum(|low - high[1]|, n)] / sum(atr(1), n); the first bar has no
+// previous one, so the first value comes on step n + 1.
+struct VortexIndicator {
+  static constexpr uint16_t reads = kBarRange;
+  NumSeries vmp, vmm, a1;
+  AtrBlock atr1;
+  WindowSum trSum, plusSum, minusSum;
+  std::array<double, 2> step(const RuntimeCtx& rt, int64_t length) {
+    vmp.push(std::fabs(rt.high[0] - rt.low[1]));
+    vmm.push(std::fabs(rt.low[0] - rt.high[1]));
+    a1.push(atr1.update(rt, 1));
+    const double range = trSum.update(a1, length);
+    const double plus = plusSum.update(vmp, length) / range;
+    return {plus, minusSum.update(vmm, length) / range};
+  }
+};
+BW_INDICATOR(VortexIndicator, "Incr_fn_vortex_indicator_120086", length("length", 14));
+
+// [(n + highestbars(high, n + 1)) * 100 / n, the same for lowestbars(low)]: 100 when the extreme
+// is on the current bar, 0 when it is n bars back. First value on step n + 1.
+struct Aroon {
+  static constexpr uint16_t reads = kHigh | kLow;
+  ExtremeScan hs, ls;
+  std::array<double, 2> step(const RuntimeCtx& rt, int64_t length) {
+    // A window longer than any history never warms up; saturate instead of overflowing.
+    const int64_t window = length < std::numeric_limits<int64_t>::max() ? length + 1 : length;
+    const auto hb = highestbars(hs, rt.high, window);
+    const auto lb = lowestbars(ls, rt.low, window);
+    const auto score = [length](std::optional<int64_t> bars) {
+      return bars ? static_cast<double>((length + *bars) * 100) / static_cast<double>(length) : kNaN;
+    };
+    return {score(hb), score(lb)};
+  }
+};
+BW_INDICATOR(Aroon, "Incr_fn_aroon_39638b", length("length", 14));
+
+}  // namespace
+}  // namespace bw::rt
