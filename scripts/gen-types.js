@@ -93,7 +93,7 @@ function nextParam(a) {
 
 function collectParam(a) {
   switch (a.kind) {
-    case 'series': return `${a.name}: readonly number[]`;
+    case 'series': return `${a.name}: NumberList`;
     case 'flags': return `${a.name}: readonly (boolean | null | undefined)[]`;
     default: return nextParam(a);
   }
