@@ -1,10 +1,24 @@
 'use strict';
 // Native memory per bar: one sma instance stepped over 1,000,000 bars, and one backtest run over
 // them. Native bytes are the growth of the resident set less the growth of the JavaScript heap
-// and of array buffers, each read after a full garbage collection.
+// and of array buffers, each read after a full garbage collection. Histories grow by doubling,
+// so a figure includes the unused part of the last doubling (up to half of it).
 //
 //   node --expose-gc bench/memory.bench.js          # prints a table
 //   node --expose-gc bench/memory.bench.js --json   # one JSON line (read by peers.bench.js)
+const { spawnSync } = require('node:child_process');
+
+// Large buffers (histories, equity lists) must each get pages of their own, or they would be
+// carved out of memory that the bars' garbage left in the allocator, and the resident set would
+// not grow. The child runs with glibc's mmap threshold at 64 KiB: every buffer above it is mapped
+// on its own and unmapped when freed, so the resident set follows the live buffers.
+const TUNABLE = 'glibc.malloc.mmap_threshold=65536';
+if (!(process.env.GLIBC_TUNABLES || '').includes(TUNABLE)) {
+  const env = { ...process.env, GLIBC_TUNABLES: [process.env.GLIBC_TUNABLES, TUNABLE].filter(Boolean).join(':') };
+  const r = spawnSync(process.execPath, [...process.execArgv, __filename, ...process.argv.slice(2)], { env, stdio: 'inherit' });
+  process.exit(r.status === null ? 1 : r.status);
+}
+
 const data = require('./data');
 const bw = require('..');
 
@@ -22,6 +36,7 @@ function settle() {
   return { rss: m.rss, heap: m.heapTotal, buffers: m.arrayBuffers + m.external };
 }
 function nativeGrowth(before, after) {
+  if (process.env.MEM_DEBUG) console.error(JSON.stringify({ rss: after.rss - before.rss, heap: after.heap - before.heap, buffers: after.buffers - before.buffers }));
   return after.rss - before.rss - (after.heap - before.heap) - Math.max(0, after.buffers - before.buffers);
 }
 
@@ -32,6 +47,10 @@ function record(what, bars, bytes, note) {
 function skipped(what, note) {
   results.push({ what, note });
 }
+
+// Every measured object stays alive to the end: one freed inside a later measurement would
+// give its pages back there and hide that measurement's growth.
+const keep = [];
 
 const has = (names) => names.every((k) => typeof bw[k] === 'function');
 const SMA = 'Incr_fn_sma_059403';
@@ -52,10 +71,7 @@ function main() {
     return;
   }
   const x = data.columns(N).close;
-  const before0 = settle();
   const series = buildSeries();
-  const after0 = settle();
-  record('series (NodeOhlcv)', N, nativeGrowth(before0, after0), 'the bars themselves, for scale');
 
   if (has([SMA])) {
     const ctx = new bw.NodeCtx(series, bw.NodeSym.BTC_USD());
@@ -63,6 +79,7 @@ function main() {
     const before = settle();
     for (const i of ctx) ind.next(x[i], 14);
     const after = settle();
+    keep.push(ctx, ind);
     record('sma instance', N, nativeGrowth(before, after), 'one Incr_fn_sma_059403 stepped by next on every bar');
   } else skipped('sma instance', `${SMA} not exported yet`);
 
@@ -72,6 +89,7 @@ function main() {
     const before = settle();
     for (const i of bt) if (i < 0) break;
     const after = settle();
+    keep.push(ctx, bt);
     record('backtest', N, nativeGrowth(before, after), 'one NodeBacktest iterated over every bar, no signals');
     if (has([SMA, 'NodeSignal'])) {
       const ctx2 = new bw.NodeCtx(series, bw.NodeSym.BTC_USD());
@@ -85,6 +103,7 @@ function main() {
         else if (f < s) bt2.signal(short);
       }
       const a2 = settle();
+      keep.push(ctx2, bt2, fast, slow);
       record('ma-cross backtest', N, nativeGrowth(b2, a2), `backtest, two sma instances and ${bt2.closedTrades.length} trades`);
     }
   } else skipped('backtest', 'NodeBacktest not exported yet');

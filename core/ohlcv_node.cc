@@ -39,8 +39,6 @@ Result<OptTime> parseJsonTime(const std::optional<std::string>& text) {
 }
 
 Result<OhlcvBar> barFromJson(JsObject j) {
-  BW_ASSIGN(nullish, isNullish(j.env(), j.value()));
-  if (nullish) return Error(Status::ObjectExpected, "Failed to get property with field `open_time`");
   BW_ASSIGN(openText, jsonTime(j, "open_time"));
   BW_ASSIGN(closeText, jsonTime(j, "close_time"));
   OhlcvBar b;

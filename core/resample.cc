@@ -61,12 +61,26 @@ Result<Ohlcv> calendar(const Ohlcv& src, const Timeframe& tf) {
     return okUnit();
   };
 
+  // Year, month, week and day buckets depend on the date alone: bars of one day share one
+  // calendar computation.
+  const bool byDate = unit == TimeUnit::Years || unit == TimeUnit::Months || unit == TimeUnit::Weeks ||
+                      unit == TimeUnit::Days;
+  int64_t memoDay = 0;
+  std::optional<DateTime> memoStart;
+
   DateTime key{};
   bool open = false;
   for (size_t i = 0; i < src.bars.size(); ++i) {
     const OhlcvBar& b = src.bars[i];
     if (!b.openTime) return missingOpenTime(i);
-    const auto start = bucketStart(*b.openTime, unit, n);
+    std::optional<DateTime> start;
+    if (byDate && memoStart && b.openTime->days() == memoDay) {
+      start = memoStart;
+    } else {
+      start = bucketStart(*b.openTime, unit, n);
+      memoDay = b.openTime->days();
+      memoStart = start;
+    }
     if (!start)
       return invalidArg("resample: the bucket of bar " + std::to_string(i) + " starts outside the date range");
     if (open && *start == key) {

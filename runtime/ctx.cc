@@ -33,6 +33,21 @@ Result<BarSnapshot> RuntimeCtx::fetch() const {
   });
 }
 
+Result<Unit> RuntimeCtx::peekAhead(std::vector<BarSnapshot>& out, size_t max) const {
+  out.clear();
+  return ctx_.read([&](const Ctx& c) {
+    c.ohlcv.read([&](const Ohlcv& o) {
+      const uint64_t n = o.bars.size();
+      for (uint64_t i = c.initialized ? c.barIndex + 1 : 0; i < n && out.size() < max; ++i)
+        out.push_back(BarSnapshot{o.bars[i], i, n});
+    });
+  });
+}
+
+Result<std::optional<uint64_t>> RuntimeCtx::advanceWithin(uint64_t length) const {
+  return ctx_.write([length](Ctx& c) { return c.advanceWithin(length); });
+}
+
 void RuntimeCtx::apply(const BarSnapshot& s) {
   const OhlcvBar& b = s.bar;
   const uint16_t m = reads_;

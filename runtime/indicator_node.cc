@@ -1,6 +1,7 @@
 // The one binding of every declared indicator class: static `make(ctx)`, `next(...)` and
 // `collect(...)`, driven by the declaration's argument and result kinds. No indicator has
 // binding code of its own.
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -174,7 +175,14 @@ napi_value nextMember(napi_env env, napi_callback_info info) {
   const auto& specs = b.decl->args;
   auto inst = receiver(call, b);
   if (!inst.ok()) return fail(env, inst.error());
-  ArgValue args[kMaxArgs];
+  // Room for the usual few arguments, so a call does not initialise all sixteen slots.
+  std::array<ArgValue, 4> few;
+  std::vector<ArgValue> many;
+  ArgValue* args = few.data();
+  if (specs.size() > few.size()) {
+    many.resize(specs.size());
+    args = many.data();
+  }
   for (size_t i = 0; i < specs.size(); ++i) {
     auto a = readParam(env, call.argv[i], specs[i]);
     if (!a.ok()) return fail(env, a.error());

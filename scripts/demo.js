@@ -9,7 +9,7 @@ const { loadSample } = require('../data/sample');
 
 const FAST = 12; // half a day of hourly bars
 const SLOW = 240; // ten days
-const PINE_LINES = 12;
+const PINE_LINES = 13;
 
 const { ohlcv, sym } = loadSample();
 const closes = ohlcv.close;

@@ -191,12 +191,13 @@ function indicatorsMd() {
   ];
   for (const [group, title] of Object.entries(GROUPS)) {
     out.push(`## ${title}`, '');
-    out.push('| Indicator | Class | `next` arguments | Result |');
-    out.push('|---|---|---|---|');
+    out.push('| Indicator | Class | `next` arguments | Result | What it is |');
+    out.push('|---|---|---|---|---|');
     for (const r of INDICATORS.filter((x) => x.group === group)) {
       const args = r.args.length ? r.args.map(argDoc).join(', ') : 'none';
       const result = r.outputs ? `[${r.outputs.join(', ')}]` : RESULT_TYPES[r.result];
-      out.push(`| ${r.name} | \`${r.cls}\` | ${args} | ${result.replace(/\|/g, '\\|')} |`);
+      const esc = (text) => text.replace(/\|/g, '\\|');
+      out.push(`| ${r.name} | \`${r.cls}\` | ${args} | ${esc(result)} | ${esc(r.doc)} |`);
     }
     out.push('');
   }

@@ -1,0 +1,84 @@
+'use strict';
+// Bars and series on 1,000,000 one-minute bars: building from columns, appending, the column
+// getters, walking with at(i), and resampling. Prints the median of a few runs in milliseconds.
+//
+//   node --expose-gc bench/ohlcv.bench.js [bars] [runs]
+const { NodeOhlcv, NodeOhlcvBar, NodeTimeframe, zipOhlcvBars } = require('..');
+
+const N = Number(process.argv[2]) || 1_000_000;
+const RUNS = Number(process.argv[3]) || 5;
+
+function median(xs) {
+  const s = [...xs].sort((a, b) => a - b);
+  return s[Math.floor(s.length / 2)];
+}
+
+// Wall time, and the process's CPU time beside it: on a shared machine the second is the steadier.
+function bench(name, setup, body) {
+  const wall = [];
+  const cpu = [];
+  for (let r = 0; r < RUNS; r++) {
+    const state = setup();
+    if (global.gc) global.gc();
+    const c0 = process.cpuUsage();
+    const t0 = process.hrtime.bigint();
+    body(state);
+    wall.push(Number(process.hrtime.bigint() - t0) / 1e6);
+    const c = process.cpuUsage(c0);
+    cpu.push((c.user + c.system) / 1e3);
+  }
+  console.log(`${name.padEnd(34)} ${median(wall).toFixed(1).padStart(9)} ms   cpu ${median(cpu).toFixed(1).padStart(9)} ms`);
+}
+
+// Columns of a random walk.
+const t0 = Date.UTC(2020, 0, 1);
+const openTime = new Array(N);
+const closeTime = new Array(N);
+const open = new Array(N);
+const high = new Array(N);
+const low = new Array(N);
+const close = new Array(N);
+const volume = new Array(N);
+let price = 100;
+for (let i = 0; i < N; i++) {
+  openTime[i] = new Date(t0 + i * 60000);
+  closeTime[i] = new Date(t0 + (i + 1) * 60000);
+  const next = price * (1 + (Math.sin(i * 12.9898) * 43758.5453 % 1) * 0.001);
+  open[i] = price;
+  close[i] = next;
+  high[i] = Math.max(price, next) * 1.0005;
+  low[i] = Math.min(price, next) * 0.9995;
+  volume[i] = 10 + (i % 17);
+  price = next;
+}
+
+console.log(`${N} bars, median of ${RUNS} runs`);
+let series;
+bench('zipOhlcvBars + fromBars', () => null, () => {
+  series = NodeOhlcv.fromBars(zipOhlcvBars(openTime, closeTime, open, high, low, close, volume));
+});
+series.timeframe = NodeTimeframe.Minutes(1);
+
+const bars = series.bars;
+bench('push in a loop', () => new NodeOhlcv(), (s) => {
+  for (let i = 0; i < N; i++) s.push(bars[i]);
+});
+
+for (const col of ['openTime', 'closeTime', 'open', 'high', 'low', 'close', 'volume']) {
+  bench(`getter ${col}`, () => null, () => series[col]);
+}
+bench('getter bars', () => null, () => series.bars);
+
+bench('at(i) in a loop', () => null, () => {
+  let sum = 0;
+  for (let i = 0; i < N; i++) sum += series.at(i).close;
+  if (!(sum > 0)) throw new Error('unexpected sum');
+});
+
+bench('resample 1m -> 1h (calendar)', () => null, () => series.resample(NodeTimeframe.Hours(1), true));
+bench('resample 1m -> 4h (windows)', () => null, () => series.resample(NodeTimeframe.Hours(4), false));
+bench('resample 1m -> 1D (calendar)', () => null, () => series.resample(NodeTimeframe.Days(1), true));
+bench('resample 1m -> 1M (calendar)', () => null, () => series.resample(NodeTimeframe.Months(1), true));
+bench('resample by 100 ticks', () => null, () => series.resample(NodeTimeframe.Ticks(100), true));
+
+if (!(new NodeOhlcvBar() instanceof NodeOhlcvBar)) throw new Error('unreachable');
