@@ -44,11 +44,12 @@ test('entries: CommonJS and ES module load the same add-on', async (t) => {
 
   await t.test('a plain ES module outside the tests imports named classes', () => {
     const code =
-      "import { NodeTimeframe, _getCoreVersion } from 'barwise';" +
-      "console.log(_getCoreVersion(), NodeTimeframe.fromString('15m').toString());";
+      "import { NodeOhlcv, NodeTimeframe, _getCoreVersion } from 'barwise';" +
+      "const s = new NodeOhlcv(); s.timeframe = NodeTimeframe.fromString('15m');" +
+      'console.log(_getCoreVersion(), s.length, String(s.timeframe));';
     const r = run(['--input-type=module', '-e', code]);
     assert.equal(r.status, 0, r.stderr);
-    assert.equal(r.stdout.trim(), '0.2.9 15m');
+    assert.equal(r.stdout.trim(), '0.2.9 0 15m');
   });
 });
 
