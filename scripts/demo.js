@@ -41,6 +41,13 @@ console.log(
     `${day(first?.openTime)} to ${day(last?.openTime)}, initial capital ${bt.initialCapital} ${sym.currency}`,
 );
 bt.display();
+// The report's Sharpe and Sortino ratios are the per-bar ratios times the bars per year itself;
+// the figure usually quoted multiplies by its square root instead.
+const perYear = ctx.annualizationFactor;
+console.log(
+  `Sharpe ratio annualised by the square root of ${perYear} bars a year: ` +
+    `${(bt.sharpeRatio() / Math.sqrt(perYear)).toFixed(3)}, Sortino ${(bt.sortinoRatio() / Math.sqrt(perYear)).toFixed(3)}`,
+);
 
 // The export lists every trade on one line; show the script up to that line, cut to the width.
 const pine = bt.toPine().split('\n');

@@ -147,7 +147,7 @@ const PROGRAMS = [
   {
     file: 'scripts/demo.js',
     needs: ['NodeBacktest#display', 'NodeBacktest#toPine', 'zipOhlcvBars', 'Incr_fn_sma_059403', 'Incr_fn_crossover_94210a', 'Incr_fn_crossunder_ed654e', 'NodeSignal'],
-    expect: [/^SMA 12\/240 cross on 17544 1h bars of BTCUSD/m, /Net Profit/, /^\/\/@version=5$/m, /^trades = array\.from<Trade>\(/m],
+    expect: [/^SMA 12\/240 cross on 17544 1h bars of BTCUSD/m, /Net Profit/, /^Sharpe ratio annualised by the square root of 8760 bars a year: -?\d+\.\d{3}, Sortino -?\d+\.\d{3}$/m, /^\/\/@version=5$/m, /^trades = array\.from<Trade>\(/m],
   },
   {
     file: 'examples/streaming.js',
