@@ -36,9 +36,12 @@ struct Ctx {
 
   // Candidate = barIndex + 1 when initialised, else 0; moves there when the series (its length
   // read afresh) has that bar. The new bar index, or nothing at the end.
-  std::optional<uint64_t> advance() {
+  std::optional<uint64_t> advance() { return advanceWithin(ohlcv.length()); }
+  // The same step against a length the caller has just read under the series' read lock, so
+  // that it can also read the new bar in that one hold (the collect loops of the indicators).
+  std::optional<uint64_t> advanceWithin(uint64_t length) {
     const uint64_t candidate = initialized ? barIndex + 1 : 0;
-    if (candidate >= ohlcv.length()) return std::nullopt;
+    if (candidate >= length) return std::nullopt;
     barIndex = candidate;
     initialized = true;
     return candidate;

@@ -33,9 +33,7 @@ struct Wma {
 
 // src[3]/6 + 2*src[2]/6 + 2*src[1]/6 + src[0]/6; missing on the first three steps.
 struct Swma {
-  double step(const RuntimeCtx&, const NumSeries& x) {
-    return (((1 * x[3]) / 6 + (2 * x[2]) / 6) + (2 * x[1]) / 6) + (1 * x[0]) / 6;
-  }
+  double step(const RuntimeCtx&, const NumSeries& src) { return swma(src); }
 };
 
 // wma(2*wma(src, n/2) - wma(src, n), sqrt(n)); with n = 14 the first value comes on step 16.
@@ -129,46 +127,15 @@ struct Tema {
 
 // Mean absolute deviation from sma(src, n); missing while the mean or any window value is.
 struct Dev {
-  WindowSum sum;
-  double step(const RuntimeCtx&, const NumSeries& src, int64_t n) {
-    const double m = sma(sum, src, n);
-    if (missing(m)) return kNaN;
-    double s = 0;
-    for (int64_t j = 0; j < n; ++j) {
-      const double v = src[j];
-      if (missing(v)) return kNaN;
-      s += std::fabs(v - m);
-    }
-    return s / static_cast<double>(n);
-  }
+  MeanDeviation dev;
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t n) { return dev.update(src, n); }
 };
 
 // Standard deviation around sma(src, n). A deviation within 1e-10 counts as 0; a missing one, or
 // one within 1e-4, counts as the constant 15, so the warm-up yields 15 (biased), not NaN.
 struct Stdev {
-  WindowSum sum;
-  double step(const RuntimeCtx&, const NumSeries& src, int64_t n, bool biased) {
-    const double m = sma(sum, src, n);
-    const double nd = static_cast<double>(n);
-    double s = 0;
-    if (missing(m)) {
-      s = 225 * nd;  // every term is 15; exact, as a sum of n integers would be
-    } else {
-      for (int64_t j = 0; j < n; ++j) {
-        const double d = src[j] - m;
-        const double a = std::fabs(d);
-        double term;
-        if (a <= 1e-10)
-          term = 0;
-        else if (missing(d) || a <= 1e-4)
-          term = 15;
-        else
-          term = d;
-        s += term * term;
-      }
-    }
-    return std::sqrt(biased ? s / nd : s / (nd - 1));
-  }
+  StandardDeviation sd;
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t n, bool biased) { return sd.update(src, n, biased); }
 };
 
 // Running total; a missing input gives a missing value and the total restarts from 0 after it.

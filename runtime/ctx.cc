@@ -36,6 +36,24 @@ Result<BarSnapshot> RuntimeCtx::fetch() const {
   });
 }
 
+Result<Unit> RuntimeCtx::peekAhead(std::vector<BarSnapshot>& out, size_t max) const {
+  out.clear();
+  const bool copyBar = readsBar();
+  return ctx_.read([&](const Ctx& c) {
+    c.ohlcv.read([&](const Ohlcv& o) {
+      const uint64_t n = o.bars.size();
+      for (uint64_t i = c.initialized ? c.barIndex + 1 : 0; i < n && out.size() < max; ++i) {
+        out.push_back(BarSnapshot{{}, i, n});
+        if (copyBar) out.back().bar = o.bars[i];
+      }
+    });
+  });
+}
+
+Result<std::optional<uint64_t>> RuntimeCtx::advanceWithin(uint64_t length) const {
+  return ctx_.write([length](Ctx& c) { return c.advanceWithin(length); });
+}
+
 void RuntimeCtx::apply(const BarSnapshot& s) {
   const OhlcvBar& b = s.bar;
   const uint16_t m = reads_;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "core/ctx.h"
 #include "core/error.h"
@@ -53,6 +54,13 @@ class RuntimeCtx {
   void apply(const BarSnapshot& s);
   // fetch() then apply(): one refresh.
   Result<Unit> update();
+  // Reads up to `max` bars that the coming advances will reach, under one borrow and one read of
+  // the series (the collect loops, which then advance bar by bar without locking the series
+  // again). Each snapshot carries its bar index and the length read; empty at the end.
+  Result<Unit> peekAhead(std::vector<BarSnapshot>& out, size_t max) const;
+  // Advances the shared context to the next bar of a series of `length` bars (as read by
+  // peekAhead), under the write borrow only; nothing at the end.
+  Result<std::optional<uint64_t>> advanceWithin(uint64_t length) const;
 
   const SharedCtx& ctx() const { return ctx_; }
   uint16_t reads() const { return reads_; }

@@ -148,13 +148,7 @@ bool Instance::paramsUsable(const ArgValue* args) const {
   return true;
 }
 
-Result<Unit> Instance::step(const ArgValue* args, bool usable, StepResult& out) {
-  BW_ASSIGN(bar, rt_.fetch());
-  stepOn(bar, args, usable, out);
-  return Unit{};
-}
-
-void Instance::stepOn(const BarSnapshot& bar, const ArgValue* args, bool usable, StepResult& out) {
+void Instance::step(const ArgValue* args, bool usable, const BarSnapshot& bar, StepResult& out) {
   pushInputs(args);
   rt_.apply(bar);
   // Field by field: a whole new record copied in stalls on its byte-sized members.
@@ -165,10 +159,16 @@ void Instance::stepOn(const BarSnapshot& bar, const ArgValue* args, bool usable,
 }
 
 Result<StepResult> Instance::next(const ArgValue* args) {
+  // The bar is read first: a context without one fails the call before anything changes.
+  BW_ASSIGN(bar, rt_.fetch());
   StepResult out;
-  BW_TRY(step(args, paramsUsable(args), out));
+  step(args, paramsUsable(args), bar, out);
   return out;
 }
+
+namespace {
+constexpr size_t kBlock = 256;
+}  // namespace
 
 Result<Collected> Instance::collect(const CollectArg* in) {
   const auto& specs = decl_->args;
@@ -186,46 +186,25 @@ Result<Collected> Instance::collect(const CollectArg* in) {
 
   Collected out;
   out.kind = decl_->result;
-  const SharedCtx& ctx = rt_.ctx();
   {
-    auto remaining = ctx.read([](const Ctx& c) -> size_t {
-      const uint64_t len = c.ohlcv.length();
+    auto remaining = rt_.ctx().read([](const Ctx& c) -> size_t {
+      const uint64_t len = c.length();
       const uint64_t next = c.initialized ? c.barIndex + 1 : 0;
       return next < len ? static_cast<size_t>(len - next) : 0;
     });
     if (remaining.ok()) out.reserve(*remaining);
   }
-  // Bars are read a batch at a time, under one read of the context and one read lock of the
-  // series, instead of twice per bar (once to advance, once to fetch). Nothing runs between the
-  // steps of a collect that could move the context or change the series, so every step sees the
-  // bar, the index and the length that reading them one step at a time would give.
-  // A step that keeps no price or time series reads only the index and the length.
-  constexpr size_t kBatch = 256;
-  const bool copyBars = rt_.readsBar();
-  std::vector<BarSnapshot> batch(kBatch);
+  // Bars are read ahead in blocks, one series lock a block; the context still advances bar by
+  // bar, and nothing can change the series in between (no script code runs inside collect).
   StepResult r;
+  std::vector<BarSnapshot> block;
+  block.reserve(kBlock);
   for (;;) {
-    size_t got = 0;
-    BW_TRY(ctx.read([&](const Ctx& c) {
-      c.ohlcv.read([&](const Ohlcv& o) {
-        const uint64_t len = o.bars.size();
-        uint64_t next = c.initialized ? c.barIndex + 1 : 0;
-        for (; next < len && got < kBatch; ++next, ++got) {
-          BarSnapshot& s = batch[got];
-          s.barIndex = next;
-          s.length = len;
-          if (copyBars) s.bar = o.bars[next];
-        }
-      });
-    }));
-    if (got == 0) break;
-    for (size_t k = 0; k < got; ++k) {
-      const BarSnapshot& snap = batch[k];
-      // The advance: the borrow is held for it only, never across the step.
-      BW_TRY(ctx.write([&snap](Ctx& c) {
-        c.barIndex = snap.barIndex;
-        c.initialized = true;
-      }));
+    BW_TRY(rt_.peekAhead(block, kBlock));
+    if (block.empty()) break;
+    for (const BarSnapshot& snap : block) {
+      BW_ASSIGN(moved, rt_.advanceWithin(snap.length));
+      if (!moved || *moved != snap.barIndex) return out;  // unreachable: nothing else moves it
       const uint64_t bar = snap.barIndex;
       for (size_t i = 0; i < n; ++i) {
         if (specs[i].kind == ArgKind::Series)
@@ -233,7 +212,7 @@ Result<Collected> Instance::collect(const CollectArg* in) {
         else if (specs[i].kind == ArgKind::Flags)
           args[i].flag = bar < in[i].size ? in[i].flags[bar] : int8_t{2};
       }
-      stepOn(snap, args, usable, r);
+      step(args, usable, snap, r);
       out.append(r);
     }
   }

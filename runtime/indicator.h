@@ -185,9 +185,7 @@ class Instance {
 
  private:
   bool paramsUsable(const ArgValue* args) const;
-  Result<Unit> step(const ArgValue* args, bool usable, StepResult& out);
-  // The step on a bar already read.
-  void stepOn(const BarSnapshot& bar, const ArgValue* args, bool usable, StepResult& out);
+  void step(const ArgValue* args, bool usable, const BarSnapshot& bar, StepResult& out);
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -354,3 +354,114 @@ TEST(Mechanism, LengthsBelowOneAndMissingLengthsGiveMissingResults) {
     expectNumbers({cls, {{1, 2, 3}}, {huge}}, {NaN, NaN, NaN});
   expectNumbers({"Incr_fn_stdev_d87475", {{1, 2, 3}}, {huge}}, {15, 15, 15});
 }
+
+// Every declared class keeps only the built-in series its `reads` names: a forgotten one would
+// read as NaN and change results, which this comparison with an instance that keeps all of them
+// catches. It also runs each class twice over the same bars, once with next and once with collect.
+TEST(Mechanism, ReadsAndCollectAgreeWithNextForEveryClass) {
+  Ohlcv o;
+  for (int i = 0; i < 80; ++i) {
+    const double c = 50 + 10 * std::sin(i / 4.0) + (i % 5);
+    OhlcvBar b = bar(c - std::cos(i), c + 1 + (i % 3), c - 1 - (i % 2), c, 100 + (i * 37) % 11 * 20, int64_t{i} * 60000);
+    b.closeTime = DateTime::fromMillis(int64_t{i} * 60000 + 59999);
+    o.bars.push_back(b);
+  }
+  const ArcOhlcv series(std::move(o));
+  const auto ctxFresh = [&] { return SharedCtx(Ctx{Sym{}, series, 0, false}); };
+
+  for (const Declaration* d : declarations()) {
+    std::vector<std::vector<double>> columns;
+    std::vector<ArgValue> fixed;
+    for (const ArgSpec& a : d->args) {
+      const size_t k = columns.size();
+      if (a.kind == ArgKind::Series) {
+        std::vector<double> xs;
+        for (int i = 0; i < 80; ++i) xs.push_back(i % 19 == 7 ? NaN : 40 + 12 * std::sin(i / (3.0 + k)) + i % 4);
+        columns.push_back(xs);
+      } else if (a.kind == ArgKind::Flags) {
+        std::vector<double> fs;
+        for (int i = 0; i < 80; ++i) fs.push_back(i % 5 == 0 ? 1 : i % 3 == 0 ? NaN : 0);
+        columns.push_back(fs);
+      }
+      switch (a.kind) {
+        case ArgKind::Length:
+        case ArgKind::OptLength: fixed.push_back(len(4)); break;
+        case ArgKind::Number: fixed.push_back(ArgValue::num(2.5)); break;
+        default: fixed.push_back(ArgValue::absent()); break;
+      }
+    }
+    std::vector<int8_t> flagCodes[16];
+    std::vector<CollectArg> cargs;
+    size_t col = 0;
+    for (size_t i = 0; i < d->args.size(); ++i) {
+      if (d->args[i].kind == ArgKind::Series) {
+        cargs.push_back(CollectArg::ofNumbers(columns[col++]));
+      } else if (d->args[i].kind == ArgKind::Flags) {
+        for (double f : columns[col]) flagCodes[i].push_back(std::isnan(f) ? 2 : static_cast<int8_t>(f != 0));
+        ++col;
+        cargs.push_back(CollectArg::ofFlags(flagCodes[i]));
+      } else {
+        cargs.push_back(CollectArg::ofValue(fixed[i]));
+      }
+    }
+
+    auto ctxA = ctxFresh(), ctxB = ctxFresh();
+    auto lean = d->make(ctxA);
+    auto full = d->makeKeepingAll(ctxB);
+    std::vector<StepResult> stepped;
+    for (int i = 0; i < 80; ++i) {
+      ASSERT_TRUE(advance(ctxA));
+      std::vector<ArgValue> args = fixed;
+      col = 0;
+      for (size_t k = 0; k < d->args.size(); ++k) {
+        if (d->args[k].kind == ArgKind::Series) args[k] = ArgValue::num(columns[col++][i]);
+        if (d->args[k].kind == ArgKind::Flags) {
+          const double f = columns[col++][i];
+          args[k] = ArgValue::optBool(std::isnan(f) ? std::nullopt : std::optional<bool>(f != 0));
+        }
+      }
+      auto r = lean->next(args.data());
+      ASSERT_TRUE(r.ok());
+      stepped.push_back(*r);
+    }
+    auto collected = full->collect(cargs.data());
+    ASSERT_TRUE(collected.ok());
+    ASSERT_EQ(collected->steps, stepped.size()) << d->className;
+    for (size_t i = 0; i < stepped.size(); ++i) {
+      const StepResult a = stepped[i], b = collected->at(i);
+      for (int k = 0; k < 3; ++k) EXPECT_TRUE(same(a.num[k], b.num[k])) << d->className << " bar " << i;
+      EXPECT_EQ(a.integer, b.integer) << d->className << " bar " << i;
+      EXPECT_EQ(a.flag, b.flag) << d->className << " bar " << i;
+    }
+    // Nothing kept beyond what the step reads.
+    const uint16_t reads = d->reads;
+    EXPECT_EQ(lean->runtime().close.length(), (reads & kClose) ? 80 : 0) << d->className;
+    EXPECT_EQ(lean->runtime().bar_index.length(), (reads & kBarIndex) ? 80 : 0) << d->className;
+  }
+}
+
+TEST(Mechanism, CollectStartsAfterTheCurrentBarAndSharesTheCursor) {
+  SharedCtx ctx = ctxOver(range(1, 10));
+  const Declaration* cum = findDeclaration("Incr_fn_cum_c1d3ea");
+  for (int i = 0; i < 6; ++i) ASSERT_TRUE(advance(ctx));  // at bar 5
+  auto a = cum->make(ctx);
+  auto b = cum->make(ctx);
+  const std::vector<double> xs = range(0, 9);
+  CollectArg arg = CollectArg::ofNumbers(xs);
+  auto r = a->collect(&arg);
+  ASSERT_TRUE(r.ok());
+  ASSERT_EQ(r->steps, 4u);  // bars 6..9 read elements 6..9
+  EXPECT_EQ(r->num, (std::vector<double>{6, 13, 21, 30}));
+  auto again = b->collect(&arg);  // same cursor: already at the end
+  ASSERT_TRUE(again.ok());
+  EXPECT_EQ(again->steps, 0u);
+
+  // A copy of the context walks alone.
+  SharedCtx copy(ctx.read([](const Ctx& c) { return c; }).value());
+  ASSERT_TRUE(copy.write([](Ctx& c) { c.reset(); }).ok());
+  auto c = cum->make(copy);
+  auto all = c->collect(&arg);
+  ASSERT_TRUE(all.ok());
+  EXPECT_EQ(all->steps, 10u);
+  EXPECT_EQ(ctx.read([](const Ctx& x) { return x.barIndex; }).value(), 9u);
+}

@@ -12,7 +12,7 @@ const barwise = require('../..');
 const { NodeCtx, NodeOhlcv, NodeOhlcvBar } = barwise;
 const listing = JSON.parse(fs.readFileSync(path.join(__dirname, '../../build/indicators.json'), 'utf8'));
 
-const BARS = 90;
+const BARS = 150;
 
 // Deterministic, irregular bars: trends, reversals, flat stretches, one bar with missing prices.
 function makeBars() {

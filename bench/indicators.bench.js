@@ -1,0 +1,102 @@
+'use strict';
+// Indicator throughput and memory over 1,000,000 bars: `collect` of sma, ema, highest and
+// crossover (arrays and Float64Array inputs), streaming `next` of sma and ema, and the native
+// bytes per bar that one sma instance keeps. Medians of several runs, as wall time and as CPU
+// time of this process (the steadier figure on a busy machine).
+const { execFileSync } = require('node:child_process');
+const b = require('..');
+
+const { NodeCtx, NodeOhlcv, NodeOhlcvBar } = b;
+const N = 1_000_000;
+const RUNS = Number(process.env.BENCH_RUNS || 5);
+
+// 1,000 distinct bars repeated: building a million bar objects would dominate the run.
+function makeSeries() {
+  const block = [];
+  for (let i = 0; i < 1000; i++) {
+    const c = 100 + Math.sin(i / 40) * 10 + (i % 7) * 0.1;
+    block.push(new NodeOhlcvBar(null, null, c, c + 1, c - 1, c, 1000 + (i % 13)));
+  }
+  const unit = NodeOhlcv.fromBars(block);
+  const series = new NodeOhlcv();
+  for (let k = 0; k < N / 1000; k++) series.extend(unit);
+  return series;
+}
+
+const series = makeSeries();
+const closes = new Array(N);
+for (let i = 0; i < N; i++) closes[i] = 100 + Math.sin((i % 1000) / 40) * 10 + ((i % 1000) % 7) * 0.1;
+const typed = Float64Array.from(closes);
+const other = closes.map((x, i) => x + Math.sin(i / 7));
+
+function median(xs) {
+  const s = [...xs].sort((a, b) => a - b);
+  return s[Math.floor(s.length / 2)];
+}
+function time(fn) {
+  const wall = [];
+  const cpu = [];
+  for (let r = 0; r < RUNS; r++) {
+    global.gc?.();
+    const t = process.hrtime.bigint();
+    const c = process.cpuUsage();
+    fn();
+    const dc = process.cpuUsage(c);
+    wall.push(Number(process.hrtime.bigint() - t) / 1e6);
+    cpu.push((dc.user + dc.system) / 1e3);
+  }
+  return [median(wall), median(cpu)];
+}
+const report = (label, [wall, cpu]) =>
+  console.log(`${label.padEnd(40)} ${wall.toFixed(1).padStart(8)} ms wall ${cpu.toFixed(1).padStart(8)} ms cpu`);
+
+const collect = (Cls, ...args) => () => {
+  const out = Cls.make(new NodeCtx(series)).collect(...args);
+  if (out.length !== N) throw new Error('short collect');
+};
+const stream = (Cls, len) => () => {
+  const ctx = new NodeCtx(series);
+  const inst = Cls.make(ctx);
+  let last;
+  for (let i = 0; i < N; i++) {
+    ctx.next();
+    last = inst.next(closes[i], len);
+  }
+  if (last === undefined) throw new Error('no result');
+};
+
+// Native memory of one instance: resident growth over a million streamed steps, after GC, in a
+// process of its own so that nothing freed earlier is reused.
+if (process.argv[2] === 'memory') {
+  const ctx = new NodeCtx(series);
+  const inst = b.Incr_fn_sma_059403.make(ctx);
+  global.gc();
+  const before = process.memoryUsage().rss;
+  for (let i = 0; i < N; i++) {
+    ctx.next();
+    inst.next(closes[i], 14);
+  }
+  global.gc();
+  console.log(((process.memoryUsage().rss - before) / N).toFixed(1));
+  process.exit(0);
+}
+
+report('collect sma(14), array', time(collect(b.Incr_fn_sma_059403, closes, 14)));
+report('collect sma(14), Float64Array', time(collect(b.Incr_fn_sma_059403, typed, 14)));
+report('collect ema(14), array', time(collect(b.Incr_fn_ema_7bc747, closes, 14)));
+report('collect ema(14), Float64Array', time(collect(b.Incr_fn_ema_7bc747, typed, 14)));
+report('collect highest(14), array', time(collect(b.Incr_fn_highest_84f508, closes, 14)));
+report('collect crossover, arrays', time(collect(b.Incr_fn_crossover_94210a, closes, other)));
+report('next sma(14), streaming', time(stream(b.Incr_fn_sma_059403, 14)));
+report('next ema(14), streaming', time(stream(b.Incr_fn_ema_7bc747, 14)));
+
+report('ctx.next alone (the loop of the two above)', time(() => {
+  const ctx = new NodeCtx(series);
+  for (let i = 0; i < N; i++) ctx.next();
+}));
+
+// A fixed allocator threshold, so the history's blocks come fresh from the system and show in the
+// resident size instead of reusing memory freed while the series was built.
+const perBar = execFileSync(process.execPath, ['--expose-gc', __filename, 'memory'],
+  { encoding: 'utf8', env: { ...process.env, MALLOC_MMAP_THRESHOLD_: '131072' } }).trim();
+console.log(`${'sma(14) instance: native bytes per bar'.padEnd(40)} ${perBar.padStart(8)}`);
