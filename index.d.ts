@@ -203,15 +203,18 @@ export declare class NodeOhlcv {
   toString(): string;
 }
 
+/** A list of numbers: an array, or a Float64Array read in place. */
+export type NumberList = readonly number[] | Float64Array;
+
 /** Builds bars column by column; absent columns give absent times or NaN numbers. */
 export declare function zipOhlcvBars(
   openTime?: readonly (Date | null | undefined)[] | null,
   closeTime?: readonly (Date | null | undefined)[] | null,
-  open?: readonly number[] | null,
-  high?: readonly number[] | null,
-  low?: readonly number[] | null,
-  close?: readonly number[] | null,
-  volume?: readonly number[] | null,
+  open?: NumberList | null,
+  high?: NumberList | null,
+  low?: NumberList | null,
+  close?: NumberList | null,
+  volume?: NumberList | null,
 ): NodeOhlcvBar[];
 
 // ---------------------------------------------------------------------------------------------
@@ -274,32 +277,32 @@ export interface SymJSON {
   kind: string;
 }
 
-/** Input of `NodeSym.fromJSON`: every key optional; `null` is not accepted. */
+/** Input of `NodeSym.fromJSON`: every key optional; `null` reads as absent (NaN for numbers), except for `kind`. */
 export interface SymJSONInput {
   /** Unique identifier. */
-  id?: string;
+  id?: string | null;
   /** Exchange-qualified ticker. */
-  ticker_id?: string;
+  ticker_id?: string | null;
   /** Exchange or data-source prefix. */
-  prefix?: string;
+  prefix?: string | null;
   /** Quote currency. */
-  currency?: string;
+  currency?: string | null;
   /** Base currency. */
-  base_currency?: string;
+  base_currency?: string | null;
   /** Bare ticker. */
-  ticker?: string;
+  ticker?: string | null;
   /** Country of listing. */
-  country?: string;
+  country?: string | null;
   /** Free text. */
-  metadata?: string;
+  metadata?: string | null;
   /** Smallest price increment. */
-  min_tick?: number;
+  min_tick?: number | null;
   /** Smallest order quantity. */
-  min_qty?: number;
+  min_qty?: number | null;
   /** Ticks per price unit. */
-  price_scale?: number;
+  price_scale?: number | null;
   /** Value of one price point. */
-  point_value?: number;
+  point_value?: number | null;
   /** Kind text, read like `NodeSymKind.fromString`. */
   kind?: string;
 }
@@ -770,7 +773,7 @@ export declare class Incr_fn_sma_059403 {
   /** One sma step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One sma step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** ema: Exponential moving average, alpha = 2 / (length + 1), seeded with the simple average. Defaults: length 14. */
@@ -781,7 +784,7 @@ export declare class Incr_fn_ema_7bc747 {
   /** One ema step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One ema step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** rma: Wilder's moving average, alpha = 1 / length, seeded with the simple average. Defaults: length 14. */
@@ -792,7 +795,7 @@ export declare class Incr_fn_rma_3454eb {
   /** One rma step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One rma step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** wma: Linearly weighted moving average. Defaults: length 14. */
@@ -803,7 +806,7 @@ export declare class Incr_fn_wma_5c3876 {
   /** One wma step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One wma step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** lwma: Linearly weighted moving average (the same computation as wma). Defaults: length 14. */
@@ -814,7 +817,7 @@ export declare class Incr_fn_lwma_60bd2d {
   /** One lwma step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One lwma step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** swma: Symmetric weighted average of the last four values (weights 1, 2, 2, 1). */
@@ -825,7 +828,7 @@ export declare class Incr_fn_swma_30829d {
   /** One swma step on the context's current bar. */
   next(src: number): number;
   /** One swma step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[]): number[];
+  collect(src: NumberList): number[];
 }
 
 /** hma: Hull moving average: wma over sqrt(length) of 2 * wma(length / 2) - wma(length). Defaults: length 14. */
@@ -836,7 +839,7 @@ export declare class Incr_fn_hma_3a3f74 {
   /** One hma step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One hma step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** vwma: Volume-weighted moving average. Defaults: length 14. */
@@ -847,7 +850,7 @@ export declare class Incr_fn_vwma_10c6d1 {
   /** One vwma step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One vwma step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** fwma: Fibonacci-weighted moving average (no warm-up: missing values count as 0). Defaults: length 14. */
@@ -858,7 +861,7 @@ export declare class Incr_fn_fwma_69cd8f {
   /** One fwma step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One fwma step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** dema: Double exponential moving average, 2 * e1 - e2. Defaults: length 9. */
@@ -869,7 +872,7 @@ export declare class Incr_fn_dema_d2c3b8 {
   /** One dema step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One dema step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** tema: Triple exponential moving average, 3 * e1 - 3 * e2 + e3. Defaults: length 9. */
@@ -880,7 +883,7 @@ export declare class Incr_fn_tema_ef3cbc {
   /** One tema step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One tema step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** dev: Mean absolute deviation from the simple average. Defaults: length 14. */
@@ -891,7 +894,7 @@ export declare class Incr_fn_dev_402351 {
   /** One dev step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One dev step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** stdev: Standard deviation (yields 15 during warm-up when biased). Defaults: biased true. */
@@ -902,7 +905,7 @@ export declare class Incr_fn_stdev_d87475 {
   /** One stdev step on the context's current bar. */
   next(src: number, length?: number | null, biased?: boolean | null): number;
   /** One stdev step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null, biased?: boolean | null): number[];
+  collect(src: NumberList, length?: number | null, biased?: boolean | null): number[];
 }
 
 /** cum: Running total of src, restarting after a missing value. */
@@ -913,7 +916,7 @@ export declare class Incr_fn_cum_c1d3ea {
   /** One cum step on the context's current bar. */
   next(src: number): number;
   /** One cum step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[]): number[];
+  collect(src: NumberList): number[];
 }
 
 /** change: One-bar change, src - src[1]. */
@@ -924,7 +927,7 @@ export declare class Incr_fn_change_1e4fad {
   /** One change step on the context's current bar. */
   next(src: number): number;
   /** One change step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[]): number[];
+  collect(src: NumberList): number[];
 }
 
 /** rsi: Relative strength index. Defaults: length 14. */
@@ -935,7 +938,7 @@ export declare class Incr_fn_rsi_4196b9 {
   /** One rsi step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One rsi step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** stochastic_rsi: Stochastic RSI, [k, d]. Defaults: stochLength 14, rsiLength 14, smoothK 3, smoothD 3. */
@@ -946,7 +949,7 @@ export declare class Incr_fn_stochastic_rsi_84a7e0 {
   /** One stochastic_rsi step on the context's current bar. */
   next(src: number, stochLength?: number | null, rsiLength?: number | null, smoothK?: number | null, smoothD?: number | null): [number, number];
   /** One stochastic_rsi step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], stochLength?: number | null, rsiLength?: number | null, smoothK?: number | null, smoothD?: number | null): [number, number][];
+  collect(src: NumberList, stochLength?: number | null, rsiLength?: number | null, smoothK?: number | null, smoothD?: number | null): [number, number][];
 }
 
 /** connors_rsi: Connors RSI: mean of the RSI, the streak RSI and the percent rank of the one-bar change. Defaults: rsiLength 3, streakLength 2, rankLength 100. */
@@ -957,7 +960,7 @@ export declare class Incr_fn_connors_rsi_ecfb42 {
   /** One connors_rsi step on the context's current bar. */
   next(src: number, rsiLength?: number | null, streakLength?: number | null, rankLength?: number | null): number;
   /** One connors_rsi step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], rsiLength?: number | null, streakLength?: number | null, rankLength?: number | null): number[];
+  collect(src: NumberList, rsiLength?: number | null, streakLength?: number | null, rankLength?: number | null): number[];
 }
 
 /** relative_volatility_index: Relative volatility index. Defaults: length 14. */
@@ -968,7 +971,7 @@ export declare class Incr_fn_relative_volatility_index_3b8406 {
   /** One relative_volatility_index step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One relative_volatility_index step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** cci: Commodity channel index. Defaults: length 14. */
@@ -979,7 +982,7 @@ export declare class Incr_fn_cci_d95ce4 {
   /** One cci step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One cci step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** williams_pct_r: Williams %R, between -100 and 0 inside the range. Defaults: length 14. */
@@ -990,7 +993,7 @@ export declare class Incr_fn_williams_pct_r_01cd99 {
   /** One williams_pct_r step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One williams_pct_r step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** ultimate_oscillator: Ultimate oscillator over three lengths, from the bars. Defaults: length1 7, length2 14, length3 28. */
@@ -1056,7 +1059,7 @@ export declare class Incr_fn_bollinger_bands_7ac6ce {
   /** One bollinger_bands step on the context's current bar. */
   next(src: number, length?: number | null, mult?: number | null): [number, number];
   /** One bollinger_bands step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null, mult?: number | null): [number, number][];
+  collect(src: NumberList, length?: number | null, mult?: number | null): [number, number][];
 }
 
 /** bollinger_bands_pct_b: Bollinger %B, the position of src between the bands. Defaults: length 20, mult 2.0. */
@@ -1067,7 +1070,7 @@ export declare class Incr_fn_bollinger_bands_pct_b_12beae {
   /** One bollinger_bands_pct_b step on the context's current bar. */
   next(src: number, length?: number | null, mult?: number | null): number;
   /** One bollinger_bands_pct_b step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null, mult?: number | null): number[];
+  collect(src: NumberList, length?: number | null, mult?: number | null): number[];
 }
 
 /** bollinger_bands_width: Bollinger band width as a percentage of the basis. Defaults: length 20, mult 2.0. */
@@ -1078,7 +1081,7 @@ export declare class Incr_fn_bollinger_bands_width_bec1ab {
   /** One bollinger_bands_width step on the context's current bar. */
   next(src: number, length?: number | null, mult?: number | null): number;
   /** One bollinger_bands_width step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null, mult?: number | null): number[];
+  collect(src: NumberList, length?: number | null, mult?: number | null): number[];
 }
 
 /** donchian_channel: Donchian channel from the bar highs and lows, [upper, lower, basis]. Defaults: length 20. */
@@ -1089,7 +1092,7 @@ export declare class Incr_fn_donchian_channel_b78288 {
   /** One donchian_channel step on the context's current bar. */
   next(src: number, length?: number | null): [number, number, number];
   /** One donchian_channel step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): [number, number, number][];
+  collect(src: NumberList, length?: number | null): [number, number, number][];
 }
 
 /** supertrend: Supertrend, [value, direction] with direction 1 or -1. */
@@ -1100,7 +1103,7 @@ export declare class Incr_fn_supertrend_a392d5 {
   /** One supertrend step on the context's current bar. */
   next(src: number, factor: number, atrPeriod?: number | null): [number, number | null];
   /** One supertrend step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], factor: number, atrPeriod?: number | null): [number, number | null][];
+  collect(src: NumberList, factor: number, atrPeriod?: number | null): [number, number | null][];
 }
 
 /** chande_kroll_stop: Chande Kroll stop, [stopShort, stopLong]. Defaults: atrLength 10, mult 1.0, stopLength 9. */
@@ -1177,7 +1180,7 @@ export declare class Incr_fn_money_flow_index_7401be {
   /** One money_flow_index step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One money_flow_index step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** ease_of_movement: Ease of movement. Defaults: length 14, divisor 10000. */
@@ -1232,7 +1235,7 @@ export declare class Incr_fn_crossover_94210a {
   /** One crossover step on the context's current bar. */
   next(a: number, b: number): boolean | null;
   /** One crossover step per remaining bar of the context; returns every step's result. */
-  collect(a: readonly number[], b: readonly number[]): (boolean | null)[];
+  collect(a: NumberList, b: NumberList): (boolean | null)[];
 }
 
 /** crossunder: True on the bar where a crosses below b; null when a or b is missing. */
@@ -1243,7 +1246,7 @@ export declare class Incr_fn_crossunder_ed654e {
   /** One crossunder step on the context's current bar. */
   next(a: number, b: number): boolean | null;
   /** One crossunder step per remaining bar of the context; returns every step's result. */
-  collect(a: readonly number[], b: readonly number[]): (boolean | null)[];
+  collect(a: NumberList, b: NumberList): (boolean | null)[];
 }
 
 /** cross: True on the bar where a and b cross either way; null when a or b is missing. */
@@ -1254,7 +1257,7 @@ export declare class Incr_fn_cross_0ddf1f {
   /** One cross step on the context's current bar. */
   next(a: number, b: number): boolean | null;
   /** One cross step per remaining bar of the context; returns every step's result. */
-  collect(a: readonly number[], b: readonly number[]): (boolean | null)[];
+  collect(a: NumberList, b: NumberList): (boolean | null)[];
 }
 
 /** barssince: Bars since cond was last true; null before it ever was. */
@@ -1276,7 +1279,7 @@ export declare class Incr_fn_highest_84f508 {
   /** One highest step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One highest step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** lowest: Lowest value over the last length bars. Defaults: length 14. */
@@ -1287,7 +1290,7 @@ export declare class Incr_fn_lowest_4e830f {
   /** One lowest step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One lowest step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** highestbars: Offset (0 or negative) of the highest value over the last length bars. Defaults: length 14. */
@@ -1298,7 +1301,7 @@ export declare class Incr_fn_highestbars_406610 {
   /** One highestbars step on the context's current bar. */
   next(src: number, length?: number | null): number | null;
   /** One highestbars step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): (number | null)[];
+  collect(src: NumberList, length?: number | null): (number | null)[];
 }
 
 /** lowestbars: Offset (0 or negative) of the lowest value over the last length bars. Defaults: length 14. */
@@ -1309,7 +1312,7 @@ export declare class Incr_fn_lowestbars_45ca87 {
   /** One lowestbars step on the context's current bar. */
   next(src: number, length?: number | null): number | null;
   /** One lowestbars step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): (number | null)[];
+  collect(src: NumberList, length?: number | null): (number | null)[];
 }
 
 /** momentum: Momentum, src - src[length]. Defaults: length 10. */
@@ -1320,7 +1323,7 @@ export declare class Incr_fn_momentum_d7f735 {
   /** One momentum step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One momentum step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** roc: Rate of change in percent over length bars. Defaults: length 14. */
@@ -1331,7 +1334,7 @@ export declare class Incr_fn_roc_ba0b0c {
   /** One roc step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One roc step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** macd: MACD line, ema(fast) - ema(slow). Defaults: fastLength 12, slowLength 26. */
@@ -1342,7 +1345,7 @@ export declare class Incr_fn_macd_4e1ee0 {
   /** One macd step on the context's current bar. */
   next(src: number, fastLength?: number | null, slowLength?: number | null): number;
   /** One macd step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], fastLength?: number | null, slowLength?: number | null): number[];
+  collect(src: NumberList, fastLength?: number | null, slowLength?: number | null): number[];
 }
 
 /** price_oscillator: Percentage price oscillator. Defaults: fastLength 12, slowLength 26. */
@@ -1353,7 +1356,7 @@ export declare class Incr_fn_price_oscillator_740861 {
   /** One price_oscillator step on the context's current bar. */
   next(src: number, fastLength?: number | null, slowLength?: number | null): number;
   /** One price_oscillator step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], fastLength?: number | null, slowLength?: number | null): number[];
+  collect(src: NumberList, fastLength?: number | null, slowLength?: number | null): number[];
 }
 
 /** absolute_price_oscillator: Absolute price oscillator (the order of the two lengths does not matter). Defaults: fastLength 12, slowLength 26. */
@@ -1364,7 +1367,7 @@ export declare class Incr_fn_absolute_price_oscillator_ef9439 {
   /** One absolute_price_oscillator step on the context's current bar. */
   next(src: number, fastLength?: number | null, slowLength?: number | null): number;
   /** One absolute_price_oscillator step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], fastLength?: number | null, slowLength?: number | null): number[];
+  collect(src: NumberList, fastLength?: number | null, slowLength?: number | null): number[];
 }
 
 /** awesome_oscillator: Awesome oscillator, one-bar change of sma(slow) - sma(fast). Defaults: fastLength 5, slowLength 34. */
@@ -1375,7 +1378,7 @@ export declare class Incr_fn_awesome_oscillator_7b4eb9 {
   /** One awesome_oscillator step on the context's current bar. */
   next(src: number, fastLength?: number | null, slowLength?: number | null): number;
   /** One awesome_oscillator step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], fastLength?: number | null, slowLength?: number | null): number[];
+  collect(src: NumberList, fastLength?: number | null, slowLength?: number | null): number[];
 }
 
 /** trix: TRIX of the log closes (src is recorded but not used). Defaults: length 18. */
@@ -1386,7 +1389,7 @@ export declare class Incr_fn_trix_bc56c3 {
   /** One trix step on the context's current bar. */
   next(src: number, length?: number | null): number;
   /** One trix step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], length?: number | null): number[];
+  collect(src: NumberList, length?: number | null): number[];
 }
 
 /** true_strength_index: True strength index. Defaults: longLength 25, shortLength 13. */
@@ -1397,7 +1400,7 @@ export declare class Incr_fn_true_strength_index_a9d511 {
   /** One true_strength_index step on the context's current bar. */
   next(src: number, longLength?: number | null, shortLength?: number | null): number;
   /** One true_strength_index step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], longLength?: number | null, shortLength?: number | null): number[];
+  collect(src: NumberList, longLength?: number | null, shortLength?: number | null): number[];
 }
 
 /** know_sure_thing: Know sure thing, [kst, signal]. Defaults: rocLength1 10, rocLength2 15, rocLength3 20, rocLength4 30, smaLength1 10, smaLength2 10, smaLength3 10, smaLength4 15, signalLength 9. */
@@ -1408,7 +1411,7 @@ export declare class Incr_fn_know_sure_thing_7bcbff {
   /** One know_sure_thing step on the context's current bar. */
   next(src: number, rocLength1?: number | null, rocLength2?: number | null, rocLength3?: number | null, rocLength4?: number | null, smaLength1?: number | null, smaLength2?: number | null, smaLength3?: number | null, smaLength4?: number | null, signalLength?: number | null): [number, number];
   /** One know_sure_thing step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], rocLength1?: number | null, rocLength2?: number | null, rocLength3?: number | null, rocLength4?: number | null, smaLength1?: number | null, smaLength2?: number | null, smaLength3?: number | null, smaLength4?: number | null, signalLength?: number | null): [number, number][];
+  collect(src: NumberList, rocLength1?: number | null, rocLength2?: number | null, rocLength3?: number | null, rocLength4?: number | null, smaLength1?: number | null, smaLength2?: number | null, smaLength3?: number | null, smaLength4?: number | null, signalLength?: number | null): [number, number][];
 }
 
 /** coppock_curve: Coppock curve. Defaults: wmaLength 10, longRocLength 14, shortRocLength 11. */
@@ -1419,7 +1422,7 @@ export declare class Incr_fn_coppock_curve_b2c42b {
   /** One coppock_curve step on the context's current bar. */
   next(src: number, wmaLength?: number | null, longRocLength?: number | null, shortRocLength?: number | null): number;
   /** One coppock_curve step per remaining bar of the context; returns every step's result. */
-  collect(src: readonly number[], wmaLength?: number | null, longRocLength?: number | null, shortRocLength?: number | null): number[];
+  collect(src: NumberList, wmaLength?: number | null, longRocLength?: number | null, shortRocLength?: number | null): number[];
 }
 
 /** detrended_price_oscillator: Detrended price oscillator of the closes. Defaults: length 21, centered false. */

@@ -15,6 +15,8 @@ void finalizeBox(napi_env, void* data, void* hint) {
   auto* box = static_cast<Box*>(data);
   auto* d = static_cast<EnvData*>(hint);
   d->live.erase(box);
+  for (const Box*& r : d->recent)
+    if (r == box) r = nullptr;
   delete box;
   if (d->released && d->live.empty()) delete d;
 }
@@ -165,7 +167,14 @@ Box* findBox(napi_env env, napi_value v, int id) {
   // Another add-on's wrapped object carries a pointer of its own: never reinterpret it.
   EnvData* d = envData(env);
   Box* b = static_cast<Box*>(p);
-  if (!d || !d->live.count(b)) return nullptr;
+  if (!d) return nullptr;
+  bool known = false;
+  for (const Box* r : d->recent)
+    if (r == b) known = true;
+  if (!known) {
+    if (!d->live.count(b)) return nullptr;
+    d->recent[d->recentNext++ % d->recent.size()] = b;
+  }
   return b->classId == id ? b : nullptr;
 }
 
@@ -391,9 +400,13 @@ constexpr const char* kNumbersIn =
     "})";
 // Rows of `width` numbers each (width 1: plain numbers); with `nullableLast`, a NaN in the last
 // place of a row reads as null (it encodes an absent optional integer, which is never NaN).
-// Flags are codes 0, 1, 2: false, true, null.
+// Flags are codes 0, 1, 2: false, true, null. The first chunk makes the array (`out` null): an
+// array made here holds plain numbers unboxed, where one made through the host API would box
+// each of them. Its constructor is the intrinsic one, reached through an array literal rather
+// than the replaceable global.
 constexpr const char* kRowsOut =
-    "(function (t, out, start, end, width, nullableLast) {"
+    "(function (A) { return function (t, out, start, end, width, nullableLast, total) {"
+    "  if (out === null) out = new A(total);"
     "  var i = start, j = 0, v;"
     "  if (width === 1) {"
     "    if (nullableLast) for (; i < end; i++, j++) { v = t[j]; out[i] = v === v ? v : null; }"
@@ -406,7 +419,8 @@ constexpr const char* kRowsOut =
     "  } else {"
     "    for (; i < end; i++, j++) { v = t[j]; out[i] = v === 2 ? null : v === 1; }"
     "  }"
-    "})";
+    "  return out;"
+    "}; })([].constructor)";
 constexpr int32_t kFlagsWidth = 0;  // the last branch of kRowsOut
 constexpr uint32_t kBulkThreshold = 32;
 constexpr size_t kChunk = 16384;          // elements (or rows) per helper call
@@ -474,28 +488,31 @@ Result<napi_value> makeIndex(napi_env env, size_t i) {
   return out;
 }
 
-// Fills `arr[first .. first + rows)` from `flat` through the rows helper, chunk by chunk.
-Result<Unit> fillRows(napi_env env, napi_value arr, const double* flat, size_t rows, int32_t width, bool nullableLast,
-                      size_t cellsPerRow) {
+// A new array of `rows` entries made and filled from `flat` by the rows helper, chunk by chunk.
+Result<napi_value> fillRows(napi_env env, const double* flat, size_t rows, int32_t width, bool nullableLast,
+                            size_t cellsPerRow) {
   BW_ASSIGN(fn, helper(env, &EnvData::rowsOut, kRowsOut));
   Scratch scratch(env);
   if (!scratch.ok()) return Error(Status::GenericFailure, "Failed to create array");
-  napi_value global, w, nl;
+  napi_value global, w, nl, arr;
   napi_get_global(env, &global);
   napi_create_int32(env, width, &w);
   napi_get_boolean(env, nullableLast, &nl);
+  napi_get_null(env, &arr);
+  BW_ASSIGN(total, makeIndex(env, rows));
   const size_t chunk = kScratch / cellsPerRow;
-  for (size_t start = 0; start < rows; start += chunk) {
+  size_t start = 0;
+  do {
     const size_t end = std::min(rows, start + chunk);
     std::memcpy(scratch.data(), flat + start * cellsPerRow, (end - start) * cellsPerRow * sizeof(double));
     BW_ASSIGN(s, makeIndex(env, start));
     BW_ASSIGN(e, makeIndex(env, end));
-    napi_value args[6] = {scratch.value(), arr, s, e, w, nl};
-    napi_value ignored;
-    napi_status st = napi_call_function(env, global, fn, 6, args, &ignored);
+    napi_value args[7] = {scratch.value(), arr, s, e, w, nl, total};
+    napi_status st = napi_call_function(env, global, fn, 7, args, &arr);
     if (st != napi_ok) return hostError(env, st, "Failed to create array");
-  }
-  return Unit{};
+    start = end;
+  } while (start < rows);
+  return arr;
 }
 
 }  // namespace
@@ -557,32 +574,28 @@ Result<std::vector<double>> readNumbers(napi_env env, napi_value v) {
 }
 
 Result<napi_value> makeNumbers(napi_env env, const double* data, size_t n) {
-  BW_ASSIGN(arr, makeArray(env, n));
   if (n < kBulkThreshold) {
+    BW_ASSIGN(arr, makeArray(env, n));
     for (size_t i = 0; i < n; ++i) {
       BW_ASSIGN(x, makeF64(env, data[i]));
       BW_TRY(setElement(env, arr, static_cast<uint32_t>(i), x));
     }
     return arr;
   }
-  BW_TRY(fillRows(env, arr, data, n, 1, false, 1));
-  return arr;
+  return fillRows(env, data, n, 1, false, 1);
 }
 
 Result<napi_value> makeRows(napi_env env, const double* flat, size_t rows, size_t width, bool nullableLast) {
   if (width == 1 && !nullableLast) return makeNumbers(env, flat, rows);
-  BW_ASSIGN(arr, makeArray(env, rows));
   if (width < 1 || width > 3) return Error(Status::InvalidArg, "Rows of " + std::to_string(width) + " numbers");
-  if (rows == 0) return arr;
-  BW_TRY(fillRows(env, arr, flat, rows, static_cast<int32_t>(width), nullableLast, width));
-  return arr;
+  if (rows == 0) return makeArray(env, 0);
+  return fillRows(env, flat, rows, static_cast<int32_t>(width), nullableLast, width);
 }
 
 Result<napi_value> makeFlags(napi_env env, const int8_t* codes, size_t n) {
-  BW_ASSIGN(arr, makeArray(env, n));
+  if (n == 0) return makeArray(env, 0);
   std::vector<double> asNumbers(codes, codes + n);
-  if (n > 0) BW_TRY(fillRows(env, arr, asNumbers.data(), n, kFlagsWidth, false, 1));
-  return arr;
+  return fillRows(env, asNumbers.data(), n, kFlagsWidth, false, 1);
 }
 
 Result<napi_value> JsObject::raw(const char* key) const {

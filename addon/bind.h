@@ -47,6 +47,10 @@ struct EnvData {
   napi_threadsafe_function customGc = nullptr;
   // Every native box alive in this environment: a wrapped pointer is ours only if it is here.
   std::unordered_set<const struct Box*> live;
+  // The few boxes found most recently, all of them in `live`: a loop that calls the same objects
+  // bar after bar finds them here without a lookup in the (large) live set.
+  std::array<const struct Box*, 8> recent{};
+  unsigned recentNext = 0;
   bool released = false;  // the environment is gone; the last box finalizer frees this
   napi_ref numbersIn = nullptr;  // bulk reader of number arrays (see readNumbers)
   napi_ref rowsOut = nullptr;    // bulk writer of number, row and flag arrays (see makeRows)

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "barwise_package.h"
+#include "core/backtest.h"
 #include "core/numfmt.h"
 
 namespace bw {
@@ -94,6 +95,23 @@ Result<std::string> toPine(double initialCapital, std::span<const PineTrade> tra
   out += "\ntrades = array.from<Trade>(" + records + ")";
   out += kReplayLoop;
   return out;
+}
+
+Result<std::string> toPine(const Backtest& bt, const DateTime& generatedAt) {
+  const TradeBook& book = bt.tradeBook();
+  std::vector<PineTrade> trades;
+  trades.reserve(book.open.size() + book.closed.size());
+  auto add = [&](const Trade& t) {
+    PineTrade p;
+    if (t.entry) p.entryOrderBarIndex = t.entry->orderBarIndex;
+    if (t.exit) p.exitOrderBarIndex = t.exit->orderBarIndex;
+    p.size = t.size;
+    trades.push_back(p);
+  };
+  for (const Trade& t : book.open) add(t);
+  for (const Trade& t : book.closed) add(t);
+  BW_ASSIGN(series, bt.ctx().read([](const Ctx& c) { return c.ohlcv; }));
+  return series.read([&](const Ohlcv& o) { return toPine(bt.initialCapital(), trades, o, generatedAt); });
 }
 
 }  // namespace bw

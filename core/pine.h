@@ -14,6 +14,8 @@
 
 namespace bw {
 
+class Backtest;
+
 // What the export needs of one trade.
 struct PineTrade {
   std::optional<int64_t> entryOrderBarIndex;  // absent: the trade has no entry ("na")
@@ -26,5 +28,8 @@ struct PineTrade {
 // bar in `series`, or whose bar has no open time, is refused, naming the trade and the bar.
 Result<std::string> toPine(double initialCapital, std::span<const PineTrade> trades, const Ohlcv& series,
                            const DateTime& generatedAt);
+
+// The export of a backtest's trades (open ones first, then closed ones) against its series.
+Result<std::string> toPine(const Backtest& bt, const DateTime& generatedAt);
 
 }  // namespace bw

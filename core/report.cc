@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/backtest.h"
 #include "core/chart.h"
 #include "core/numfmt.h"
 
@@ -70,6 +71,31 @@ std::string renderReport(const ReportFigures& f, const TableLayout& layout) {
   out += renderSeriesChart(f.netEquity);
   out += '\n';
   return out;
+}
+
+ReportFigures reportFigures(const Backtest& bt) {
+  ReportFigures f;
+  f.initialCapital = bt.initialCapital();
+  f.netProfit = bt.netProfit();
+  f.grossProfit = bt.grossProfit();
+  f.grossLoss = bt.grossLoss();
+  f.openProfit = bt.openProfit();
+  f.sharpeRatio = bt.sharpeRatio();
+  f.sortinoRatio = bt.sortinoRatio();
+  f.profitFactor = bt.profitFactor();
+  f.closedTrades = bt.closedTradesCount();
+  f.winningTrades = bt.winningTradesCount();
+  f.losingTrades = bt.losingTradesCount();
+  f.winRate = bt.winRate();
+  f.avgTrade = bt.avgTrade();
+  f.avgWinningTrade = bt.avgWinningTrade();
+  f.avgLosingTrade = bt.avgLosingTrade();
+  f.avgWinLossRatio = bt.avgWinLossRatio();
+  f.expectancy = bt.expectancy();
+  f.netEquity = bt.netEquityList();
+  auto sym = bt.ctx().read([](const Ctx& c) { return c.sym.currency; });
+  if (sym.ok()) f.currency = *sym;
+  return f;
 }
 
 }  // namespace bw

@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
-#include <vector>
 
 #include "core/table.h"
 
 namespace bw {
+
+class Backtest;
 
 struct ReportFigures {
   double initialCapital = 0;
@@ -31,11 +33,14 @@ struct ReportFigures {
   double avgWinLossRatio = 0;
   double expectancy = 0;
   std::optional<std::string> currency;  // printed as " ?" when absent
-  std::vector<double> netEquity;        // the chart's curve
+  std::span<const double> netEquity;    // the chart's curve; must outlive the rendering
 };
 
 // The two tables and the chart, each followed by a line break. `layout` says whether to emit
 // bold and colours and the terminal width to stretch the tables to, if any.
 std::string renderReport(const ReportFigures& f, const TableLayout& layout);
+
+// The figures of a backtest as it stands; the curve points into the backtest's own list.
+ReportFigures reportFigures(const Backtest& bt);
 
 }  // namespace bw

@@ -8,7 +8,8 @@ const { NodeCtx, Incr_fn_ema_7bc747, Incr_fn_bollinger_bands_7ac6ce, Incr_fn_sup
 const { loadSample } = require('../data/sample');
 
 const { ohlcv, sym } = loadSample();
-const closes = ohlcv.close;
+// A Float64Array is read in place; a plain array would be converted element by element first.
+const closes = Float64Array.from(ohlcv.close);
 const ctx = new NodeCtx(ohlcv, sym);
 
 const ema = Incr_fn_ema_7bc747.make(ctx.copy()).collect(closes, 50);

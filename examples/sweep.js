@@ -20,7 +20,7 @@ function runShare(grid) {
     require('barwise');
   const { loadSample } = require('../data/sample');
   const { ohlcv, sym } = loadSample();
-  const closes = ohlcv.close;
+  const closes = Float64Array.from(ohlcv.close); // read in place by collect
   const base = new NodeCtx(ohlcv, sym);
 
   // Each average is computed once per length, each on its own copy of the context.

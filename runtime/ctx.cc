@@ -19,11 +19,14 @@ void refresh(Series<T>& s, T v) {
 }  // namespace
 
 Result<BarSnapshot> RuntimeCtx::fetch() const {
-  return ctx_.read([](const Ctx& c) -> Result<BarSnapshot> {
+  const bool copyBar = readsBar();
+  return ctx_.read([copyBar](const Ctx& c) -> Result<BarSnapshot> {
     // Bar and length under one read lock of the series.
     std::optional<BarSnapshot> snap = c.ohlcv.read([&](const Ohlcv& o) -> std::optional<BarSnapshot> {
       if (c.barIndex >= o.bars.size()) return std::nullopt;
-      return BarSnapshot{o.bars[c.barIndex], c.barIndex, o.bars.size()};
+      BarSnapshot s{{}, c.barIndex, o.bars.size()};
+      if (copyBar) s.bar = o.bars[c.barIndex];
+      return s;
     });
     if (snap) return *snap;
     // No current bar: the same failure as reading the context's bar.
@@ -35,11 +38,14 @@ Result<BarSnapshot> RuntimeCtx::fetch() const {
 
 Result<Unit> RuntimeCtx::peekAhead(std::vector<BarSnapshot>& out, size_t max) const {
   out.clear();
+  const bool copyBar = readsBar();
   return ctx_.read([&](const Ctx& c) {
     c.ohlcv.read([&](const Ohlcv& o) {
       const uint64_t n = o.bars.size();
-      for (uint64_t i = c.initialized ? c.barIndex + 1 : 0; i < n && out.size() < max; ++i)
-        out.push_back(BarSnapshot{o.bars[i], i, n});
+      for (uint64_t i = c.initialized ? c.barIndex + 1 : 0; i < n && out.size() < max; ++i) {
+        out.push_back(BarSnapshot{{}, i, n});
+        if (copyBar) out.back().bar = o.bars[i];
+      }
     });
   });
 }

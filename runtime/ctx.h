@@ -64,6 +64,9 @@ class RuntimeCtx {
 
   const SharedCtx& ctx() const { return ctx_; }
   uint16_t reads() const { return reads_; }
+  // Whether a refresh reads anything of the bar itself (prices, volume, times) rather than only
+  // its index and the length: a step that keeps none of those series needs no copy of the bar.
+  bool readsBar() const { return (reads_ & ~(kBarIndex | kLastBarIndex)) != 0; }
 
  private:
   SharedCtx ctx_;

@@ -164,7 +164,10 @@ bool Instance::paramsUsable(const ArgValue* args) const {
 void Instance::step(const ArgValue* args, bool usable, const BarSnapshot& bar, StepResult& out) {
   pushInputs(args);
   rt_.apply(bar);
-  out = StepResult{};
+  // Field by field: a whole new record copied in stalls on its byte-sized members.
+  out.num = {kNaN, kNaN, kNaN};
+  out.integer.reset();
+  out.flag = 2;
   if (usable) compute(args, out);
 }
 

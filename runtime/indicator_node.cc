@@ -41,6 +41,26 @@ Result<ArgValue> readParam(napi_env env, napi_value v, const ArgSpec& spec) {
     }
     default: break;
   }
+  // The value given is the common case: one host call reads it; only a value of another type
+  // is then asked whether it is null or undefined.
+  switch (spec.kind) {
+    case ArgKind::Flags:
+    case ArgKind::Flag: {
+      bool b;
+      if (napi_get_value_bool(env, v, &b) == napi_ok) return ArgValue::boolean(b);
+      break;
+    }
+    case ArgKind::Real: {
+      double x;
+      if (napi_get_value_double(env, v, &x) == napi_ok) return ArgValue::num(x);
+      break;
+    }
+    default: {
+      int64_t i;
+      if (napi_get_value_int64(env, v, &i) == napi_ok) return ArgValue::integ(i);
+      break;
+    }
+  }
   BW_ASSIGN(absent, isNullish(env, v));
   if (absent) return ArgValue::absent();
   switch (spec.kind) {

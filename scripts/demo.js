@@ -9,7 +9,7 @@ const { loadSample } = require('../data/sample');
 
 const FAST = 12; // half a day of hourly bars
 const SLOW = 240; // ten days
-const PINE_LINES = 12;
+const PINE_WIDTH = 150;
 
 const { ohlcv, sym } = loadSample();
 const closes = ohlcv.close;
@@ -41,7 +41,17 @@ console.log(
     `${day(first?.openTime)} to ${day(last?.openTime)}, initial capital ${bt.initialCapital} ${sym.currency}`,
 );
 bt.display();
+// The report's Sharpe and Sortino ratios are the per-bar ratios times the bars per year itself;
+// the figure usually quoted multiplies by its square root instead.
+const perYear = ctx.annualizationFactor;
+console.log(
+  `Sharpe ratio annualised by the square root of ${perYear} bars a year: ` +
+    `${(bt.sharpeRatio() / Math.sqrt(perYear)).toFixed(3)}, Sortino ${(bt.sortinoRatio() / Math.sqrt(perYear)).toFixed(3)}`,
+);
 
+// The export lists every trade on one line; show the script up to that line, cut to the width.
 const pine = bt.toPine().split('\n');
-console.log(`Pine Script export, first ${PINE_LINES} of ${pine.length} lines:`);
-console.log(pine.slice(0, PINE_LINES).join('\n'));
+const upTo = pine.findIndex((line) => line.startsWith('trades = ')) + 1 || pine.length;
+console.log(`Pine Script export (${bt.trades.length} trades), first ${upTo} of ${pine.length} lines:`);
+for (const line of pine.slice(0, upTo))
+  console.log(line.length > PINE_WIDTH ? `${line.slice(0, PINE_WIDTH - 3)}...` : line);

@@ -180,6 +180,20 @@ test('every NodeCtx carries the iteration protocol as own properties', () => {
   }
 });
 
+test('where the host has a global Iterator, its prototype sits behind the class members', () => {
+  // A fresh process with a stand-in Iterator, so that hosts without one are covered too.
+  const script = `
+    globalThis.Iterator = function Iterator() {};
+    Iterator.prototype.firstTwo = function () { return [this.next().value, this.next().value]; };
+    const { NodeCtx, NodeOhlcv, NodeOhlcvBar } = require(${JSON.stringify(require.resolve('../..'))});
+    const o = NodeOhlcv.fromBars([new NodeOhlcvBar(), new NodeOhlcvBar(), new NodeOhlcvBar()]);
+    const ctx = new NodeCtx(o);
+    if (Object.getPrototypeOf(NodeCtx.prototype) !== Iterator.prototype) throw new Error('not linked');
+    process.stdout.write(JSON.stringify([ctx.firstTwo(), ctx.barIndex, typeof ctx.reset]));`;
+  const out = require('node:child_process').execFileSync(process.execPath, ['-e', script], { encoding: 'utf8' });
+  assert.deepEqual(JSON.parse(out), [[0, 1], 1, 'function']);
+});
+
 test('for...of yields bar indexes and resumes once bars are appended', () => {
   const ohlcv = series(3);
   const ctx = new NodeCtx(ohlcv);

@@ -27,7 +27,7 @@ NodeOhlcvBar.fromJSON(JSON.parse(JSON.stringify(json)) as OhlcvBarJSON);
 NodeOhlcvBar.fromJSON(json);
 expectType<NodeOhlcvBar>(bar.merge(new NodeOhlcvBar()));
 
-const bars = zipOhlcvBars([t0, null], undefined, [1, 2], [3, 4]);
+const bars = zipOhlcvBars([t0, null], undefined, [1, 2], new Float64Array([3, 4]));
 const ohlcv = NodeOhlcv.fromBars(bars);
 ohlcv.timeframe = NodeTimeframe.Hours(1);
 expectType<number | null>(ohlcv.timeframe.hours);
@@ -46,6 +46,7 @@ expectType<number>(sym.kind.periods);
 const symJson: SymJSON = sym.toJSON();
 expectType<string | null>(symJson.base_currency);
 expectType<NodeSym>(NodeSym.fromJSON({ id: 'X', min_tick: 0.5, kind: 'stock' }));
+expectType<NodeSym>(NodeSym.fromJSON(sym.toJSON()));
 expectType<number>(barwise.roundToMinTick(101.26, 0.5));
 expectType<boolean>(barwise.validateContracts(-0.5, 0.001));
 
@@ -99,6 +100,7 @@ expectType<number>(sma.next(1));
 expectType<number>(sma.next(1, 5));
 expectType<number>(sma.next(1, null));
 expectType<number[]>(sma.collect([1, 2, 3], 2));
+expectType<number[]>(sma.collect(new Float64Array([1, 2, 3]), 2));
 const [upper, lower] = Incr_fn_bollinger_bands_7ac6ce.make(ctx).next(1, 20, 2);
 expectType<number>(upper - lower);
 expectType<[number, number | null]>(Incr_fn_supertrend_a392d5.make(ctx).next(1, 3, 10));
@@ -140,5 +142,7 @@ ctx.bar = bar;
 const crossed: number = Incr_fn_crossover_94210a.make(ctx).next(1, 2);
 // @ts-expect-error: metrics take a Float64Array, not a plain array
 barwise.mean([1, 2, 3]);
+// @ts-expect-error: a symbol's kind in JSON is a text
+NodeSym.fromJSON({ kind: null });
 
 export { it, wins, winsField, direction, crossed };
