@@ -10,7 +10,17 @@ const scripts = fs.readdirSync(__dirname)
   .filter((f) => f.endsWith('.bench.js'))
   .filter((f) => only.length === 0 || only.some((o) => f.startsWith(o)))
   .sort();
+// One failing script does not keep the others (the comparison table last of all) from running.
+const failed = [];
 for (const s of scripts) {
   console.log(`\n== ${s}`);
-  execFileSync(process.execPath, ['--expose-gc', path.join(__dirname, s)], { stdio: 'inherit' });
+  try {
+    execFileSync(process.execPath, ['--expose-gc', path.join(__dirname, s)], { stdio: 'inherit' });
+  } catch (e) {
+    failed.push(s);
+  }
+}
+if (failed.length) {
+  console.error(`\nfailed: ${failed.join(', ')}`);
+  process.exit(1);
 }

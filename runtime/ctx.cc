@@ -37,17 +37,24 @@ Result<BarSnapshot> RuntimeCtx::fetch() const {
 }
 
 Result<Unit> RuntimeCtx::peekAhead(std::vector<BarSnapshot>& out, size_t max) const {
-  out.clear();
+  // The records of the previous block are reused; without a bar to copy only the index and
+  // the length are written (the step reads nothing else).
   const bool copyBar = readsBar();
-  return ctx_.read([&](const Ctx& c) {
+  size_t k = 0;
+  auto r = ctx_.read([&](const Ctx& c) {
     c.ohlcv.read([&](const Ohlcv& o) {
       const uint64_t n = o.bars.size();
-      for (uint64_t i = c.initialized ? c.barIndex + 1 : 0; i < n && out.size() < max; ++i) {
-        out.push_back(BarSnapshot{{}, i, n});
-        if (copyBar) out.back().bar = o.bars[i];
+      for (uint64_t i = c.initialized ? c.barIndex + 1 : 0; i < n && k < max; ++i, ++k) {
+        if (k == out.size()) out.emplace_back();
+        BarSnapshot& s = out[k];
+        s.barIndex = i;
+        s.length = n;
+        if (copyBar) s.bar = o.bars[i];
       }
     });
   });
+  out.resize(k);
+  return r;
 }
 
 Result<std::optional<uint64_t>> RuntimeCtx::advanceWithin(uint64_t length) const {
@@ -57,6 +64,7 @@ Result<std::optional<uint64_t>> RuntimeCtx::advanceWithin(uint64_t length) const
 void RuntimeCtx::apply(const BarSnapshot& s) {
   const OhlcvBar& b = s.bar;
   const uint16_t m = reads_;
+  if (m == 0) return;
   if (m & kOpen) refresh(open, b.open);
   if (m & kHigh) refresh(high, b.high);
   if (m & kLow) refresh(low, b.low);

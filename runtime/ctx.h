@@ -56,7 +56,8 @@ class RuntimeCtx {
   Result<Unit> update();
   // Reads up to `max` bars that the coming advances will reach, under one borrow and one read of
   // the series (the collect loops, which then advance bar by bar without locking the series
-  // again). Each snapshot carries its bar index and the length read; empty at the end.
+  // again). Each snapshot carries its bar index and the length read; empty at the end. Its bar
+  // is copied only when the instance keeps a price or time series (readsBar).
   Result<Unit> peekAhead(std::vector<BarSnapshot>& out, size_t max) const;
   // Advances the shared context to the next bar of a series of `length` bars (as read by
   // peekAhead), under the write borrow only; nothing at the end.
