@@ -547,8 +547,11 @@ Result<T*> receiver(Call& c) {
   return unwrapError(ClassOf<T>::name);
 }
 
-template <class F, bool HasReceiver>
-napi_value invoke(napi_env env, napi_callback_info info) {
+// Reads the call, converts the receiver (when there is one) and every argument of F in order,
+// stopping at the first failure, then hands `then` the call and a thunk that runs F on the
+// converted values. Native exceptions become GenericFailure errors.
+template <class F, bool HasReceiver, class Then>
+napi_value withConverted(napi_env env, napi_callback_info info, Then then) {
   using S = Sig<F>;
   return [&]<size_t... I>(std::index_sequence<I...>) -> napi_value {
     constexpr auto role = roles<HasReceiver, std::tuple_element_t<I, typename S::Args>...>();
@@ -578,14 +581,7 @@ napi_value invoke(napi_env env, napi_callback_info info) {
     (void)convert;
     if (!st.ok()) return fail(env, st.error());
     try {
-      if constexpr (std::is_void_v<typename S::Ret>) {
-        F{}(std::get<I>(slots).pass()...);
-        return undefinedValue(env);
-      } else {
-        auto out = Ret<std::remove_cvref_t<typename S::Ret>>::make(env, F{}(std::get<I>(slots).pass()...));
-        if (!out.ok()) return fail(env, out.error());
-        return *out;
-      }
+      return then(call, [&]() -> decltype(auto) { return F{}(std::get<I>(slots).pass()...); });
     } catch (const std::exception& ex) {
       return fail(env, Error(Status::GenericFailure, ex.what()));
     } catch (...) {
@@ -594,52 +590,39 @@ napi_value invoke(napi_env env, napi_callback_info info) {
   }(std::make_index_sequence<S::N>{});
 }
 
-// Constructor callback for classes with a JavaScript constructor: F returns T or Result<T>.
-template <class T, class F>
-napi_value construct(napi_env env, napi_callback_info info);
+// Callback of a method, getter, setter, static method or free function.
+template <class F, bool HasReceiver>
+napi_value invoke(napi_env env, napi_callback_info info) {
+  using R = typename Sig<F>::Ret;
+  return withConverted<F, HasReceiver>(env, info, [env](Call&, auto&& run) -> napi_value {
+    if constexpr (std::is_void_v<R>) {
+      run();
+      return undefinedValue(env);
+    } else {
+      auto out = Ret<std::remove_cvref_t<R>>::make(env, run());
+      if (!out.ok()) return fail(env, out.error());
+      return *out;
+    }
+  });
+}
 
 napi_value noConstructor(napi_env env, napi_callback_info info);
 bool constructingInternally(napi_env env, napi_callback_info info, napi_value* self);
 
+// Constructor callback for classes with a JavaScript constructor: F returns T or Result<T>.
+// The add-on's own instance creation skips the constructor logic altogether.
 template <class T, class F>
 napi_value construct(napi_env env, napi_callback_info info) {
   napi_value self;
   if (constructingInternally(env, info, &self)) return self;
-  using S = Sig<F>;
-  return [&]<size_t... I>(std::index_sequence<I...>) -> napi_value {
-    constexpr auto role = roles<false, std::tuple_element_t<I, typename S::Args>...>();
-    constexpr bool raw = (isCall<std::tuple_element_t<I, typename S::Args>> || ... || false);
-    Call call;
-    if (auto r = readCall(env, info, call, raw ? kMaxArgs : size_t(role[S::N])); !r.ok()) return fail(env, r.error());
-    std::tuple<Slot<std::tuple_element_t<I, typename S::Args>>...> slots;
-    Result<Unit> st = Unit{};
-    auto convert = [&]<size_t K>(std::integral_constant<size_t, K>) {
-      if (!st.ok()) return;
-      using P = std::tuple_element_t<K, typename S::Args>;
-      using D = std::remove_cvref_t<P>;
-      auto& slot = std::get<K>(slots);
-      if constexpr (role[K] == -2) {
-        slot.v = &call;
-      } else {
-        auto r = Arg<D>::read(env, call.argv[role[K]]);
-        if (!r.ok()) st = std::move(r).error();
-        else slot.v = std::move(r).value();
-      }
-    };
-    (convert(std::integral_constant<size_t, I>{}), ...);
-    (void)convert;
-    if (!st.ok()) return fail(env, st.error());
-    try {
-      Result<T> made = F{}(std::get<I>(slots).pass()...);
-      if (!made.ok()) return fail(env, made.error());
-      auto* box = new TypedBox<T>(ClassOf<T>::id(), std::move(made).value());
-      auto r = attach(env, call.self, box);
-      if (!r.ok()) return fail(env, r.error());
-      return call.self;
-    } catch (const std::exception& ex) {
-      return fail(env, Error(Status::GenericFailure, ex.what()));
-    }
-  }(std::make_index_sequence<S::N>{});
+  return withConverted<F, false>(env, info, [env](Call& call, auto&& run) -> napi_value {
+    Result<T> made = run();
+    if (!made.ok()) return fail(env, made.error());
+    auto* box = new TypedBox<T>(ClassOf<T>::id(), std::move(made).value());
+    auto r = attach(env, call.self, box);
+    if (!r.ok()) return fail(env, r.error());
+    return call.self;
+  });
 }
 
 }  // namespace detail
