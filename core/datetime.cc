@@ -37,15 +37,7 @@ std::string writeText(const DateTime& t, const char* zone) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "-%02u-%02uT%02u:%02u:%02u", c.month, c.day, c.hour, c.minute, c.second);
   out += buf;
-  if (c.nanos != 0) {
-    if (c.nanos % 1'000'000u == 0)
-      std::snprintf(buf, sizeof buf, ".%03u", c.nanos / 1'000'000u);
-    else if (c.nanos % 1'000u == 0)
-      std::snprintf(buf, sizeof buf, ".%06u", c.nanos / 1'000u);
-    else
-      std::snprintf(buf, sizeof buf, ".%09u", c.nanos);
-    out += buf;
-  }
+  appendFraction(out, c.nanos);
   out += zone;
   return out;
 }
@@ -296,6 +288,18 @@ std::string_view dateParseErrorText(DateParseError e) {
     case DateParseError::NotEnough: return "input is not enough for unique date and time";
   }
   return "input contains invalid characters";
+}
+
+void appendFraction(std::string& out, uint32_t nanos) {
+  if (nanos == 0) return;
+  char buf[16];
+  if (nanos % 1'000'000u == 0)
+    std::snprintf(buf, sizeof buf, ".%03u", nanos / 1'000'000u);
+  else if (nanos % 1'000u == 0)
+    std::snprintf(buf, sizeof buf, ".%06u", nanos / 1'000u);
+  else
+    std::snprintf(buf, sizeof buf, ".%09u", nanos);
+  out += buf;
 }
 
 }  // namespace bw

@@ -132,4 +132,8 @@ enum class DateParseError {
 
 std::string_view dateParseErrorText(DateParseError e);
 
+// A fraction of a second as text: nothing when zero, else "." and 3, 6 or 9 digits, the fewest
+// that show it exactly.
+void appendFraction(std::string& out, uint32_t nanos);
+
 }  // namespace bw

@@ -17,15 +17,7 @@ std::string generatedAtText(const DateTime& t) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02u:%02u:%02u", c.year, c.month, c.day, c.hour, c.minute, c.second);
   std::string out = buf;
-  if (c.nanos != 0) {
-    if (c.nanos % 1'000'000u == 0)
-      std::snprintf(buf, sizeof buf, ".%03u", c.nanos / 1'000'000u);
-    else if (c.nanos % 1'000u == 0)
-      std::snprintf(buf, sizeof buf, ".%06u", c.nanos / 1'000u);
-    else
-      std::snprintf(buf, sizeof buf, ".%09u", c.nanos);
-    out += buf;
-  }
+  appendFraction(out, c.nanos);
   out += " UTC";
   return out;
 }
