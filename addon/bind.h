@@ -590,6 +590,23 @@ napi_value withConverted(napi_env env, napi_callback_info info, Then then) {
   }(std::make_index_sequence<S::N>{});
 }
 
+}  // namespace detail
+
+// A hand-written callback behind the same guard as the generated ones: a native exception (an
+// allocation failure, say) becomes a thrown GenericFailure error instead of ending the process.
+template <napi_callback Fn>
+napi_value guarded(napi_env env, napi_callback_info info) {
+  try {
+    return Fn(env, info);
+  } catch (const std::exception& ex) {
+    return fail(env, Error(Status::GenericFailure, ex.what()));
+  } catch (...) {
+    return fail(env, Error(Status::GenericFailure, "unexpected native failure"));
+  }
+}
+
+namespace detail {
+
 // Callback of a method, getter, setter, static method or free function.
 template <class F, bool HasReceiver>
 napi_value invoke(napi_env env, napi_callback_info info) {

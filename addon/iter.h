@@ -86,7 +86,7 @@ napi_value step(napi_env env, napi_callback_info info) {
 template <class T, class Step>
 void installIterator(napi_env env, napi_value obj, Step) {
   static_assert(isMember<Step>, "the step is a captureless lambda");
-  iter::install(env, obj, ClassOf<T>::id(), &iter::step<T, Step>);
+  iter::install(env, obj, ClassOf<T>::id(), &guarded<&iter::step<T, Step>>);
 }
 
 }  // namespace bw::js

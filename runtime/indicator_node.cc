@@ -266,9 +266,9 @@ void registerIndicators() {
     if (d->args.size() > kMaxArgs) continue;  // not bindable; no declaration comes near this
     auto* b = new Bound{d, classId(d->className)};  // lives for the whole process
     ClassEntry& e = classEntry(b->classId);
-    e.props.push_back({"make", PropKind::StaticMethod, &makeMember, nullptr, nullptr, b});
-    e.props.push_back({"next", PropKind::Method, &nextMember, nullptr, nullptr, b});
-    e.props.push_back({"collect", PropKind::Method, &collectMember, nullptr, nullptr, b});
+    e.props.push_back({"make", PropKind::StaticMethod, &guarded<&makeMember>, nullptr, nullptr, b});
+    e.props.push_back({"next", PropKind::Method, &guarded<&nextMember>, nullptr, nullptr, b});
+    e.props.push_back({"collect", PropKind::Method, &guarded<&collectMember>, nullptr, nullptr, b});
   }
 }
 
