@@ -56,7 +56,7 @@ EnvData* envData(napi_env env) {
 }
 
 void releaseLayerRefs(napi_env env, EnvData* d) {
-  for (napi_ref* r : {&d->numbersIn, &d->rowsOut, &d->scratch}) {
+  for (napi_ref* r : {&d->numbersIn, &d->rowsOut, &d->datesOut, &d->scratch}) {
     if (*r) napi_delete_reference(env, *r);
     *r = nullptr;
   }
@@ -421,6 +421,14 @@ constexpr const char* kRowsOut =
     "  }"
     "  return out;"
     "}; })([].constructor)";
+// Dates from millisecond time values, NaN for an absent one. `D` is the Date constructor of a
+// date the host made, so a replaced global Date changes nothing.
+constexpr const char* kDatesOut =
+    "(function (A) { return function (D, t, out, start, end, total) {"
+    "  if (out === null) out = new A(total);"
+    "  for (var i = start, j = 0, v; i < end; i++, j++) { v = t[j]; out[i] = v === v ? new D(v) : null; }"
+    "  return out;"
+    "}; })([].constructor)";
 constexpr int32_t kFlagsWidth = 0;  // the last branch of kRowsOut
 constexpr uint32_t kBulkThreshold = 32;
 constexpr size_t kChunk = 16384;          // elements (or rows) per helper call
@@ -596,6 +604,42 @@ Result<napi_value> makeFlags(napi_env env, const int8_t* codes, size_t n) {
   if (n == 0) return makeArray(env, 0);
   std::vector<double> asNumbers(codes, codes + n);
   return fillRows(env, asNumbers.data(), n, kFlagsWidth, false, 1);
+}
+
+Result<napi_value> makeDates(napi_env env, const std::vector<std::optional<DateTime>>& v) {
+  const size_t n = v.size();
+  if (n < kBulkThreshold) {
+    BW_ASSIGN(arr, makeArray(env, n));
+    for (size_t i = 0; i < n; ++i) {
+      BW_ASSIGN(x, v[i] ? makeDate(env, *v[i]) : Result<napi_value>(nullValue(env)));
+      BW_TRY(setElement(env, arr, static_cast<uint32_t>(i), x));
+    }
+    return arr;
+  }
+  BW_ASSIGN(fn, helper(env, &EnvData::datesOut, kDatesOut));
+  Scratch scratch(env);
+  if (!scratch.ok()) return Error(Status::GenericFailure, "Failed to create array");
+  napi_value probe, dateCtor, global, arr;
+  napi_status st = napi_create_date(env, 0, &probe);
+  if (st == napi_ok) st = napi_get_named_property(env, probe, "constructor", &dateCtor);
+  if (st != napi_ok) return hostError(env, st, "Failed to create date");
+  napi_get_global(env, &global);
+  napi_get_null(env, &arr);
+  BW_ASSIGN(total, makeIndex(env, n));
+  size_t start = 0;
+  do {
+    const size_t end = std::min(n, start + kScratch);
+    double* out = scratch.data();
+    for (size_t i = start; i < end; ++i)
+      out[i - start] = v[i] ? static_cast<double>(v[i]->toMillis()) : std::numeric_limits<double>::quiet_NaN();
+    BW_ASSIGN(s, makeIndex(env, start));
+    BW_ASSIGN(e, makeIndex(env, end));
+    napi_value args[6] = {dateCtor, scratch.value(), arr, s, e, total};
+    st = napi_call_function(env, global, fn, 6, args, &arr);
+    if (st != napi_ok) return hostError(env, st, "Failed to create array");
+    start = end;
+  } while (start < n);
+  return arr;
 }
 
 Result<napi_value> JsObject::raw(const char* key) const {

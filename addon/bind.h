@@ -54,7 +54,8 @@ struct EnvData {
   bool released = false;  // the environment is gone; the last box finalizer frees this
   napi_ref numbersIn = nullptr;  // bulk reader of number arrays (see readNumbers)
   napi_ref rowsOut = nullptr;    // bulk writer of number, row and flag arrays (see makeRows)
-  napi_ref scratch = nullptr;    // the Float64Array those two fill and read
+  napi_ref datesOut = nullptr;   // bulk writer of date lists (see makeDates)
+  napi_ref scratch = nullptr;    // the Float64Array those helpers fill and read
   bool scratchBusy = false;      // a conversion is using it (re-entered through a getter)
   // Functions that add-on pieces make once per environment, by a key of their own (the
   // iteration protocol keeps one installer per iterable class here).
@@ -340,6 +341,8 @@ Result<napi_value> makeNumbers(napi_env env, const double* data, size_t n);
 Result<napi_value> makeRows(napi_env env, const double* flat, size_t rows, size_t width, bool nullableLast);
 // A new plain Array of optional booleans from codes 0 (false), 1 (true) and 2 (null).
 Result<napi_value> makeFlags(napi_env env, const int8_t* codes, size_t n);
+// A new plain Array of dates (`null` for an absent one), built in bulk.
+Result<napi_value> makeDates(napi_env env, const std::vector<std::optional<DateTime>>& v);
 
 template <>
 struct Ret<napi_value> {
@@ -403,6 +406,10 @@ struct Ret<std::vector<double>> {
   static Result<napi_value> make(napi_env e, const std::vector<double>& v) {
     return makeNumbers(e, v.data(), v.size());
   }
+};
+template <>
+struct Ret<std::vector<std::optional<DateTime>>> {
+  static Result<napi_value> make(napi_env e, const std::vector<std::optional<DateTime>>& v) { return makeDates(e, v); }
 };
 template <class T>
 struct Ret<std::vector<T>> {

@@ -215,3 +215,29 @@ describe('collect over many bars', () => {
     assert.deepEqual(viaCollect.collect(closes, 20), []);
   });
 });
+
+test('date columns built in bulk match the bars, keep nulls, and ignore a replaced global Date', () => {
+  const b = bw;
+  const n = 5000;
+  const t0 = Date.UTC(2024, 0, 1);
+  const times = Array.from({ length: n }, (_, i) => (i % 97 === 3 ? null : new Date(t0 + i * 60e3 + (i % 7))));
+  const ones = new Float64Array(n).fill(1);
+  const s = b.NodeOhlcv.fromBars(b.zipOhlcvBars(times, times, ones, ones, ones, ones, ones));
+  const RealDate = Date;
+  let column;
+  globalThis.Date = function Fake() { throw new Error('replaced'); };
+  try {
+    column = s.openTime;
+  } finally {
+    globalThis.Date = RealDate;
+  }
+  assert.equal(column.length, n);
+  for (let i = 0; i < n; i++) {
+    if (times[i] === null) assert.equal(column[i], null, `bar ${i}`);
+    else {
+      assert.ok(column[i] instanceof RealDate, `bar ${i}`);
+      assert.equal(column[i].getTime(), times[i].getTime(), `bar ${i}`);
+    }
+  }
+  assert.deepEqual(s.closeTime.map((d) => d && d.getTime()), times.map((d) => d && d.getTime()));
+});
