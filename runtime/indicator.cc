@@ -72,7 +72,7 @@ std::string declarationsJson() {
     firstDecl = false;
     out += "{\"class\": \"" + d->className + "\", \"args\": [";
     for (size_t i = 0; i < d->args.size(); ++i) {
-      const ArgSpec& a = d->args[i];
+      const ArgDecl& a = d->args[i];
       if (i) out += ", ";
       out += "{\"name\": \"" + std::string(a.name) + "\", \"kind\": \"" + kindName(a.kind) + "\"";
       if (a.hasDefault) {
@@ -153,10 +153,10 @@ StepResult Collected::at(size_t i) const {
 // but the computation is skipped and the result is missing (NaN, or null). Nothing loops, nothing
 // fails. Building blocks apply the same rule to lengths derived inside a formula.
 bool Instance::paramsUsable(const ArgValue* args) const {
-  const auto& specs = decl_->args;
-  for (size_t i = 0; i < specs.size(); ++i) {
-    if (specs[i].kind != ArgKind::Length) continue;
-    if (args[i].present ? args[i].integer < 1 : !specs[i].hasDefault) return false;
+  const auto& argDecls = decl_->args;
+  for (size_t i = 0; i < argDecls.size(); ++i) {
+    if (argDecls[i].kind != ArgKind::Length) continue;
+    if (args[i].present ? args[i].integer < 1 : !argDecls[i].hasDefault) return false;
   }
   return true;
 }
@@ -184,8 +184,8 @@ constexpr size_t kBlock = 256;
 }  // namespace
 
 Result<Collected> Instance::collect(const CollectArg* in) {
-  const auto& specs = decl_->args;
-  const size_t n = specs.size();
+  const auto& argDecls = decl_->args;
+  const size_t n = argDecls.size();
   // Parameters are the same on every bar; series inputs are refilled per bar.
   std::array<ArgValue, 16> fixed{};
   std::vector<ArgValue> spill;
@@ -220,9 +220,9 @@ Result<Collected> Instance::collect(const CollectArg* in) {
       if (!moved || *moved != snap.barIndex) return out;  // unreachable: nothing else moves it
       const uint64_t bar = snap.barIndex;
       for (size_t i = 0; i < n; ++i) {
-        if (specs[i].kind == ArgKind::Series)
+        if (argDecls[i].kind == ArgKind::Series)
           args[i].number = bar < in[i].size ? in[i].numbers[bar] : kNaN;
-        else if (specs[i].kind == ArgKind::Flags)
+        else if (argDecls[i].kind == ArgKind::Flags)
           args[i].flag = bar < in[i].size ? in[i].flags[bar] : int8_t{2};
       }
       step(args, usable, snap, r);

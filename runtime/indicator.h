@@ -63,7 +63,7 @@ namespace bw::rt {
 enum class ArgKind : uint8_t { Series, Flags, Number, Length, OptLength, Integer, Real, Flag };
 enum class ResultKind : uint8_t { Number, OptInt, OptFlag, Numbers2, Numbers3, NumberOptInt, Script };
 
-struct ArgSpec {
+struct ArgDecl {
   const char* name;
   ArgKind kind;
   bool hasDefault = false;
@@ -131,7 +131,7 @@ using MakeFn = std::unique_ptr<Instance> (*)(const Declaration&, SharedCtx, uint
 
 struct Declaration {
   std::string className;
-  std::vector<ArgSpec> args;
+  std::vector<ArgDecl> args;
   ResultKind result;
   uint16_t reads;  // built-in series the step reads
   MakeFn makeFn;
@@ -199,41 +199,41 @@ namespace args {
 struct SeriesArg {
   const char* name;
   using Input = NumSeries;
-  ArgSpec spec() const { return {name, ArgKind::Series}; }
+  ArgDecl argDecl() const { return {name, ArgKind::Series}; }
   static void push(Input& s, const ArgValue& v) { s.push(v.number); }
-  static const Input& param(const Input& s, const ArgValue&, const ArgSpec&) { return s; }
+  static const Input& param(const Input& s, const ArgValue&, const ArgDecl&) { return s; }
 };
 struct FlagsArg {
   const char* name;
   using Input = BoolSeries;
-  ArgSpec spec() const { return {name, ArgKind::Flags}; }
+  ArgDecl argDecl() const { return {name, ArgKind::Flags}; }
   static void push(Input& s, const ArgValue& v) {
     s.push(v.flag == 2 ? std::nullopt : std::optional<bool>(v.flag == 1));
   }
-  static const Input& param(const Input& s, const ArgValue&, const ArgSpec&) { return s; }
+  static const Input& param(const Input& s, const ArgValue&, const ArgDecl&) { return s; }
 };
 struct NumberArg {
   const char* name;
   using Input = Empty;
-  ArgSpec spec() const { return {name, ArgKind::Number}; }
-  static double param(const Input&, const ArgValue& v, const ArgSpec&) { return v.number; }
+  ArgDecl argDecl() const { return {name, ArgKind::Number}; }
+  static double param(const Input&, const ArgValue& v, const ArgDecl&) { return v.number; }
 };
 struct LengthArg {
   const char* name;
   std::optional<int64_t> def;
   using Input = Empty;
-  ArgSpec spec() const {
+  ArgDecl argDecl() const {
     return {name, ArgKind::Length, def.has_value(), def ? static_cast<double>(*def) : 0.0};
   }
-  static int64_t param(const Input&, const ArgValue& v, const ArgSpec& s) {
+  static int64_t param(const Input&, const ArgValue& v, const ArgDecl& s) {
     return v.present ? v.integer : static_cast<int64_t>(s.def);
   }
 };
 struct OptLengthArg {
   const char* name;
   using Input = Empty;
-  ArgSpec spec() const { return {name, ArgKind::OptLength}; }
-  static std::optional<int64_t> param(const Input&, const ArgValue& v, const ArgSpec&) {
+  ArgDecl argDecl() const { return {name, ArgKind::OptLength}; }
+  static std::optional<int64_t> param(const Input&, const ArgValue& v, const ArgDecl&) {
     if (!v.present || v.integer < 1) return std::nullopt;
     return v.integer;
   }
@@ -242,8 +242,8 @@ struct IntegerArg {
   const char* name;
   int64_t def;
   using Input = Empty;
-  ArgSpec spec() const { return {name, ArgKind::Integer, true, static_cast<double>(def)}; }
-  static int64_t param(const Input&, const ArgValue& v, const ArgSpec& s) {
+  ArgDecl argDecl() const { return {name, ArgKind::Integer, true, static_cast<double>(def)}; }
+  static int64_t param(const Input&, const ArgValue& v, const ArgDecl& s) {
     return v.present ? v.integer : static_cast<int64_t>(s.def);
   }
 };
@@ -251,15 +251,15 @@ struct RealArg {
   const char* name;
   double def;
   using Input = Empty;
-  ArgSpec spec() const { return {name, ArgKind::Real, true, def}; }
-  static double param(const Input&, const ArgValue& v, const ArgSpec& s) { return v.present ? v.number : s.def; }
+  ArgDecl argDecl() const { return {name, ArgKind::Real, true, def}; }
+  static double param(const Input&, const ArgValue& v, const ArgDecl& s) { return v.present ? v.number : s.def; }
 };
 struct FlagArg {
   const char* name;
   bool def;
   using Input = Empty;
-  ArgSpec spec() const { return {name, ArgKind::Flag, true, def ? 1.0 : 0.0}; }
-  static bool param(const Input&, const ArgValue& v, const ArgSpec& s) {
+  ArgDecl argDecl() const { return {name, ArgKind::Flag, true, def ? 1.0 : 0.0}; }
+  static bool param(const Input&, const ArgValue& v, const ArgDecl& s) {
     return v.present ? v.flag == 1 : s.def != 0;
   }
 };
@@ -270,7 +270,7 @@ constexpr bool isSeriesArg = std::is_same_v<A, SeriesArg> || std::is_same_v<A, F
 // The step parameter type of each argument kind (used to find the step's return type).
 template <class A>
 auto paramType() -> decltype(A::param(std::declval<const typename A::Input&>(), std::declval<const ArgValue&>(),
-                                      std::declval<const ArgSpec&>()));
+                                      std::declval<const ArgDecl&>()));
 
 }  // namespace args
 
@@ -376,12 +376,12 @@ class InstanceOf final : public Instance {
 
   void compute(const ArgValue* a, StepResult& out) override {
     [&]<size_t... I>(std::index_sequence<I...>) {
-      const ArgSpec* specs = decl_->args.data();
+      const ArgDecl* argDecls = decl_->args.data();
       if constexpr (std::is_void_v<Ret>)
-        state_.step(static_cast<const RuntimeCtx&>(rt_), A::param(std::get<I>(inputs_), a[I], specs[I])...);
+        state_.step(static_cast<const RuntimeCtx&>(rt_), A::param(std::get<I>(inputs_), a[I], argDecls[I])...);
       else
         ResultOf<Ret>::store(
-            state_.step(static_cast<const RuntimeCtx&>(rt_), A::param(std::get<I>(inputs_), a[I], specs[I])...), out);
+            state_.step(static_cast<const RuntimeCtx&>(rt_), A::param(std::get<I>(inputs_), a[I], argDecls[I])...), out);
     }(std::index_sequence_for<A...>{});
   }
 
@@ -396,7 +396,7 @@ template <class S, class... A>
 const Declaration& declare(const char* className, A... a) {
   using Inst = detail::InstanceOf<S, A...>;
   return addDeclaration(Declaration{className,
-                                    {a.spec()...},
+                                    {a.argDecl()...},
                                     detail::ResultOf<typename Inst::Ret>::kind,
                                     detail::readsOf<S>(),
                                     [](const Declaration& decl, SharedCtx ctx, uint16_t reads) -> std::unique_ptr<Instance> {

@@ -13,7 +13,7 @@
 using namespace bw;
 using namespace bw::js;
 using rt::ArgKind;
-using rt::ArgSpec;
+using rt::ArgDecl;
 using rt::ArgValue;
 using rt::ResultKind;
 
@@ -32,8 +32,8 @@ struct IndicatorBox final : Box {
 // ---------------------------------------------------------------------------------------------
 // Arguments.
 
-Result<ArgValue> readParam(napi_env env, napi_value v, const ArgSpec& spec) {
-  switch (spec.kind) {
+Result<ArgValue> readParam(napi_env env, napi_value v, const ArgDecl& argDecl) {
+  switch (argDecl.kind) {
     case ArgKind::Series:
     case ArgKind::Number: {
       BW_ASSIGN(x, readF64(env, v));
@@ -43,7 +43,7 @@ Result<ArgValue> readParam(napi_env env, napi_value v, const ArgSpec& spec) {
   }
   // The value given is the common case: one host call reads it; only a value of another type
   // is then asked whether it is null or undefined.
-  switch (spec.kind) {
+  switch (argDecl.kind) {
     case ArgKind::Flags:
     case ArgKind::Flag: {
       bool b;
@@ -63,7 +63,7 @@ Result<ArgValue> readParam(napi_env env, napi_value v, const ArgSpec& spec) {
   }
   BW_ASSIGN(absent, isNullish(env, v));
   if (absent) return ArgValue::absent();
-  switch (spec.kind) {
+  switch (argDecl.kind) {
     case ArgKind::Flags:
     case ArgKind::Flag: {
       BW_ASSIGN(b, readBool(env, v));
@@ -192,19 +192,19 @@ napi_value nextMember(napi_env env, napi_callback_info info) {
   Call call;
   if (auto r = readCall(env, info, call); !r.ok()) return fail(env, r.error());
   const auto& b = *static_cast<const Bound*>(call.data);
-  const auto& specs = b.decl->args;
+  const auto& argDecls = b.decl->args;
   auto inst = receiver(call, b);
   if (!inst.ok()) return fail(env, inst.error());
   // Room for the usual few arguments, so a call does not initialise all sixteen slots.
   std::array<ArgValue, 4> few;
   std::vector<ArgValue> many;
   ArgValue* args = few.data();
-  if (specs.size() > few.size()) {
-    many.resize(specs.size());
+  if (argDecls.size() > few.size()) {
+    many.resize(argDecls.size());
     args = many.data();
   }
-  for (size_t i = 0; i < specs.size(); ++i) {
-    auto a = readParam(env, call.argv[i], specs[i]);
+  for (size_t i = 0; i < argDecls.size(); ++i) {
+    auto a = readParam(env, call.argv[i], argDecls[i]);
     if (!a.ok()) return fail(env, a.error());
     args[i] = *a;
   }
@@ -219,7 +219,7 @@ napi_value collectMember(napi_env env, napi_callback_info info) {
   Call call;
   if (auto r = readCall(env, info, call); !r.ok()) return fail(env, r.error());
   const auto& b = *static_cast<const Bound*>(call.data);
-  const auto& specs = b.decl->args;
+  const auto& argDecls = b.decl->args;
   auto inst = receiver(call, b);
   if (!inst.ok()) return fail(env, inst.error());
 
@@ -227,9 +227,9 @@ napi_value collectMember(napi_env env, napi_callback_info info) {
   std::vector<double> numbers[kMaxArgs];
   std::vector<int8_t> flags[kMaxArgs];
   rt::CollectArg args[kMaxArgs];
-  for (size_t i = 0; i < specs.size(); ++i) {
+  for (size_t i = 0; i < argDecls.size(); ++i) {
     napi_value v = call.argv[i];
-    if (specs[i].kind == ArgKind::Series) {
+    if (argDecls[i].kind == ArgKind::Series) {
       bool typed = false;
       napi_is_typedarray(env, v, &typed);
       if (typed) {
@@ -243,13 +243,13 @@ napi_value collectMember(napi_env env, napi_callback_info info) {
       if (!xs.ok()) return fail(env, xs.error());
       numbers[i] = std::move(xs).value();
       args[i] = rt::CollectArg::ofNumbers(numbers[i]);
-    } else if (specs[i].kind == ArgKind::Flags) {
+    } else if (argDecls[i].kind == ArgKind::Flags) {
       auto fs = readFlags(env, v);
       if (!fs.ok()) return fail(env, fs.error());
       flags[i] = std::move(fs).value();
       args[i] = rt::CollectArg::ofFlags(flags[i]);
     } else {
-      auto a = readParam(env, v, specs[i]);
+      auto a = readParam(env, v, argDecls[i]);
       if (!a.ok()) return fail(env, a.error());
       args[i] = rt::CollectArg::ofValue(*a);
     }

@@ -164,10 +164,10 @@ std::vector<StepResult> runNext(const Feed& run) {
     EXPECT_TRUE(advance(ctx));
     std::vector<ArgValue> args;
     size_t col = 0, par = 0;
-    for (const ArgSpec& spec : d->args) {
-      if (spec.kind == ArgKind::Series) {
+    for (const ArgDecl& argDecl : d->args) {
+      if (argDecl.kind == ArgKind::Series) {
         args.push_back(ArgValue::num(run.columns[col++][s]));
-      } else if (spec.kind == ArgKind::Flags) {
+      } else if (argDecl.kind == ArgKind::Flags) {
         const double f = run.columns[col++][s];
         args.push_back(ArgValue::optBool(std::isnan(f) ? std::nullopt : std::optional<bool>(f != 0)));
       } else {
@@ -328,11 +328,11 @@ TEST(Extremes, ScansWithTiesAndMissingValues) {
 TEST(Mechanism, LengthsBelowOneAndMissingLengthsGiveMissingResults) {
   for (const Declaration* d : declarations()) {
     bool hasLength = false;
-    for (const ArgSpec& a : d->args) hasLength |= a.kind == ArgKind::Length;
+    for (const ArgDecl& a : d->args) hasLength |= a.kind == ArgKind::Length;
     if (!hasLength) continue;
     for (int64_t bad : {int64_t{0}, int64_t{-1}, int64_t{-1000000000000}}) {
       Feed run{d->className.c_str(), {}, {}};
-      for (const ArgSpec& a : d->args) {
+      for (const ArgDecl& a : d->args) {
         if (a.isSeries())
           run.columns.push_back({1, 2, 3});
         else
@@ -372,7 +372,7 @@ TEST(Mechanism, ReadsAndCollectAgreeWithNextForEveryClass) {
   for (const Declaration* d : declarations()) {
     std::vector<std::vector<double>> columns;
     std::vector<ArgValue> fixed;
-    for (const ArgSpec& a : d->args) {
+    for (const ArgDecl& a : d->args) {
       const size_t k = columns.size();
       if (a.kind == ArgKind::Series) {
         std::vector<double> xs;
