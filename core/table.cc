@@ -17,7 +17,7 @@ struct Glyph {
 Glyph decode(std::string_view s) {
   const auto b0 = static_cast<unsigned char>(s[0]);
   if (b0 < 0x80) return {b0, 1, true};
-  size_t len = b0 >= 0xF0 && b0 < 0xF5 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC2 && b0 < 0xE0 ? 2 : 0;
+  size_t len = b0 >= 0xF0 && b0 < 0xF5 ? 4 : b0 >= 0xE0 && b0 < 0xF0 ? 3 : b0 >= 0xC2 && b0 < 0xE0 ? 2 : 0;
   if (len == 0 || s.size() < len) return {0xFFFD, 1, false};
   char32_t cp = len == 2 ? b0 & 0x1F : len == 3 ? b0 & 0x0F : b0 & 0x07;
   for (size_t i = 1; i < len; ++i) {

@@ -51,7 +51,8 @@ Timeframe Timeframe::fromString(std::string_view text) {
 }
 
 Timeframe Timeframe::fromDurationSeconds(int64_t s) {
-  const int64_t mag = s < 0 ? -s : s;
+  // The magnitude in unsigned arithmetic: the most negative length has no signed opposite.
+  const uint64_t mag = s < 0 ? 0 - static_cast<uint64_t>(s) : static_cast<uint64_t>(s);
   if (mag >= 31536000) return of(TimeUnit::Years, s / 31536000);
   if (mag >= 2592000) return of(TimeUnit::Months, s / 2592000);
   if (s >= 604800) return of(TimeUnit::Weeks, s / 604800);

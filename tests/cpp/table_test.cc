@@ -132,3 +132,9 @@ TEST(Table, BoldAndColoursOnlyWhenAskedFor) {
 }
 
 }  // namespace
+
+TEST(TableWidth, LeadBytesBeyondF4AreInvalidOneColumnEach) {
+  EXPECT_EQ(bw::displayWidth("\xF5\x80\x80"), 3u);
+  EXPECT_EQ(bw::displayWidth("\xFF"), 1u);
+  EXPECT_EQ(bw::displayWidth("\xE5\x80\x80"), 2u);  // U+5000, a wide character
+}

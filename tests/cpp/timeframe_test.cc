@@ -39,3 +39,7 @@ TEST(Timeframe, Equality) {
   EXPECT_NE(Timeframe::of(TimeUnit::Days, 1), Timeframe::of(TimeUnit::Hours, 24));
   EXPECT_EQ(Timeframe::unknown(), Timeframe::fromString("nope"));
 }
+
+TEST(Timeframe, MostNegativeLengthIsYears) {
+  EXPECT_EQ(Timeframe::fromDurationSeconds(INT64_MIN).unit, TimeUnit::Years);
+}
