@@ -46,12 +46,10 @@ test('the header lines: generation time in UTC and the maker credit with the hom
   assert.ok(maker.includes(homepage), maker);
 });
 
-test('two exports differ only in the generation time', async () => {
+test('two exports are identical apart from the generation line', () => {
   const bt = traded();
   const a = bt.toPine();
-  await new Promise((r) => setTimeout(r, 5));
   const b = bt.toPine();
-  assert.equal(masked(a), masked(b));
   assert.equal(a.replace(GENERATED, ''), b.replace(GENERATED, ''));
 });
 
