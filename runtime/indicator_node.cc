@@ -227,17 +227,20 @@ napi_value collectMember(napi_env env, napi_callback_info info) {
   std::vector<double> numbers[kMaxArgs];
   std::vector<int8_t> flags[kMaxArgs];
   rt::CollectArg args[kMaxArgs];
+  // Float64Arrays are taken in place only after every other argument is converted: converting
+  // those may run JavaScript (element getters, proxies) that could detach or resize a buffer
+  // whose memory an earlier span would still point into.
+  bool inPlace[kMaxArgs] = {};
   for (size_t i = 0; i < argDecls.size(); ++i) {
     napi_value v = call.argv[i];
     if (argDecls[i].kind == ArgKind::Series) {
       bool typed = false;
       napi_is_typedarray(env, v, &typed);
-      if (typed) {
-        auto span = readF64Span(env, v);
-        if (span.ok()) {
-          args[i] = rt::CollectArg::ofNumbers({span->data, span->size});
-          continue;
-        }
+      napi_typedarray_type type;
+      if (typed && napi_get_typedarray_info(env, v, &type, nullptr, nullptr, nullptr, nullptr) == napi_ok &&
+          type == napi_float64_array) {
+        inPlace[i] = true;
+        continue;
       }
       auto xs = readNumbers(env, v);
       if (!xs.ok()) return fail(env, xs.error());
@@ -253,6 +256,12 @@ napi_value collectMember(napi_env env, napi_callback_info info) {
       if (!a.ok()) return fail(env, a.error());
       args[i] = rt::CollectArg::ofValue(*a);
     }
+  }
+  for (size_t i = 0; i < argDecls.size(); ++i) {
+    if (!inPlace[i]) continue;
+    auto span = readF64Span(env, call.argv[i]);  // runs no JavaScript
+    if (!span.ok()) return fail(env, span.error());
+    args[i] = rt::CollectArg::ofNumbers({span->data, span->size});
   }
   auto r = (*inst)->collect(args);
   if (!r.ok()) return fail(env, r.error());

@@ -241,3 +241,17 @@ test('date columns built in bulk match the bars, keep nulls, and ignore a replac
   }
   assert.deepEqual(s.closeTime.map((d) => d && d.getTime()), times.map((d) => d && d.getTime()));
 });
+
+test('a Float64Array input stays valid while later inputs run getters that transfer its buffer', () => {
+  const b = bw;
+  const t0 = Date.UTC(2024, 0, 1);
+  const bars = Array.from({ length: 40 }, (_, i) => new b.NodeOhlcvBar(new Date(t0 + i * 60e3), null, i, i, i, i, i));
+  const ctx = new b.NodeCtx(b.NodeOhlcv.fromBars(bars));
+  const a = new Float64Array(40).map((_, i) => i);
+  const second = Array.from({ length: 40 }, (_, i) => i);
+  Object.defineProperty(second, 5, { get() { structuredClone(a.buffer, { transfer: [a.buffer] }); return 5; } });
+  const out = b.Incr_fn_crossover_94210a.make(ctx).collect(a, second);
+  // The buffer was detached before the in-place read: it reads as empty, never as freed memory.
+  assert.equal(out.length, 40);
+  assert.ok(out.every((x) => x === null));
+});
