@@ -13,7 +13,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "core/ctx.h"
+#include "core/bar_ctx.h"
 #include "core/error.h"
 #include "core/orderbook.h"
 #include "core/signal.h"

@@ -49,9 +49,9 @@
 #include <utility>
 #include <vector>
 
-#include "core/ctx.h"
+#include "core/bar_ctx.h"
 #include "core/error.h"
-#include "runtime/ctx.h"
+#include "runtime/runtime_ctx.h"
 #include "runtime/series.h"
 #include "runtime/utils.h"
 

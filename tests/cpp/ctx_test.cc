@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/ctx.h"
+#include "core/bar_ctx.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/ctx.h"
-#include "runtime/ctx.h"
+#include "core/bar_ctx.h"
+#include "runtime/runtime_ctx.h"
 #include "runtime/indicator.h"
 #include "runtime/series.h"
 

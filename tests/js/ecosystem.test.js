@@ -109,7 +109,9 @@ test('package contents: what an install needs to build and run, and no tests or 
   // Every folder the build reads sources from.
   const cmake = fs.readFileSync(path.join(root, 'CMakeLists.txt'), 'utf8');
   const dirs = new Set([...cmake.matchAll(/\$\{CMAKE_SOURCE_DIR\}\/(\w+)\//g)].map((m) => m[1]).filter((d) => d !== 'tests'));
-  for (const d of dirs) for (const f of fs.readdirSync(path.join(root, d))) needed.push(`${d}/${f}`);
+  for (const d of dirs)
+    for (const f of fs.readdirSync(path.join(root, d), { recursive: true }))
+      if (fs.statSync(path.join(root, d, f)).isFile()) needed.push(`${d}/${f}`);
   for (const f of fs.readdirSync(path.join(root, 'examples'))) needed.push(`examples/${f}`);
   for (const f of needed) assert.ok(files.has(f), `${f} is not in the package`);
   for (const f of files) assert.ok(!/^(tests|build|bench|node_modules)\//.test(f), `${f} should not be in the package`);

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/ctx.h"
+#include "core/bar_ctx.h"
 #include "core/error.h"
 #include "core/ohlcv.h"
 #include "runtime/series.h"

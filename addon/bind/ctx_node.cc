@@ -1,7 +1,7 @@
 #include "addon/bind.h"
 #include "addon/classes.h"
 #include "addon/iter.h"
-#include "core/ctx.h"
+#include "core/bar_ctx.h"
 
 using namespace bw;
 using namespace bw::js;

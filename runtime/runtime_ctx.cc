@@ -1,4 +1,4 @@
-#include "runtime/ctx.h"
+#include "runtime/runtime_ctx.h"
 
 
 namespace bw::rt {

@@ -1,4 +1,4 @@
-#include "core/ctx.h"
+#include "core/bar_ctx.h"
 
 #include "core/stats.h"
 

@@ -7,7 +7,7 @@
 
 #include "addon/bind.h"
 #include "addon/classes.h"
-#include "core/ctx.h"
+#include "core/bar_ctx.h"
 #include "runtime/indicator.h"
 
 using namespace bw;
