@@ -24,6 +24,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -160,11 +161,13 @@ Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call, size_t 
 // ---------------------------------------------------------------------------------------------
 // Argument kinds.
 
-// A Float64Array's elements, read in place for the duration of the call.
+// A Float64Array's elements, read in place for the duration of the call. It passes as the
+// number span that core functions take.
 struct F64Span {
   const double* data = nullptr;
   size_t size = 0;
   double operator[](size_t i) const { return data[i]; }
+  operator std::span<const double>() const { return {data, size}; }
 };
 
 class JsObject;

@@ -1,5 +1,6 @@
 #include "addon/bind.h"
 #include "addon/classes.h"
+#include "core/bar_index.h"
 #include "core/ohlcv.h"
 #include "core/resample.h"
 
@@ -10,9 +11,6 @@ namespace {
 
 using TimeList = std::vector<std::optional<DateTime>>;
 using NumberList = std::vector<double>;
-
-// Arguments arrive as 32-bit integers; ranges read them sign-extended to 64 bits, as unsigned.
-uint64_t asUnsigned(int32_t v) { return static_cast<uint64_t>(static_cast<int64_t>(v)); }
 
 // A JSON time: `undefined` and `null` are absent, anything else must be a string.
 Result<std::optional<std::string>> jsonTime(const JsObject& j, const char* key) {
@@ -142,7 +140,7 @@ BW_REGISTER(ohlcv) {
   Class<ArcOhlcv> c;
   c.constructor([] { return ArcOhlcv(); });
   c.staticMethod("fromBars", [](std::vector<OhlcvBar> bars) { return ArcOhlcv(Ohlcv{std::move(bars), Timeframe{}}); });
-  c.getter("length", [](const ArcOhlcv& s) { return static_cast<int32_t>(s.length()); });
+  c.getter("length", [](const ArcOhlcv& s) { return toInt32(s.length()); });
   c.accessor(
       "timeframe", [](const ArcOhlcv& s) { return s.timeframe(); },
       [](ArcOhlcv& s, const Timeframe& tf) { s.setTimeframe(tf); });
@@ -156,10 +154,10 @@ BW_REGISTER(ohlcv) {
   c.getter("volume", [](const ArcOhlcv& s) { return s.volumes(); });
   c.method("at", [](const ArcOhlcv& s, int32_t i) { return s.at(i); });
   c.method("slice", [](const ArcOhlcv& s, int32_t start, int32_t end) {
-    return s.sliced(asUnsigned(start), asUnsigned(end));
+    return s.sliced(fromInt32(start), fromInt32(end));
   });
-  c.method("head", [](const ArcOhlcv& s, int32_t count) { return s.head(asUnsigned(count)); });
-  c.method("tail", [](const ArcOhlcv& s, int32_t count) { return s.tail(asUnsigned(count)); });
+  c.method("head", [](const ArcOhlcv& s, int32_t count) { return s.head(fromInt32(count)); });
+  c.method("tail", [](const ArcOhlcv& s, int32_t count) { return s.tail(fromInt32(count)); });
   c.method("copy", [](const ArcOhlcv& s) { return s.deepCopy(); });
   c.method("ref", [](const ArcOhlcv& s) { return s; });
   c.method("push", [](ArcOhlcv& s, const OhlcvBar& b) { s.push(b); });
