@@ -280,8 +280,8 @@ struct Arg<std::vector<T>> {
   }
 };
 
-// A plain object read property by property, when the operation needs each one. A property is
-// present when its value is not `undefined`.
+// A plain object, read property by property when the operation needs each one, through the record
+// reader of addon/record.h.
 class JsObject {
  public:
   JsObject() = default;
@@ -289,22 +289,6 @@ class JsObject {
 
   napi_env env() const { return env_; }
   napi_value value() const { return v_; }
-
-  // The raw property value; `undefined` when missing.
-  Result<napi_value> raw(const char* key) const;
-
-  template <class T>
-  Result<std::optional<T>> get(const char* key) const {
-    BW_ASSIGN(pv, raw(key));
-    napi_valuetype t;
-    napi_typeof(env_, pv, &t);
-    if (t == napi_undefined) return std::optional<T>{};
-    BW_ASSIGN(x, Arg<T>::read(env_, pv));
-    if constexpr (std::is_pointer_v<typename Arg<T>::Stored>)
-      return std::optional<T>{*x};
-    else
-      return std::optional<T>{std::move(x)};
-  }
 
  private:
   napi_env env_ = nullptr;

@@ -1,5 +1,6 @@
 #include "addon/bind.h"
 #include "addon/classes.h"
+#include "addon/record.h"
 #include "core/bar_index.h"
 #include "core/ohlcv.h"
 #include "core/resample.h"
@@ -12,21 +13,17 @@ namespace {
 using TimeList = std::vector<std::optional<DateTime>>;
 using NumberList = std::vector<double>;
 
-// A JSON time: `undefined` and `null` are absent, anything else must be a string.
+using record::Null;
+
+// Every field of a bar's JSON may be null: an absent time, or a NaN number (JSON.stringify writes
+// NaN as null), so a bar reads back its own JSON text.
 Result<std::optional<std::string>> jsonTime(const JsObject& j, const char* key) {
-  BW_ASSIGN(v, j.raw(key));
-  BW_ASSIGN(absent, isNullish(j.env(), v));
-  if (absent) return std::optional<std::string>{};
-  BW_ASSIGN(text, readText(j.env(), v));
-  return std::optional<std::string>{std::move(text)};
+  return record::named<std::string>(j.env(), j.value(), key, Null::Absent);
 }
 
-// A JSON number: `undefined` and `null` (what JSON.stringify makes of NaN) read as NaN.
 Result<double> jsonNumber(const JsObject& j, const char* key) {
-  BW_ASSIGN(v, j.raw(key));
-  BW_ASSIGN(absent, isNullish(j.env(), v));
-  if (absent) return kNaN;
-  return readF64(j.env(), v);
+  BW_ASSIGN(x, record::named<double>(j.env(), j.value(), key, Null::Absent));
+  return x.value_or(kNaN);
 }
 
 Result<OptTime> parseJsonTime(const std::optional<std::string>& text) {
