@@ -70,7 +70,9 @@ Result<Backtest::BarPoint> Backtest::currentBar() const {
 
 Result<Backtest::PassOutcome> Backtest::processingPass(const BarPoint& at) {
   const FillAt where{at.index, fill_.onClose(), fill_.marketPrice(at.bar)};
-  while (const Order* order = orders_.take()) BW_TRY(ledger_.fill(order->size, order->tag, where));
+  // Without a price on this bar the orders wait, in their order, for a bar that has one.
+  if (!std::isnan(where.price))
+    while (const Order* order = orders_.take()) BW_TRY(ledger_.fill(order->size, order->tag, where));
   BW_ASSIGN(openProfit, ledger_.mark(markPrice_));
   const double realised = initialCapital_ + ledger_.netProfit();
   return PassOutcome{realised + openProfit, realised};
@@ -84,16 +86,21 @@ Result<Unit> Backtest::runPass(const BarPoint& at) {
   return Unit{};
 }
 
+void Backtest::refreshMark(const OhlcvBar& bar) {
+  // A bar without a close keeps the last real mark: open trades are not valued at a missing price.
+  if (const double mark = fill_.markPrice(bar); !std::isnan(mark)) markPrice_ = mark;
+}
+
 Result<Unit> Backtest::openHook(const BarPoint& at) {
   equity_.push_back(kNaN);
   netEquity_.push_back(kNaN);
-  markPrice_ = fill_.markPrice(at.bar);
+  refreshMark(at.bar);
   if (!fill_.onClose()) return runPass(at);
   return Unit{};
 }
 
 Result<Unit> Backtest::closeHook(const BarPoint& at) {
-  markPrice_ = fill_.markPrice(at.bar);
+  refreshMark(at.bar);
   if (fill_.onClose()) return runPass(at);
   return Unit{};
 }
@@ -163,6 +170,8 @@ Result<Unit> Backtest::signal(const Signal& s) {
       const double x = s.kind.value;
       const double eq = equity();
       if (!(eq > 0)) return Unit{};
+      // No real price seen yet: there is nothing to size the position from.
+      if (std::isnan(markPrice_)) return Unit{};
       if (std::isnan(x) ? std::isnan(lastEquityFraction_)
                         : std::fabs(x - lastEquityFraction_) < kEquityFractionStep)
         return Unit{};

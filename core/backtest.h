@@ -40,8 +40,10 @@ class Backtest {
 
   // ---- Driving -------------------------------------------------------------------------------
 
-  // Appends NaN to both equity lists, refreshes the prices from the current bar and, when orders
-  // fill at the open, runs the processing pass (which writes those newest entries).
+  // Appends NaN to both equity lists, refreshes the mark price from the current bar and, when
+  // orders fill at the open, runs the processing pass (which writes those newest entries). A pass
+  // on a bar without the fill price (its open, or its close in close mode) fills nothing: the
+  // orders stay queued for the next pass.
   Result<Unit> onBarOpen();
   // Refreshes the prices and, when orders fill at the close, runs the processing pass.
   Result<Unit> onBarClose();
@@ -54,7 +56,8 @@ class Backtest {
   // the series. A target at or before the current bar runs nothing.
   Result<Unit> skip(const CtxSkip& s);
   Result<Unit> runUntil(uint64_t target);
-  // Turns a signal into at most one queued order.
+  // Turns a signal into at most one queued order. An EquityPct signal queues nothing until a real
+  // mark price has been seen.
   Result<Unit> signal(const Signal& s);
 
   // ---- Configuration and state ---------------------------------------------------------------
@@ -64,7 +67,8 @@ class Backtest {
   bool processOrdersOnClose() const { return fill_.onClose(); }
   double riskFreeRate() const { return riskFreeRate_; }
   double annualizationFactor() const { return annualization_; }
-  // Close of the current bar rounded to the tick at the last price refresh; NaN before the first.
+  // The last real close rounded to the tick (a bar without a close keeps the one before); NaN
+  // until a bar with a close has been seen.
   double markPrice() const { return markPrice_; }
   Result<uint64_t> length() const;
 
@@ -125,6 +129,7 @@ class Backtest {
     double netEquity;
   };
   Result<BarPoint> currentBar() const;
+  void refreshMark(const OhlcvBar& bar);
   Result<PassOutcome> processingPass(const BarPoint& at);
   Result<Unit> runPass(const BarPoint& at);
   Result<Unit> openHook(const BarPoint& at);

@@ -13,9 +13,10 @@ class FillModel {
   // Orders fill at the close of a bar, else at its open.
   bool onClose() const { return onClose_; }
   // The price market orders fill at on this bar: its open, or its close in close mode, on the
-  // tick grid.
+  // tick grid. NaN when the bar lacks that price (NaN or infinite): nothing fills at a price the
+  // bar does not have.
   double marketPrice(const OhlcvBar& bar) const;
-  // The price open trades are valued at: the bar's close on the tick grid.
+  // The price open trades are valued at: the bar's close on the tick grid, NaN when it has none.
   double markPrice(const OhlcvBar& bar) const;
 
  private:

@@ -31,7 +31,8 @@ Result<double> markTrades(std::deque<Trade>& open, double mark) {
   double sum = 0;
   for (Trade& t : open) {
     if (!t.isActive()) return TradeError::notActive().toError();
-    t.pnl = (mark - t.entry->price) * t.size;
+    const double at = std::isnan(mark) ? t.entry->price : mark;
+    t.pnl = (at - t.entry->price) * t.size;
     sum += t.pnl;
   }
   return sum;
@@ -50,6 +51,7 @@ Result<Unit> Ledger::fill(double size, const std::optional<std::string>& tag, co
     } else if (std::fabs(remaining) >= std::fabs(t.size)) {
       Trade whole = std::move(t);
       open_.erase(open_.begin() + static_cast<std::ptrdiff_t>(i));
+      if (whole.direction() == TradeDirection::Long) --openLongs_;
       remaining += whole.size;
       BW_TRY(closeTrade(std::move(whole), tag, at));
     } else {
@@ -75,6 +77,7 @@ Result<Unit> Ledger::openTrade(double size, const std::optional<std::string>& ta
   t.size = size;
   t.pnl = kNaN;  // the marking of the same pass values it
   positionSize_ = grid_.round(positionSize_ + size);
+  if (t.direction() == TradeDirection::Long) ++openLongs_;
   open_.push_back(std::move(t));
   return Unit{};
 }
@@ -90,6 +93,7 @@ Result<Unit> Ledger::closeTrade(Trade t, const std::optional<std::string>& tag, 
     grossLoss_ += std::fabs(t.pnl);
   }
   positionSize_ = grid_.round(positionSize_ - t.size);
+  if (t.direction() == TradeDirection::Long) ++closedLongs_;
   closed_.push_back(std::move(t));
   return Unit{};
 }

@@ -29,8 +29,9 @@ TradeEvent fillEvent(const FillAt& at, const std::optional<std::string>& tag);
 // event. NotActive when t has no entry or already has an exit.
 Result<Unit> closeAt(Trade& t, const FillAt& at, const std::optional<std::string>& tag);
 
-// Values each open trade at `mark`, oldest first, and returns the sum of their pnl. NotActive
-// for a trade without entry or with an exit.
+// Values each open trade at `mark`, oldest first, and returns the sum of their pnl. A NaN mark
+// (no real price seen yet) values each trade at its own entry price. NotActive for a trade
+// without entry or with an exit.
 Result<double> markTrades(std::deque<Trade>& open, double mark);
 
 class Ledger {
@@ -40,7 +41,7 @@ class Ledger {
   // Fills an order of `size` (on the grid) at the fill. A trade error ends it at once, leaving
   // what was already done.
   Result<Unit> fill(double size, const std::optional<std::string>& tag, const FillAt& at);
-  // Values the open trades at `mark`; the open profit is their sum.
+  // Values the open trades at `mark` (see markTrades); the open profit is their sum.
   Result<double> mark(double mark);
 
   const std::deque<Trade>& open() const { return open_; }      // in opening order
@@ -53,11 +54,11 @@ class Ledger {
   uint64_t losingTrades() const { return losingTrades_; }    // closed with pnl <= 0, NaN included
   double openProfit() const { return openProfit_; }          // at the last marking
   std::optional<uint64_t> firstEntryBarIndex() const { return firstEntryBarIndex_; }
-  // Held and reported, never changed.
-  uint64_t openLongs() const { return 0; }
-  uint64_t openShorts() const { return 0; }
-  uint64_t closedLongs() const { return 0; }
-  uint64_t closedShorts() const { return 0; }
+  // Open and closed trades by direction (a partly closed trade counts once open and once closed).
+  uint64_t openLongs() const { return openLongs_; }
+  uint64_t openShorts() const { return open_.size() - openLongs_; }
+  uint64_t closedLongs() const { return closedLongs_; }
+  uint64_t closedShorts() const { return closed_.size() - closedLongs_; }
 
  private:
   Result<Unit> openTrade(double size, const std::optional<std::string>& tag, const FillAt& at);
@@ -74,6 +75,8 @@ class Ledger {
   uint64_t losingTrades_ = 0;
   double openProfit_ = 0;
   std::optional<uint64_t> firstEntryBarIndex_;
+  uint64_t openLongs_ = 0;
+  uint64_t closedLongs_ = 0;
 };
 
 }  // namespace bw

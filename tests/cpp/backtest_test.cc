@@ -159,13 +159,14 @@ TEST(Backtest, EquityPctQueuesOncePerChange) {
   EXPECT_EQ(bt.ledger().open().size(), 1u);
 }
 
-TEST(Backtest, EquityPctBeforeAnyBarQueuesANaNOrder) {
+TEST(Backtest, EquityPctWaitsForARealMarkPrice) {
   Backtest bt = make(series(3));
+  ASSERT_TRUE(bt.signal(pct(0.5)).ok());  // no bar seen: nothing to size from
+  EXPECT_EQ(bt.orderBook().nextId(), 0u);
+  ASSERT_TRUE(bt.step().ok());
   ASSERT_TRUE(bt.signal(pct(0.5)).ok());
   ASSERT_EQ(bt.orderBook().nextId(), 1u);
-  EXPECT_TRUE(std::isnan(bt.orderBook().orders()[0].size));
-  ASSERT_TRUE(bt.step().ok());  // nothing open: the NaN order does nothing
-  EXPECT_TRUE(bt.ledger().open().empty());
+  EXPECT_EQ(bt.orderBook().orders()[0].size, 4.975);  // 500 / 100.5 on the 0.001 grid
   ASSERT_TRUE(bt.signal(pct(0.5)).ok());  // last fraction is 0.5: no change, no order
   EXPECT_EQ(bt.orderBook().nextId(), 1u);
 }
