@@ -583,7 +583,7 @@ export declare class NodeBacktest implements IterableIterator<number> {
   readonly processOrdersOnClose: boolean;
   /** A context object on the same context; moving it runs no hook. */
   readonly ctx: NodeCtx;
-  /** Mark price: the current close rounded to the tick, NaN before the first hook. */
+  /** Mark price: the last real close rounded to the tick (a bar without a close keeps the one before), NaN until one is seen. */
   readonly instrumentSize: number;
   /** Equity (realised plus open profit), one entry per bar. */
   readonly equityList: number[];
@@ -611,13 +611,13 @@ export declare class NodeBacktest implements IterableIterator<number> {
   winningTradesCount(): bigint;
   /** Closed trades with a profit of 0 or less. */
   readonly losingTradesCount: bigint;
-  /** Open long trades counter (kept at 0). */
+  /** Number of open long trades. */
   readonly openLongsCount: bigint;
-  /** Open short trades counter (kept at 0). */
+  /** Number of open short trades. */
   readonly openShortsCount: bigint;
-  /** Closed long trades counter (kept at 0). */
+  /** Number of closed long trades (a partial close counts as one). */
   readonly closedLongsCount: bigint;
-  /** Closed short trades counter (kept at 0). */
+  /** Number of closed short trades (a partial close counts as one). */
   readonly closedShortsCount: bigint;
   /** Sum of the profit of closed trades. */
   readonly netProfit: number;
