@@ -41,14 +41,16 @@ struct Tr {
   static constexpr uint16_t reads = kBarRange;
   double step(const RuntimeCtx& rt, bool handleNa) { return trueRange(rt, handleNa); }
 };
-BW_INDICATOR(Tr, "Incr_fn_tr_296320", flag("handleNa", true));
+BW_INDICATOR(Tr, "tr", "296320", Group::Volatility, "True range of the current bar.",
+             first("handleNa ? 1 : 2"), flag("handleNa", true));
 
 struct Atr {
   static constexpr uint16_t reads = kBarRange;
   AtrBlock atr;
   double step(const RuntimeCtx& rt, int64_t length) { return atr.update(rt, length); }
 };
-BW_INDICATOR(Atr, "Incr_fn_atr_d37266", length("length", 14));
+BW_INDICATOR(Atr, "atr", "d37266", Group::Volatility, "Average true range (rma of the true range).", first("length"),
+             length("length", 14));
 
 // basis = sma(src, n) and basis ± mult * stdev(src, n); the stdev keeps its own mean and is 15
 // during its warm-up, but the basis is missing then, so the bands come on step n.
@@ -72,7 +74,8 @@ struct BollingerBands {
     return {b.upper, b.lower};
   }
 };
-BW_INDICATOR(BollingerBands, "Incr_fn_bollinger_bands_7ac6ce", series("src"), length("length", 20),
+BW_INDICATOR(BollingerBands, "bollinger_bands", "7ac6ce", Group::Volatility, "Bollinger bands, [upper, lower].",
+             outputs({"upper", "length"}, {"lower", "length"}), series("src"), length("length", 20),
              real("mult", 2.0));
 
 // (src - lower) / (upper - lower); a constant series gives 0 / 0.
@@ -83,8 +86,9 @@ struct BollingerBandsPctB {
     return (src[0] - b.lower) / (b.upper - b.lower);
   }
 };
-BW_INDICATOR(BollingerBandsPctB, "Incr_fn_bollinger_bands_pct_b_12beae", series("src"), length("length", 20),
-             real("mult", 2.0));
+BW_INDICATOR(BollingerBandsPctB, "bollinger_bands_pct_b", "12beae", Group::Volatility,
+             "Bollinger %B, the position of src between the bands.", first("length"), series("src"),
+             length("length", 20), real("mult", 2.0));
 
 // ((upper - lower) / basis) * 100.
 struct BollingerBandsWidth {
@@ -94,8 +98,9 @@ struct BollingerBandsWidth {
     return ((b.upper - b.lower) / b.basis) * 100;
   }
 };
-BW_INDICATOR(BollingerBandsWidth, "Incr_fn_bollinger_bands_width_bec1ab", series("src"), length("length", 20),
-             real("mult", 2.0));
+BW_INDICATOR(BollingerBandsWidth, "bollinger_bands_width", "bec1ab", Group::Volatility,
+             "Bollinger band width as a percentage of the basis.", first("length"), series("src"),
+             length("length", 20), real("mult", 2.0));
 
 // [highest(high, n), lowest(low, n), their midpoint]; src is only recorded. First value on step n.
 struct DonchianChannel {
@@ -107,7 +112,10 @@ struct DonchianChannel {
     return {upper, lower, 0.5 * (lower + upper)};
   }
 };
-BW_INDICATOR(DonchianChannel, "Incr_fn_donchian_channel_b78288", series("src"), length("length", 20));
+BW_INDICATOR(DonchianChannel, "donchian_channel", "b78288", Group::Volatility,
+             "Donchian channel from the bar highs and lows, [upper, lower, basis].",
+             outputs({"upper", "length"}, {"lower", "length"}, {"basis", "length"}), series("src"),
+             length("length", 20));
 
 // Bands src ± factor * atr that only tighten while the close stays inside them, and the one the
 // trend rides on: the lower band in an up trend (direction -1), the upper one in a down trend.
@@ -138,7 +146,9 @@ struct Supertrend {
     return {st[0], direction};
   }
 };
-BW_INDICATOR(Supertrend, "Incr_fn_supertrend_a392d5", series("src"), number("factor"), optLength("atrPeriod"));
+BW_INDICATOR(Supertrend, "supertrend", "a392d5", Group::Volatility,
+             "Supertrend, [value, direction] with direction 1 or -1.", outputs({"value", "1"}, {"direction", "1"}),
+             series("src"), number("factor"), optLength("atrPeriod"));
 
 // [highest(hh - mult * atr, stop), lowest(ll + mult * atr, stop)] with hh, ll the atrLength-bar
 // high and low; each stop has its own atr.
@@ -159,8 +169,10 @@ struct ChandeKrollStop {
     return {stopShort, lowest(stopLow, second, stopLength)};
   }
 };
-BW_INDICATOR(ChandeKrollStop, "Incr_fn_chande_kroll_stop_1f3d9c", length("atrLength", 10), real("mult", 1.0),
-             length("stopLength", 9));
+BW_INDICATOR(ChandeKrollStop, "chande_kroll_stop", "1f3d9c", Group::Volatility,
+             "Chande Kroll stop, [stopShort, stopLong].",
+             outputs({"stopShort", "max(atrLength, stopLength)"}, {"stopLong", "max(atrLength, stopLength)"}),
+             length("atrLength", 10), real("mult", 1.0), length("stopLength", 9));
 
 // 100 * log10(sum(atr(1), n) / (hh - ll)) / log10(n) over the n-bar high and low; first value on
 // step n. A window without range gives 0 / 0 or x / 0.
@@ -178,7 +190,8 @@ struct ChoppinessIndex {
     return (100 * std::log10(s / (h - l))) / std::log10(static_cast<double>(length));
   }
 };
-BW_INDICATOR(ChoppinessIndex, "Incr_fn_choppiness_index_30ed5c", length("length", 14));
+BW_INDICATOR(ChoppinessIndex, "choppiness_index", "30ed5c", Group::Volatility, "Choppiness index.", first("length"),
+             length("length", 14));
 
 // [sum(|high - low[1]|, n), sum(|low - high[1]|, n)] / sum(atr(1), n); the first bar has no
 // previous one, so the first value comes on step n + 1.
@@ -196,7 +209,8 @@ struct VortexIndicator {
     return {plus, minusSum.update(vmm, length) / range};
   }
 };
-BW_INDICATOR(VortexIndicator, "Incr_fn_vortex_indicator_120086", length("length", 14));
+BW_INDICATOR(VortexIndicator, "vortex_indicator", "120086", Group::Volatility, "Vortex indicator, [plus, minus].",
+             outputs({"plus", "length + 1"}, {"minus", "length + 1"}), length("length", 14));
 
 // [(n + highestbars(high, n + 1)) * 100 / n, the same for lowestbars(low)]: 100 when the extreme
 // is on the current bar, 0 when it is n bars back. First value on step n + 1.
@@ -214,7 +228,8 @@ struct Aroon {
     return {score(hb), score(lb)};
   }
 };
-BW_INDICATOR(Aroon, "Incr_fn_aroon_39638b", length("length", 14));
+BW_INDICATOR(Aroon, "aroon", "39638b", Group::Volatility, "Aroon, [up, down].",
+             outputs({"up", "length + 1"}, {"down", "length + 1"}), length("length", 14));
 
 }  // namespace
 }  // namespace bw::rt
