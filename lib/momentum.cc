@@ -68,11 +68,13 @@ BW_INDICATOR(AbsolutePriceOscillator, "absolute_price_oscillator", "ef9439", Gro
 // average's (step 35 by default).
 struct AwesomeOscillator {
   WindowSum slow, fast;
-  NumSeries ao;
+  double prevAo = kNaN;
   double step(const RuntimeCtx&, const NumSeries& src, int64_t fastLength, int64_t slowLength) {
     const double s = sma(slow, src, slowLength);
-    ao.push(s - sma(fast, src, fastLength));
-    return ao[0] - ao[1];
+    const double ao = s - sma(fast, src, fastLength);
+    const double value = ao - prevAo;
+    prevAo = ao;
+    return value;
   }
 };
 BW_INDICATOR(AwesomeOscillator, "awesome_oscillator", "7b4eb9", Group::Momentum,
@@ -176,13 +178,11 @@ BW_INDICATOR(DetrendedPriceOscillator, "detrended_price_oscillator", "36f9a0", G
 struct BullBearPower {
   static constexpr uint16_t reads = kHigh | kLow | kClose;
   SeededAverage avg;
-  NumSeries bull, bear, value;
   double step(const RuntimeCtx& rt, int64_t length) {
     const double e = ema(avg, rt.close, length);
-    bull.push(rt.high[0] - e);
-    bear.push(rt.low[0] - e);
-    value.push(bull[0] - bear[0]);
-    return value[0];
+    const double bull = rt.high[0] - e;
+    const double bear = rt.low[0] - e;
+    return bull - bear;
   }
 };
 BW_INDICATOR(BullBearPower, "bull_bear_power", "23f533", Group::Momentum,

@@ -40,16 +40,15 @@ BW_INDICATOR(Rsi, "rsi", "4196b9", Group::Oscillators, "Relative strength index.
 struct StochasticRsi {
   RsiBlock rsi;
   NumSeries r, stoch, k;
-  ExtremeScan lo1, hi, lo2;
+  ExtremeScan lo, hi;
   WindowSum kSum, dSum;
 
   std::array<double, 2> step(const RuntimeCtx&, const NumSeries& src, int64_t stochLength, int64_t rsiLength,
                              int64_t smoothK, int64_t smoothD) {
     r.push(rsi.update(src, rsiLength));
-    const double low1 = lowest(lo1, r, stochLength);
+    const double low = lowest(lo, r, stochLength);
     const double high = highest(hi, r, stochLength);
-    const double low2 = lowest(lo2, r, stochLength);
-    stoch.push(100 * (r[0] - low1) / (high - low2));
+    stoch.push(100 * (r[0] - low) / (high - low));
     k.push(sma(kSum, stoch, smoothK));
     return {k[0], sma(dSum, k, smoothD)};
   }
@@ -122,14 +121,13 @@ struct RelativeVolatilityIndex {
 BW_INDICATOR(RelativeVolatilityIndex, "relative_volatility_index", "3b8406", Group::Oscillators,
              "Relative volatility index.", first("length"), series("src"), length("length", 14));
 
-// (src - sma(src, n)) / (0.015 * dev(src, n)); the deviation keeps its own mean. First value on
-// step n; a constant series gives 0 / 0.
+// (src - m) / (0.015 * dev(src, n)) with m = sma(src, n), the deviation taken around m. First
+// value on step n; a constant series gives 0 / 0.
 struct Cci {
   WindowSum mean;
-  MeanDeviation dev;
   double step(const RuntimeCtx&, const NumSeries& src, int64_t length) {
     const double m = sma(mean, src, length);
-    return (src[0] - m) / (0.015 * dev.update(src, length));
+    return (src[0] - m) / (0.015 * meanDeviationAround(src, length, m));
   }
 };
 BW_INDICATOR(Cci, "cci", "d95ce4", Group::Oscillators, "Commodity channel index.", first("length"), series("src"),
@@ -149,32 +147,26 @@ BW_INDICATOR(WilliamsPctR, "williams_pct_r", "01cd99", Group::Oscillators,
              "Williams %R, between -100 and 0 inside the range.", first("length"), series("src"),
              length("length", 14));
 
-// One length of the ultimate oscillator: sum(bp, n) / sum(tr, n) over its own series.
-struct BuyingPressureAverage {
-  NumSeries bp, tr;
-  WindowSum bpSum, trSum;
-  double update(double buying, double range, int64_t n) {
-    bp.push(buying);
-    tr.push(range);
-    const double b = bpSum.update(bp, n);
-    return b / trSum.update(tr, n);
-  }
-};
-
-// 100 * (4 avg(l1) + 2 avg(l2) + avg(l3)) / 7 with bp = close - min(low, close[1]) and
-// tr = max(high, close[1]) - min(low, close[1]). The first bar has neither, so the first value
-// comes on step max(l1, l2, l3) + 1.
+// 100 * (4 avg(l1) + 2 avg(l2) + avg(l3)) / 7 with avg(n) = sum(bp, n) / sum(tr, n),
+// bp = close - min(low, close[1]) and tr = max(high, close[1]) - min(low, close[1]); the three
+// lengths share the two series. The first bar has neither, so the first value comes on step
+// max(l1, l2, l3) + 1.
 struct UltimateOscillator {
   static constexpr uint16_t reads = kHigh | kLow | kClose;
-  BuyingPressureAverage avg1, avg2, avg3;
+  NumSeries bp, tr;
+  std::array<WindowSum, 3> bpSum, trSum;
   double step(const RuntimeCtx& rt, int64_t length1, int64_t length2, int64_t length3) {
     const double hi = maxOf(rt.high[0], rt.close[1]);
     const double lo = minOf(rt.low[0], rt.close[1]);
-    const double bp = rt.close[0] - lo;
-    const double tr = hi - lo;
-    const double a1 = avg1.update(bp, tr, length1);
-    const double a2 = avg2.update(bp, tr, length2);
-    const double a3 = avg3.update(bp, tr, length3);
+    bp.push(rt.close[0] - lo);
+    tr.push(hi - lo);
+    const auto avg = [&](size_t i, int64_t n) {
+      const double b = bpSum[i].update(bp, n);
+      return b / trSum[i].update(tr, n);
+    };
+    const double a1 = avg(0, length1);
+    const double a2 = avg(1, length2);
+    const double a3 = avg(2, length3);
     return 100 * ((4 * a1 + 2 * a2) + a3) / 7;
   }
 };

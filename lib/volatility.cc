@@ -52,17 +52,17 @@ struct Atr {
 BW_INDICATOR(Atr, "atr", "d37266", Group::Volatility, "Average true range (rma of the true range).", first("length"),
              length("length", 14));
 
-// basis = sma(src, n) and basis ± mult * stdev(src, n); the stdev keeps its own mean and is 15
-// during its warm-up, but the basis is missing then, so the bands come on step n.
+// basis = sma(src, n) and basis ± mult * stdev(src, n), the deviation taken around the basis
+// (the same mean); it is 15 during its warm-up, but the basis is missing then, so the bands come
+// on step n.
 struct Bands {
   WindowSum basisSum;
-  StandardDeviation sd;
   struct Value {
     double basis, upper, lower;
   };
   Value update(const NumSeries& src, int64_t n, double mult) {
     const double basis = sma(basisSum, src, n);
-    const double dev = mult * sd.update(src, n, true);
+    const double dev = mult * stdevAround(src, n, basis, true);
     return {basis, basis + dev, basis - dev};
   }
 };
@@ -124,26 +124,31 @@ BW_INDICATOR(DonchianChannel, "donchian_channel", "b78288", Group::Volatility,
 struct Supertrend {
   static constexpr uint16_t reads = kBarRange;
   AtrBlock atr;
-  NumSeries a, upper, lower, st;
+  // The previous step's atr, final bands and value: all the history the step reads of them.
+  double prevAtr = kNaN, prevUpper = kNaN, prevLower = kNaN, prevSt = kNaN;
 
   std::pair<double, std::optional<int64_t>> step(const RuntimeCtx& rt, const NumSeries& src, double factor,
                                                  std::optional<int64_t> atrPeriod) {
-    a.push(atr.update(rt, atrPeriod.value_or(0)));  // no period: the average stays missing
-    const double up = src[0] + factor * a[0];
-    const double lo = src[0] - factor * a[0];
-    const double pu = z(upper[0]), pl = z(lower[0]);  // the previous final bands
+    const double a = atr.update(rt, atrPeriod.value_or(0));  // no period: the average stays missing
+    const double up = src[0] + factor * a;
+    const double lo = src[0] - factor * a;
+    const double pu = z(prevUpper), pl = z(prevLower);
     const double c1 = rt.close[1];
-    lower.push(pl < lo || c1 < pl ? lo : pl);
-    upper.push(up < pu || pu < c1 ? up : pu);
+    const double lower = pl < lo || c1 < pl ? lo : pl;
+    const double upper = up < pu || pu < c1 ? up : pu;
     int64_t direction;
-    if (missing(a[1]))
+    if (missing(prevAtr))
       direction = 1;
-    else if (st[0] == pu)
-      direction = rt.close[0] > upper[0] ? -1 : 1;
+    else if (prevSt == pu)
+      direction = rt.close[0] > upper ? -1 : 1;
     else
-      direction = rt.close[0] < lower[0] ? 1 : -1;
-    st.push(direction == -1 ? lower[0] : upper[0]);
-    return {st[0], direction};
+      direction = rt.close[0] < lower ? 1 : -1;
+    const double st = direction == -1 ? lower : upper;
+    prevAtr = a;
+    prevUpper = upper;
+    prevLower = lower;
+    prevSt = st;
+    return {st, direction};
   }
 };
 BW_INDICATOR(Supertrend, "supertrend", "a392d5", Group::Volatility,
@@ -151,18 +156,17 @@ BW_INDICATOR(Supertrend, "supertrend", "a392d5", Group::Volatility,
              series("src"), number("factor"), optLength("atrPeriod"));
 
 // [highest(hh - mult * atr, stop), lowest(ll + mult * atr, stop)] with hh, ll the atrLength-bar
-// high and low; each stop has its own atr.
+// high and low; both stops use the one atr(atrLength).
 struct ChandeKrollStop {
   static constexpr uint16_t reads = kBarRange;
   ExtremeScan hh, ll, stopHigh, stopLow;
-  AtrBlock atrFirst, atrSecond;
+  AtrBlock atr;
   NumSeries first, second;
 
   std::array<double, 2> step(const RuntimeCtx& rt, int64_t atrLength, double mult, int64_t stopLength) {
-    const double h = highest(hh, rt.high, atrLength);
-    const double f = h - mult * atrFirst.update(rt, atrLength);
-    const double l = lowest(ll, rt.low, atrLength);
-    const double s = l + mult * atrSecond.update(rt, atrLength);
+    const double a = atr.update(rt, atrLength);
+    const double f = highest(hh, rt.high, atrLength) - mult * a;
+    const double s = lowest(ll, rt.low, atrLength) + mult * a;
     first.push(f);
     second.push(s);
     const double stopShort = highest(stopHigh, first, stopLength);
