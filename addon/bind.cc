@@ -642,18 +642,6 @@ Result<napi_value> makeDates(napi_env env, const std::vector<std::optional<DateT
   return arr;
 }
 
-Result<napi_value> JsObject::raw(const char* key) const {
-  // `undefined` and `null` have no properties at all: refused here with the property's message,
-  // rather than by the host's own TypeError.
-  napi_valuetype t;
-  if (napi_typeof(env_, v_, &t) == napi_ok && (t == napi_undefined || t == napi_null))
-    return Error(Status::ObjectExpected, std::string("Failed to get property with field `") + key + "`");
-  napi_value out;
-  napi_status st = napi_get_named_property(env_, v_, key, &out);
-  if (st != napi_ok) return hostError(env_, st, std::string("Failed to get property with field `") + key + "`");
-  return out;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Results.
 

@@ -24,6 +24,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -160,11 +161,13 @@ Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call, size_t 
 // ---------------------------------------------------------------------------------------------
 // Argument kinds.
 
-// A Float64Array's elements, read in place for the duration of the call.
+// A Float64Array's elements, read in place for the duration of the call. It passes as the
+// number span that core functions take.
 struct F64Span {
   const double* data = nullptr;
   size_t size = 0;
   double operator[](size_t i) const { return data[i]; }
+  operator std::span<const double>() const { return {data, size}; }
 };
 
 class JsObject;
@@ -277,8 +280,8 @@ struct Arg<std::vector<T>> {
   }
 };
 
-// A plain object read property by property, when the operation needs each one. A property is
-// present when its value is not `undefined`.
+// A plain object, read property by property when the operation needs each one, through the record
+// reader of addon/record.h.
 class JsObject {
  public:
   JsObject() = default;
@@ -286,22 +289,6 @@ class JsObject {
 
   napi_env env() const { return env_; }
   napi_value value() const { return v_; }
-
-  // The raw property value; `undefined` when missing.
-  Result<napi_value> raw(const char* key) const;
-
-  template <class T>
-  Result<std::optional<T>> get(const char* key) const {
-    BW_ASSIGN(pv, raw(key));
-    napi_valuetype t;
-    napi_typeof(env_, pv, &t);
-    if (t == napi_undefined) return std::optional<T>{};
-    BW_ASSIGN(x, Arg<T>::read(env_, pv));
-    if constexpr (std::is_pointer_v<typename Arg<T>::Stored>)
-      return std::optional<T>{*x};
-    else
-      return std::optional<T>{std::move(x)};
-  }
 
  private:
   napi_env env_ = nullptr;

@@ -87,7 +87,9 @@ napi_value registerModule(napi_env env, napi_value exports) {
       return throwRegistration(env, "Failed to register function `" + f.name + "`");
   }
 
-  // A released thread-safe function: never used, never keeps the event loop alive.
+  // Loading makes one thread-safe function and at once lets go of its hold on the event loop:
+  // the documented load sequence (and its failure messages) include it, nothing else is asked of
+  // it, and no operation ever calls it.
   napi_value gcFn, resourceName;
   if (napi_create_function(env, "custom_gc", NAPI_AUTO_LENGTH, customGc, nullptr, &gcFn) != napi_ok)
     return throwRegistration(env, "Create Custom GC Function in napi_register_module_v1 failed");

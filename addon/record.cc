@@ -112,11 +112,10 @@ Result<Unit> readFieldsInto(napi_env env, napi_value obj, const char* const* nam
     napi_value value;
     st = napi_get_property(env, obj, key, &value);
     if (st != napi_ok) return hostError(env, st, "Failed to get property with field `" + name + "`");
-    napi_valuetype t;
-    napi_typeof(env, value, &t);
-    if (t == napi_undefined) continue;
+    BW_ASSIGN(given, present(env, value, Null::Value));
+    if (!given) continue;
     if (out[slot]) return duplicateField(name);
-    out[slot] = value;
+    out[slot] = given;
   }
   return Unit{};
 }
@@ -147,13 +146,35 @@ Result<std::string> text(napi_env env, napi_value v, std::string_view expected) 
   return readText(env, v);
 }
 
-Result<std::optional<std::string>> optionalText(napi_env env, std::optional<napi_value> v) {
-  if (!v) return std::optional<std::string>{};
-  napi_valuetype t;
-  napi_typeof(env, *v, &t);
-  if (t == napi_null || t == napi_undefined) return std::optional<std::string>{};
-  BW_ASSIGN(s, text(env, *v, "a string"));
+Result<std::optional<std::string>> text(napi_env env, std::optional<napi_value> v, Null null,
+                                        std::string_view expected) {
+  BW_ASSIGN(p, present(env, v, null));
+  if (!p) return std::optional<std::string>{};
+  BW_ASSIGN(s, text(env, *p, expected));
   return std::optional<std::string>{std::move(s)};
+}
+
+Result<std::optional<napi_value>> field(napi_env env, napi_value obj, const char* key) {
+  const auto refused = [key](Status st) {
+    return Error(st, std::string("Failed to get property with field `") + key + "`");
+  };
+  napi_valuetype t;
+  if (napi_typeof(env, obj, &t) == napi_ok && (t == napi_undefined || t == napi_null))
+    return refused(Status::ObjectExpected);
+  napi_value out;
+  napi_status st = napi_get_named_property(env, obj, key, &out);
+  if (st != napi_ok) return hostError(env, st, refused(Status::InvalidArg).reason);
+  if (napi_typeof(env, out, &t) != napi_ok || t == napi_undefined) return std::optional<napi_value>{};
+  return std::optional<napi_value>{out};
+}
+
+Result<std::optional<napi_value>> present(napi_env env, std::optional<napi_value> v, Null null) {
+  if (!v) return v;
+  napi_valuetype t;
+  napi_status st = napi_typeof(env, *v, &t);
+  if (st != napi_ok) return hostError(env, st, "Failed to read optional value");
+  if (t == napi_undefined || (t == napi_null && null == Null::Absent)) return std::optional<napi_value>{};
+  return v;
 }
 
 }  // namespace bw::js::record

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/bar_index.h"
 #include "core/numfmt.h"
 
 namespace bw {
@@ -82,8 +83,8 @@ Result<Unit> Ohlcv::validate() const {
 std::optional<OhlcvBar> ArcOhlcv::at(int32_t index) const {
   return read([index](const Ohlcv& o) -> std::optional<OhlcvBar> {
     // Negative indexes count from the end, in 32-bit arithmetic like the index itself.
-    const int32_t n = static_cast<int32_t>(static_cast<uint32_t>(o.bars.size()));
-    const int32_t i = index < 0 ? static_cast<int32_t>(static_cast<uint32_t>(index) + static_cast<uint32_t>(n)) : index;
+    const int32_t n = toInt32(o.bars.size());
+    const int32_t i = index < 0 ? toInt32(static_cast<uint32_t>(index) + static_cast<uint32_t>(n)) : index;
     if (i < 0 || static_cast<size_t>(i) >= o.bars.size()) return std::nullopt;
     return o.bars[static_cast<size_t>(i)];
   });

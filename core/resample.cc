@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/bar_index.h"
+
 namespace bw {
 
 namespace {
@@ -42,7 +44,7 @@ Ohlcv byCount(const Ohlcv& src, const Timeframe& tf) {
 Result<Ohlcv> calendar(const Ohlcv& src, const Timeframe& tf) {
   const TimeUnit unit = tf.unit;
   // The count enters the bucket formulas as a 32-bit integer.
-  const int32_t n = static_cast<int32_t>(static_cast<uint32_t>(tf.count));
+  const int32_t n = toInt32(tf.count);
   if (unit != TimeUnit::Unknown && n < 1)
     return invalidArg("resample: calendar buckets need a count of at least 1, got " + std::to_string(n) + " (" +
                       tf.toString() + ")");

@@ -2,6 +2,7 @@
 #include "addon/classes.h"
 #include "addon/iter.h"
 #include "core/backtest.h"
+#include "core/bar_index.h"
 
 using namespace bw;
 using namespace bw::js;
@@ -33,12 +34,9 @@ struct Counter {
   }
 };
 
-int32_t index32(uint64_t i) { return static_cast<int32_t>(static_cast<uint32_t>(i)); }
-
 Result<std::optional<int32_t>> asIndex(Result<std::optional<uint64_t>> r) {
   if (!r.ok()) return std::move(r).error();
-  if (!*r) return std::optional<int32_t>{};
-  return std::optional<int32_t>{index32(**r)};
+  return toInt32(*r);
 }
 
 }  // namespace
@@ -77,7 +75,7 @@ BW_REGISTER(backtest) {
   });
   c.method("length", [](const SharedBacktest& b) -> Result<int32_t> {
     BW_ASSIGN(n, b.read([](const Backtest& t) { return t.length(); }));
-    return index32(n);
+    return toInt32(n);
   });
   c.method("signal", [](SharedBacktest& b, const Signal& s) {
     return b.write([&s](Backtest& t) { return t.signal(s); });

@@ -2,22 +2,19 @@
 #include "addon/classes.h"
 #include "addon/iter.h"
 #include "core/bar_ctx.h"
+#include "core/bar_index.h"
 
 using namespace bw;
 using namespace bw::js;
 
 namespace {
 
-// Indexes and lengths reach JavaScript as 32-bit integers: the low 32 bits, so the index left
-// past the end by a skip on an empty series reads as -1.
-int32_t lowBits(uint64_t x) { return static_cast<int32_t>(static_cast<uint32_t>(x)); }
-
 // One iteration step of a NodeCtx: the advance, yielding the new bar index.
 Result<std::optional<int32_t>> ctxStep(SharedCtx& cell) {
   return cell.write([](Ctx& c) -> std::optional<int32_t> {
     auto i = c.advance();
     if (!i) return std::nullopt;
-    return lowBits(*i);
+    return toInt32(*i);
   });
 }
 
@@ -34,9 +31,9 @@ BW_REGISTER(ctx) {
   c.onInstance([](napi_env env, napi_value obj) {
     installIterator<SharedCtx>(env, obj, [](SharedCtx& cell) { return ctxStep(cell); });
   });
-  c.getter("barIndex", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return lowBits(c.barIndex); }); });
+  c.getter("barIndex", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return toInt32(c.barIndex); }); });
   c.getter("isInitialized", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return c.initialized; }); });
-  c.getter("length", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return lowBits(c.length()); }); });
+  c.getter("length", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return toInt32(c.length()); }); });
   c.getter("bar", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return c.bar(); }); });
   c.getter("sym", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return c.sym; }); });
   c.getter("ohlcv", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return c.ohlcv; }); });

@@ -8,11 +8,10 @@ using namespace bw::js;
 
 namespace {
 uint64_t count(int32_t n) { return static_cast<uint32_t>(n); }
-std::span<const double> view(const F64Span& s) { return {s.data, s.size}; }
 }  // namespace
 
 BW_REGISTER(metrics) {
-  function("expectancy", [](F64Span pnl) { return expectancy(view(pnl)); });
+  function("expectancy", [](F64Span pnl) { return expectancy(pnl); });
   function("expectancyScore", [](double a, double b) { return expectancyScore(a, b); });
   function("pnl", [](double qty, double entry, double current) { return pnl(qty, entry, current); });
   function("profitFactor", [](double gp, double gl) { return profitFactor(gp, gl); });
@@ -23,11 +22,11 @@ BW_REGISTER(metrics) {
   function("avgLosingTrade", [](double loss, int32_t n) { return avgLosingTrade(loss, count(n)); });
   function("avgWinLossRatio", [](double win, double loss) { return avgWinLossRatio(win, loss); });
   function("sharpeRatio", [](double a, double d, double rf) { return sharpeRatio(a, d, rf); });
-  function("sharpeRatioFromReturns", [](F64Span r, double rf) { return sharpeRatioFromReturns(view(r), rf); });
+  function("sharpeRatioFromReturns", [](F64Span r, double rf) { return sharpeRatioFromReturns(r, rf); });
   function("sortinoRatio", [](double a, double d, double rf) { return sortinoRatio(a, d, rf); });
-  function("sortinoRatioFromReturns", [](F64Span r, double rf) { return sortinoRatioFromReturns(view(r), rf); });
+  function("sortinoRatioFromReturns", [](F64Span r, double rf) { return sortinoRatioFromReturns(r, rf); });
   function("omegaRatio", [](double a, double d, double rf) { return omegaRatio(a, d, rf); });
-  function("omegaRatioFromReturns", [](F64Span r, double rf) { return omegaRatioFromReturns(view(r), rf); });
+  function("omegaRatioFromReturns", [](F64Span r, double rf) { return omegaRatioFromReturns(r, rf); });
   function("netProfitPct", [](double x, double base) { return netProfitPct(x, base); });
   function("grossProfitPct", [](double x, double base) { return grossProfitPct(x, base); });
   function("grossLossPct", [](double x, double base) { return grossLossPct(x, base); });

@@ -1,5 +1,7 @@
 #include "addon/bind.h"
 #include "addon/classes.h"
+#include "addon/record.h"
+#include "core/bar_index.h"
 #include "core/ohlcv.h"
 #include "core/resample.h"
 
@@ -11,24 +13,17 @@ namespace {
 using TimeList = std::vector<std::optional<DateTime>>;
 using NumberList = std::vector<double>;
 
-// Arguments arrive as 32-bit integers; ranges read them sign-extended to 64 bits, as unsigned.
-uint64_t asUnsigned(int32_t v) { return static_cast<uint64_t>(static_cast<int64_t>(v)); }
+using record::Null;
 
-// A JSON time: `undefined` and `null` are absent, anything else must be a string.
+// Every field of a bar's JSON may be null: an absent time, or a NaN number (JSON.stringify writes
+// NaN as null), so a bar reads back its own JSON text.
 Result<std::optional<std::string>> jsonTime(const JsObject& j, const char* key) {
-  BW_ASSIGN(v, j.raw(key));
-  BW_ASSIGN(absent, isNullish(j.env(), v));
-  if (absent) return std::optional<std::string>{};
-  BW_ASSIGN(text, readText(j.env(), v));
-  return std::optional<std::string>{std::move(text)};
+  return record::named<std::string>(j.env(), j.value(), key, Null::Absent);
 }
 
-// A JSON number: `undefined` and `null` (what JSON.stringify makes of NaN) read as NaN.
 Result<double> jsonNumber(const JsObject& j, const char* key) {
-  BW_ASSIGN(v, j.raw(key));
-  BW_ASSIGN(absent, isNullish(j.env(), v));
-  if (absent) return kNaN;
-  return readF64(j.env(), v);
+  BW_ASSIGN(x, record::named<double>(j.env(), j.value(), key, Null::Absent));
+  return x.value_or(kNaN);
 }
 
 Result<OptTime> parseJsonTime(const std::optional<std::string>& text) {
@@ -142,7 +137,7 @@ BW_REGISTER(ohlcv) {
   Class<ArcOhlcv> c;
   c.constructor([] { return ArcOhlcv(); });
   c.staticMethod("fromBars", [](std::vector<OhlcvBar> bars) { return ArcOhlcv(Ohlcv{std::move(bars), Timeframe{}}); });
-  c.getter("length", [](const ArcOhlcv& s) { return static_cast<int32_t>(s.length()); });
+  c.getter("length", [](const ArcOhlcv& s) { return toInt32(s.length()); });
   c.accessor(
       "timeframe", [](const ArcOhlcv& s) { return s.timeframe(); },
       [](ArcOhlcv& s, const Timeframe& tf) { s.setTimeframe(tf); });
@@ -156,10 +151,10 @@ BW_REGISTER(ohlcv) {
   c.getter("volume", [](const ArcOhlcv& s) { return s.volumes(); });
   c.method("at", [](const ArcOhlcv& s, int32_t i) { return s.at(i); });
   c.method("slice", [](const ArcOhlcv& s, int32_t start, int32_t end) {
-    return s.sliced(asUnsigned(start), asUnsigned(end));
+    return s.sliced(fromInt32(start), fromInt32(end));
   });
-  c.method("head", [](const ArcOhlcv& s, int32_t count) { return s.head(asUnsigned(count)); });
-  c.method("tail", [](const ArcOhlcv& s, int32_t count) { return s.tail(asUnsigned(count)); });
+  c.method("head", [](const ArcOhlcv& s, int32_t count) { return s.head(fromInt32(count)); });
+  c.method("tail", [](const ArcOhlcv& s, int32_t count) { return s.tail(fromInt32(count)); });
   c.method("copy", [](const ArcOhlcv& s) { return s.deepCopy(); });
   c.method("ref", [](const ArcOhlcv& s) { return s; });
   c.method("push", [](ArcOhlcv& s, const OhlcvBar& b) { s.push(b); });

@@ -65,8 +65,8 @@ Result<Signal> signalFromJson(napi_env env, napi_value v) {
   Signal s;
   BW_ASSIGN(kind, readKind(env, *kindValue));
   s.kind = kind;
-  BW_ASSIGN(idText, record::optionalText(env, id));
-  BW_ASSIGN(commentText, record::optionalText(env, comment));
+  BW_ASSIGN(idText, record::text(env, id, record::Null::Absent, "a string"));
+  BW_ASSIGN(commentText, record::text(env, comment, record::Null::Absent, "a string"));
   s.id = std::move(idText);
   s.comment = std::move(commentText);
   return s;

@@ -6,17 +6,13 @@
 using namespace bw;
 using namespace bw::js;
 
-namespace {
-std::span<const double> view(const F64Span& s) { return {s.data, s.size}; }
-}  // namespace
-
 BW_REGISTER(stats) {
-  function("sum", [](F64Span v) { return sum(view(v)); });
-  function("mean", [](F64Span v) { return mean(view(v)); });
-  function("variance", [](F64Span v) { return variance(view(v)); });
-  function("stdev", [](F64Span v) { return stdev(view(v)); });
+  function("sum", [](F64Span v) { return sum(v); });
+  function("mean", [](F64Span v) { return mean(v); });
+  function("variance", [](F64Span v) { return variance(v); });
+  function("stdev", [](F64Span v) { return stdev(v); });
   // The NaN in front comes only with an explicit `false`.
-  function("returns", [](F64Span v, std::optional<bool> pad) { return returns(view(v), pad == false); });
+  function("returns", [](F64Span v, std::optional<bool> pad) { return returns(v, pad == false); });
   function("annualization_factor", [](const Timeframe& t, double daysPerYear) {
     return annualizationFactor(t, daysPerYear);
   });

@@ -1,5 +1,6 @@
 #include "addon/bind.h"
 #include "addon/classes.h"
+#include "addon/record.h"
 #include "core/sym.h"
 
 using namespace bw;
@@ -8,14 +9,14 @@ using namespace bw::js;
 namespace {
 
 using Text = std::optional<std::string>;
+using record::Null;
 
-// A JSON key that is missing, `undefined` or `null` reads as absent; anything else must have
-// the inner kind. Reading `null` as absent lets a symbol read back its own JSON, whose absent
-// texts are written as null (and whose NaN numbers become null through JSON.stringify).
+// Numbers and texts may be null, so a symbol reads back its own JSON, whose absent texts are
+// written as null (and whose NaN numbers become null through JSON.stringify). The kind is always
+// written as a text: a null kind is refused.
 template <class T>
-Result<std::optional<T>> jsonField(const JsObject& o, const char* key) {
-  BW_ASSIGN(v, o.raw(key));
-  return Arg<std::optional<T>>::read(o.env(), v);
+Result<std::optional<T>> jsonField(const JsObject& o, const char* key, Null null = Null::Absent) {
+  return record::named<T>(o.env(), o.value(), key, null);
 }
 
 Result<Sym> symFromJson(const JsObject& o) {
@@ -26,7 +27,7 @@ Result<Sym> symFromJson(const JsObject& o) {
     BW_ASSIGN(x, jsonField<double>(o, numberKeys[i]));
     *numbers[i] = x.value_or(kNaN);
   }
-  BW_ASSIGN(kind, o.get<std::string>("kind"));
+  BW_ASSIGN(kind, jsonField<std::string>(o, "kind", Null::Value));
   if (kind) s.kind = SymKind::fromString(*kind);
   Text* texts[] = {&s.id, &s.tickerId, &s.prefix, &s.currency, &s.baseCurrency, &s.ticker, &s.country, &s.metadata};
   const char* textKeys[] = {"id", "ticker_id", "prefix", "currency", "base_currency", "ticker", "country", "metadata"};

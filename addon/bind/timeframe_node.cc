@@ -1,5 +1,6 @@
 #include "addon/bind.h"
 #include "addon/classes.h"
+#include "core/bar_index.h"
 #include "core/timeframe.h"
 
 using namespace bw;
@@ -10,7 +11,7 @@ namespace {
 template <TimeUnit U>
 std::optional<int32_t> countOf(const Timeframe& t) {
   if (t.unit != U) return std::nullopt;
-  return static_cast<int32_t>(static_cast<uint32_t>(t.count));
+  return toInt32(t.count);
 }
 
 }  // namespace
@@ -43,6 +44,6 @@ BW_REGISTER(timeframe) {
   c.method("toString", [](const Timeframe& t) { return t.toString(); });
   c.method("toDurationS", [](const Timeframe& t) -> Result<int32_t> {
     BW_ASSIGN(len, t.durationSeconds());
-    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(len)));
+    return toInt32(len);
   });
 }

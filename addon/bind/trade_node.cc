@@ -1,20 +1,17 @@
 #include "addon/bind.h"
 #include "addon/classes.h"
+#include "core/bar_index.h"
 #include "core/trade.h"
 
 using namespace bw;
 using namespace bw::js;
 
-// Bar indexes reach JavaScript as 32-bit integers: the low 32 bits, so an order bar index of -1
-// (a fill at the open of bar 0) reads as -1.
-static int32_t barIndex32(uint64_t i) { return static_cast<int32_t>(static_cast<uint32_t>(i)); }
-
 BW_REGISTER(trade_event) {
   Class<TradeEvent> c;
   c.getter("id", [](const TradeEvent& e) { return e.id; });
   c.getter("comment", [](const TradeEvent& e) { return e.comment; });
-  c.getter("orderBarIndex", [](const TradeEvent& e) { return barIndex32(static_cast<uint64_t>(e.orderBarIndex)); });
-  c.getter("fillBarIndex", [](const TradeEvent& e) { return barIndex32(e.fillBarIndex); });
+  c.getter("orderBarIndex", [](const TradeEvent& e) { return toInt32(e.orderBarIndex); });
+  c.getter("fillBarIndex", [](const TradeEvent& e) { return toInt32(e.fillBarIndex); });
   c.getter("price", [](const TradeEvent& e) { return e.price; });
 }
 
