@@ -2,6 +2,7 @@
 // Creates and drops ten million small add-on objects in one synchronous loop and reports the
 // process's memory along the way: native memory must go with its objects, so it stays flat.
 const b = require('..');
+const { measure } = require('./measure');
 
 const N = Number(process.env.BARWISE_CHURN || 10_000_000);
 const mb = (x) => (x / 1e6).toFixed(1);
@@ -17,14 +18,14 @@ for (const [name, make] of kinds) {
   globalThis.gc?.();
   const start = process.memoryUsage().rss;
   let peak = start;
-  const t0 = process.hrtime.bigint();
-  for (let i = 0; i < N; i++) {
-    make(i);
-    if ((i & 0xfffff) === 0) peak = Math.max(peak, process.memoryUsage().rss);
-  }
-  const ms = Number(process.hrtime.bigint() - t0) / 1e6;
+  const { ns } = measure(() => {
+    for (let i = 0; i < N; i++) {
+      make(i);
+      if ((i & 0xfffff) === 0) peak = Math.max(peak, process.memoryUsage().rss);
+    }
+  }, { runs: 1, warmup: 0, n: N });
   globalThis.gc?.();
   const end = process.memoryUsage().rss;
-  rows.push({ objects: name, count: N, 'ns/object': Math.round((ms * 1e6) / N), 'rss start MB': mb(start), 'rss peak MB': mb(Math.max(peak, end)), 'rss end MB': mb(end) });
+  rows.push({ objects: name, count: N, 'ns/object': Math.round(ns), 'rss start MB': mb(start), 'rss peak MB': mb(Math.max(peak, end)), 'rss end MB': mb(end) });
 }
 console.table(rows);

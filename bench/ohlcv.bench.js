@@ -1,33 +1,16 @@
 'use strict';
 // Bars and series on 1,000,000 one-minute bars: building from columns, appending, the column
-// getters, walking with at(i), and resampling. Prints the median of a few runs in milliseconds.
+// getters, walking with at(i), and resampling.
 //
 //   node --expose-gc bench/ohlcv.bench.js [bars] [runs]
 const { NodeOhlcv, NodeOhlcvBar, NodeTimeframe, zipOhlcvBars } = require('..');
+const { measure, line } = require('./measure');
 
 const N = Number(process.argv[2]) || 1_000_000;
 const RUNS = Number(process.argv[3]) || 5;
 
-function median(xs) {
-  const s = [...xs].sort((a, b) => a - b);
-  return s[Math.floor(s.length / 2)];
-}
-
-// Wall time, and the process's CPU time beside it: on a shared machine the second is the steadier.
 function bench(name, setup, body) {
-  const wall = [];
-  const cpu = [];
-  for (let r = 0; r < RUNS; r++) {
-    const state = setup();
-    if (global.gc) global.gc();
-    const c0 = process.cpuUsage();
-    const t0 = process.hrtime.bigint();
-    body(state);
-    wall.push(Number(process.hrtime.bigint() - t0) / 1e6);
-    const c = process.cpuUsage(c0);
-    cpu.push((c.user + c.system) / 1e3);
-  }
-  console.log(`${name.padEnd(34)} ${median(wall).toFixed(1).padStart(9)} ms   cpu ${median(cpu).toFixed(1).padStart(9)} ms`);
+  console.log(line(name, measure(body, { prepare: setup, runs: RUNS, n: N })));
 }
 
 // Columns of a random walk.
