@@ -2,44 +2,14 @@
 // A moving-average-cross backtest over 1,000,000 bars: `for (const i of bt)`, two incremental SMAs
 // and one `bt.signal(...)` per bar, then every figure, and an estimate of the share of the loop
 // spent crossing into the add-on.
-const {
-  NodeOhlcv, NodeTimeframe, NodeSym, NodeCtx, NodeBacktest, NodeSignal, zipOhlcvBars, Incr_fn_sma_059403,
-} = require('..');
+const { NodeSym, NodeCtx, NodeBacktest, NodeSignal, Incr_fn_sma_059403 } = require('..');
 const { measure, line } = require('./measure');
+const bars = require('./data');
 
 const BARS = Number(process.env.BARS || 1_000_000);
 const RUNS = Number(process.env.RUNS || 5);
 const FAST = 10;
 const SLOW = 30;
-
-function market(n) {
-  // A seeded random walk, so every run trades the same path.
-  let seed = 42;
-  const rand = () => {  // mulberry32
-    seed = (seed + 0x6d2b79f5) | 0;
-    let t = Math.imul(seed ^ (seed >>> 15), 1 | seed);
-    t = (t + Math.imul(t ^ (t >>> 7), 61 | t)) ^ t;
-    return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
-  };
-  const open = new Float64Array(n), high = new Float64Array(n), low = new Float64Array(n);
-  const close = new Float64Array(n), volume = new Float64Array(n);
-  let price = 30000;
-  const start = Date.UTC(2020, 0, 1);
-  const openTime = new Array(n), closeTime = new Array(n);
-  for (let i = 0; i < n; i++) {
-    open[i] = price;
-    price = Math.max(1, price * (1 + (rand() - 0.5) * 0.004));
-    close[i] = price;
-    high[i] = Math.max(open[i], close[i]) * 1.001;
-    low[i] = Math.min(open[i], close[i]) * 0.999;
-    volume[i] = 1 + rand() * 10;
-    openTime[i] = new Date(start + i * 60000);
-    closeTime[i] = new Date(start + (i + 1) * 60000);
-  }
-  const ohlcv = NodeOhlcv.fromBars(zipOhlcvBars(openTime, closeTime, open, high, low, close, volume));
-  ohlcv.timeframe = NodeTimeframe.Minutes(1);
-  return { ohlcv, close };
-}
 
 const FIGURES = [
   'equityList', 'netEquityList', 'equity', 'netEquity', 'returnsList', 'pnlList', 'openTrades', 'closedTrades',
@@ -76,7 +46,7 @@ function figures(bt) {
   return out;
 }
 
-const data = market(BARS);
+const data = { ohlcv: bars.series(BARS), close: bars.columns(BARS).close };
 const looped = measure(loop, { prepare: () => setup(data), runs: RUNS, n: BARS });
 const read = measure(figures, { prepare: () => loop(setup(data)), runs: RUNS });
 // The cost of a crossing alone: a native getter that does next to nothing, called once per bar.

@@ -1,27 +1,14 @@
 'use strict';
 // Walking a bar context from JavaScript: `for (const i of ctx)` over 1,000,000 bars, with and
 // without reading `ctx.bar` at each step.
-const { NodeCtx, NodeOhlcv, NodeOhlcvBar, NodeSym, NodeTimeframe } = require('..');
+const { NodeCtx, NodeSym } = require('..');
 const { measure, line } = require('./measure');
+const data = require('./data');
 
 const N = Number(process.env.BARWISE_BENCH_BARS || 1_000_000);
 const RUNS = Number(process.env.BARWISE_BENCH_RUNS || 7);
 
-function buildSeries(n) {
-  const t0 = Date.UTC(2020, 0, 1);
-  const ohlcv = new NodeOhlcv();
-  const chunk = [];
-  for (let i = 0; i < n; i++) {
-    const px = 100 + Math.sin(i / 50) * 10;
-    chunk.push(new NodeOhlcvBar(new Date(t0 + i * 60e3), new Date(t0 + (i + 1) * 60e3), px, px + 1, px - 1, px + 0.5, 1000));
-    if (chunk.length === 10_000) ohlcv.pushMany(chunk.splice(0));
-  }
-  if (chunk.length) ohlcv.pushMany(chunk);
-  ohlcv.timeframe = NodeTimeframe.Minutes(1);
-  return ohlcv;
-}
-
-const ctx = new NodeCtx(buildSeries(N), NodeSym.BTC_USD());
+const ctx = new NodeCtx(data.series(N), NodeSym.BTC_USD());
 
 function time(label, body) {
   const m = measure((c) => {

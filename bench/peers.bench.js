@@ -305,17 +305,7 @@ function streamLoop(step) {
 // ---------------------------------------------------------------------------------------------
 // barwise set-up: one shared series per size, a fresh context per run.
 
-const series = new Map();
-function barwiseSeries(n) {
-  if (series.has(n)) return series.get(n);
-  const a = data.arrays(n);
-  const dates = (ms) => ms.map((t) => new Date(t));
-  const bars = bw.zipOhlcvBars(dates(a.openTime), dates(a.closeTime), a.open, a.high, a.low, a.close, a.volume);
-  const s = bw.NodeOhlcv.fromBars(bars);
-  s.timeframe = bw.NodeTimeframe.Minutes(1);
-  series.set(n, s);
-  return s;
-}
+const barwiseSeries = (n) => data.series(n);
 function symbol() {
   return bw.NodeSym.BTC_USD();
 }
