@@ -41,7 +41,7 @@ const passes = measure((c) => {
 console.log(line(`for (const i of ctx) ctx.bar.close, ${BARS} bars`, passes));
 const perBar = (ms) => ((ms * 1e6) / BARS).toFixed(0);
 console.log(`  per pass ${passes.wall.map((ms, k) => `${perBar(ms)} ns/bar (cpu ${perBar(passes.cpu[k])})`).join(', ')}`);
-console.log(`  rss before ${mb(rss[0])}, after each pass ${rss.slice(1).map(mb).join(', ')}`);
+console.log(`  rss after building the series ${mb(rss[0])}, after each pass ${rss.slice(1).map(mb).join(', ')}`);
 
 // ---- Getters ----
 
