@@ -4,7 +4,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { NodeSignal } = require('../..');
-const { backtest, event } = require('./backtest_fixture');
+const { backtest, event } = require('./support/backtest');
 
 const size = (x, id) => {
   const s = NodeSignal.Size(x);
