@@ -157,6 +157,10 @@ const PROGRAMS = [
     file: 'examples/sweep.js',
     expect: [/^16 backtests on \d+ worker threads$/m, /^best: fast=\d+ slow=\d+ net profit -?\d+\.\d\d$/m],
   },
+  {
+    file: 'examples/report.js',
+    expect: [/^\d+ closed trades, net profit -?\d+\.\d\d USD$/m, /^report written to .*barwise-report\.html$/m],
+  },
 ];
 
 test('programs: the demo and every example run', async (t) => {
