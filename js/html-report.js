@@ -179,10 +179,10 @@ function normaliseRow(row) {
   };
 }
 
-// The row of a trade object, from its events and the bars' open times.
-function rowFromTrade(trade, openTimes) {
+// The row of a trade object, from its events and the time of a fill on each bar.
+function rowFromTrade(trade, fillTimes) {
   const { entry, exit, size, pnl } = trade;
-  const time = (ev) => (ev ? openTimes[ev.fillBarIndex]?.getTime() ?? null : null);
+  const time = (ev) => (ev ? fillTimes[ev.fillBarIndex]?.getTime() ?? null : null);
   const notional = entry ? Math.abs(size) * entry.price : NaN;
   return {
     id: entry?.id ?? exit?.id ?? null,
@@ -208,8 +208,8 @@ function rowFromTrade(trade, openTimes) {
 }
 
 // Trades in the order they were entered: the backtest's own plain rows when it offers them,
-// else rows built from the trade objects.
-function tradeRows(bt, closed, open, openTimes) {
+// else rows built from the trade objects. `fillTimes` holds the time of a fill on each bar.
+function tradeRows(bt, closed, open, fillTimes) {
   let rows = null;
   if (typeof bt.trades === 'function') rows = bt.trades();
   else {
@@ -219,11 +219,11 @@ function tradeRows(bt, closed, open, openTimes) {
   const table = rows
     ? Array.from(rows, (r) => {
         const row = normaliseRow(r);
-        if (row.entryTime === null && row.entryBar !== null) row.entryTime = openTimes[row.entryBar]?.getTime() ?? null;
-        if (row.exitTime === null && row.exitBar !== null) row.exitTime = openTimes[row.exitBar]?.getTime() ?? null;
+        if (row.entryTime === null && row.entryBar !== null) row.entryTime = fillTimes[row.entryBar]?.getTime() ?? null;
+        if (row.exitTime === null && row.exitBar !== null) row.exitTime = fillTimes[row.exitBar]?.getTime() ?? null;
         return row;
       })
-    : [...closed, ...open].map((t) => rowFromTrade(t, openTimes));
+    : [...closed, ...open].map((t) => rowFromTrade(t, fillTimes));
   const key = (r) => (r.entryBar ?? r.entryTime ?? Infinity);
   return table.map((r, i) => [r, i]).sort((a, b) => key(a[0]) - key(b[0]) || a[1] - b[1]).map(([r]) => r);
 }
@@ -271,8 +271,8 @@ function formatFigure(key, value, currency) {
   if (typeof value !== 'number') return String(value);
   const k = key.replace(/_/g, '').toLowerCase();
   if (/(pct|percent|fraction|rate|exposure|cagr|return)$/.test(k)) return percent(value);
-  if (/(ratio|factor|sharpe|sortino|expectancy)/.test(k)) return fixed(value, 3);
   if (/(count|trades|bars|duration|index|number)/.test(k)) return Number.isInteger(value) ? String(value) : fixed(value, 1);
+  if (/(ratio|factor|sharpe|sortino|expectancy)/.test(k)) return fixed(value, 3);
   if (/(profit|loss|equity|capital|commission|trade|win|drawdown|pnl|paid|amount)/.test(k)) return money(value, currency);
   return fixed(value, 4).replace(/\.?0+$/, '');
 }
@@ -291,7 +291,11 @@ function figureRows(bt, currency) {
   if (typeof bt.summary === 'function') {
     return flatten(bt.summary(), '', []).map(([key, value]) => {
       const leaf = key.split('.').pop();
-      return { label: key.split('.').map(labelOf).join(' · '), value: formatFigure(leaf, value, currency) };
+      const label = key
+        .split('.')
+        .map(labelOf)
+        .reduce((text, part) => (text === '' ? part : `${text}${part === '%' ? ' ' : ' · '}${part}`), '');
+      return { label, value: formatFigure(leaf, value, currency) };
     });
   }
   return MEMBER_FIGURES.map(([key, label, method]) => ({
@@ -429,7 +433,7 @@ section h2 { margin: 0 0 12px; font-size: 15px; font-weight: 650; }
 .card { background: #fff; border: 1px solid var(--line); border-radius: 10px; padding: 12px 14px; }
 .card-label { color: var(--muted); font-size: 12px; text-transform: uppercase; letter-spacing: .04em; }
 .card-value small { font-size: 12px; font-weight: 500; color: var(--muted); }
-.card-value { font-size: 20px; white-space: nowrap; font-weight: 650; margin-top: 2px; font-variant-numeric: tabular-nums; }
+.card-value { font-size: 20px; white-space: nowrap; overflow: hidden; text-overflow: ellipsis; font-weight: 650; margin-top: 2px; font-variant-numeric: tabular-nums; }
 .up { color: var(--up); } .down { color: var(--down); }
 .legend { display: flex; flex-wrap: wrap; gap: 16px; color: var(--muted); font-size: 12px; margin-bottom: 8px; }
 .legend b { font-size: 10px; }
@@ -592,7 +596,9 @@ function buildPage(bt, opts) {
   const closed = bt.closedTrades;
   const open = bt.openTrades;
   const trades = [...closed, ...open];
-  const rows = tradeRows(bt, closed, open, cols.openTime);
+  // A fill at the close of a bar happened at its close time, when the bar has one.
+  const fillTimes = bt.processOrdersOnClose ? ohlcv.closeTime.map((t, i) => t ?? cols.openTime[i]) : cols.openTime;
+  const rows = tradeRows(bt, closed, open, fillTimes);
   const digits = priceDigits(sym.minTick);
   const intraday = cols.openTime.some((d) => d && d.getTime() % 86400000 !== 0);
 
