@@ -430,10 +430,10 @@ header p { margin: 0; color: var(--muted); }
 section { background: #fff; border: 1px solid var(--line); border-radius: 10px; margin-top: 16px; padding: 16px; }
 section h2 { margin: 0 0 12px; font-size: 15px; font-weight: 650; }
 .cards { display: grid; grid-template-columns: repeat(auto-fit, minmax(148px, 1fr)); gap: 12px; margin-top: 16px; }
-.card { background: #fff; border: 1px solid var(--line); border-radius: 10px; padding: 12px 14px; }
+.card { background: #fff; border: 1px solid var(--line); border-radius: 10px; padding: 10px 12px; }
 .card-label { color: var(--muted); font-size: 12px; text-transform: uppercase; letter-spacing: .04em; }
 .card-value small { font-size: 12px; font-weight: 500; color: var(--muted); }
-.card-value { font-size: 20px; white-space: nowrap; overflow: hidden; text-overflow: ellipsis; font-weight: 650; margin-top: 2px; font-variant-numeric: tabular-nums; }
+.card-value { font-size: 18px; overflow-wrap: anywhere; font-weight: 650; margin-top: 2px; font-variant-numeric: tabular-nums; }
 .up { color: var(--up); } .down { color: var(--down); }
 .legend { display: flex; flex-wrap: wrap; gap: 16px; color: var(--muted); font-size: 12px; margin-bottom: 8px; }
 .legend b { font-size: 10px; }
