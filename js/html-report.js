@@ -725,8 +725,12 @@ function toHtml(bt, options) {
 
 /** Adds `toHtml` to the backtest class of the add-on's exports. */
 function attach(addon) {
+  // The add-on's own getter refuses a receiver that is not a backtest with its coded error,
+  // where a plain property read would quietly give undefined.
+  const ctxOf = Object.getOwnPropertyDescriptor(addon.NodeBacktest.prototype, 'ctx').get;
   Object.defineProperty(addon.NodeBacktest.prototype, 'toHtml', {
     value: function (options) {
+      ctxOf.call(this);
       return toHtml(this, options);
     },
     writable: true,

@@ -283,7 +283,7 @@ test('figures and trade rows come from summary() and trades() when the backtest 
   );
 });
 
-test('options are checked before anything is written', async (t) => {
+test('options and the receiver are checked before anything is written', async (t) => {
   const bt = traded();
   const cases = [
     ['not an object', 'report.html', /options must be an object/],
@@ -299,6 +299,9 @@ test('options are checked before anything is written', async (t) => {
       assert.throws(() => bt.toHtml(options), (e) => e.code === 'InvalidArg' && message.test(e.message));
     });
   }
+  await t.test('a receiver that is not a backtest', () => {
+    assert.throws(() => bw.NodeBacktest.prototype.toHtml.call({ ctx: makeCtx() }), (e) => e.code === 'InvalidArg');
+  });
 });
 
 // ---------------------------------------------------------------------------------------------
