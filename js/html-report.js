@@ -608,6 +608,7 @@ function buildPage(bt, opts) {
       ? 'candles'
       : 'line';
   const symbolName = sym.tickerId ?? sym.ticker ?? sym.id ?? '';
+  const kind = String(sym.kind);
   const timeframe = String(ohlcv.timeframe);
   const data = {
     chart,
@@ -623,7 +624,7 @@ function buildPage(bt, opts) {
   const lastTime = cols.openTime[range.last];
   const shownBars = Math.max(0, range.last - range.first + 1);
   const subtitle = [
-    symbolName && `${symbolName}${sym.kind ? ` (${sym.kind})` : ''}`,
+    symbolName && `${symbolName}${kind && kind !== 'unknown' ? ` (${kind})` : ''}`,
     timeframe !== '?' && `${timeframe} bars`,
     `${shownBars} bars${firstTime && lastTime ? `, ${timeText(firstTime.getTime(), intraday)} to ${timeText(lastTime.getTime(), intraday)}` : ''}`,
     `initial capital ${money(bt.initialCapital, currency)}`,

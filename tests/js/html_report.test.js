@@ -173,7 +173,7 @@ test('user strings are shown as text and never reach the page as markup or scrip
     assert.ok(!html.includes(raw), `${raw} appears unescaped`);
   assert.ok(html.includes(`<title>${title.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;')}</title>`));
   assert.equal(textOf(html.match(/<h1>([^]*?)<\/h1>/)[1]), title);
-  assert.ok(textOf(html.match(/<header>[^]*?<p>([^]*?)<\/p>/)[1]).startsWith(HOSTILE));
+  assert.ok(textOf(html.match(/<header>[^]*?<p>([^]*?)<\/p>/)[1]).startsWith(`${HOSTILE} · 1D bars`));
   assert.equal(tableRows(html)[0][1], `${HOSTILE}\u2028${CLOSER}`);
   // The data element holds no character that could end it or break a script, yet reads back intact.
   const json = html.match(/id="report-data">([^]*?)<\/script>/)[1];
