@@ -16,15 +16,14 @@ constexpr double kEquityFractionStep = 1e-5;
 
 }  // namespace
 
-Backtest::Backtest(SharedCtx ctx, const BacktestOptions& options, double annualization, double minQty, double minTick)
+Backtest::Backtest(SharedCtx ctx, const BacktestOptions& options, double annualization, QtyGrid grid, double minTick)
     : ctx_(std::move(ctx)),
       initialCapital_(options.initialCapital),
-      onClose_(options.processOrdersOnClose),
       riskFreeRate_(std::isnan(options.riskFreeRate) ? 0 : options.riskFreeRate),
       annualization_(annualization),
-      minQty_(minQty),
-      minTick_(minTick),
-      orders_(minQty) {}
+      fill_(minTick, options.processOrdersOnClose),
+      orders_(grid),
+      ledger_(grid) {}
 
 Result<Backtest> Backtest::create(SharedCtx ctx, BacktestOptions options) {
   struct Setup {
@@ -50,7 +49,7 @@ Result<Backtest> Backtest::create(SharedCtx ctx, BacktestOptions options) {
     return invalidArg("min_qty must give a quantity grid: round(1 / min_qty) must be a positive finite number");
   if (!(setup.minTick > 0) || std::isinf(setup.minTick))
     return invalidArg("min_tick must be a positive finite number");
-  return Backtest(std::move(ctx), options, annualization, setup.minQty, setup.minTick);
+  return Backtest(std::move(ctx), options, annualization, QtyGrid{setup.minQty, qtyScale}, setup.minTick);
 }
 
 Result<uint64_t> Backtest::length() const {
@@ -69,28 +68,40 @@ Result<Backtest::BarPoint> Backtest::currentBar() const {
   return *found;
 }
 
-void Backtest::refreshPrices(const OhlcvBar& bar) {
-  markPrice_ = roundToMinTick(bar.close, minTick_);
-  orders_.fillPrice = roundToMinTick(onClose_ ? bar.close : bar.open, minTick_);
+Result<Backtest::PassOutcome> Backtest::processingPass(const BarPoint& at) {
+  const FillAt where{at.index, fill_.onClose(), fill_.marketPrice(at.bar)};
+  // Without a price on this bar the orders wait, in their order, for a bar that has one.
+  if (!std::isnan(where.price))
+    while (const Order* order = orders_.take()) BW_TRY(ledger_.fill(order->size, order->tag, where));
+  BW_ASSIGN(openProfit, ledger_.mark(markPrice_));
+  const double realised = initialCapital_ + ledger_.netProfit();
+  return PassOutcome{realised + openProfit, realised};
 }
 
-Result<Unit> Backtest::runPass(uint64_t barIndex) {
-  PassInputs in{{barIndex, onClose_}, markPrice_, initialCapital_};
-  if (auto e = processOrders(orders_, trades_, in, equity_, netEquity_)) return e->toError();
+Result<Unit> Backtest::runPass(const BarPoint& at) {
+  BW_ASSIGN(out, processingPass(at));
+  // A close-mode pass may run before any bar-open hook has made entries to write.
+  if (!equity_.empty()) equity_.back() = out.equity;
+  if (!netEquity_.empty()) netEquity_.back() = out.netEquity;
   return Unit{};
+}
+
+void Backtest::refreshMark(const OhlcvBar& bar) {
+  // A bar without a close keeps the last real mark: open trades are not valued at a missing price.
+  if (const double mark = fill_.markPrice(bar); !std::isnan(mark)) markPrice_ = mark;
 }
 
 Result<Unit> Backtest::openHook(const BarPoint& at) {
   equity_.push_back(kNaN);
   netEquity_.push_back(kNaN);
-  refreshPrices(at.bar);
-  if (!onClose_) return runPass(at.index);
+  refreshMark(at.bar);
+  if (!fill_.onClose()) return runPass(at);
   return Unit{};
 }
 
 Result<Unit> Backtest::closeHook(const BarPoint& at) {
-  refreshPrices(at.bar);
-  if (onClose_) return runPass(at.index);
+  refreshMark(at.bar);
+  if (fill_.onClose()) return runPass(at);
   return Unit{};
 }
 
@@ -104,45 +115,41 @@ Result<Unit> Backtest::onBarClose() {
   return closeHook(at);
 }
 
-Result<std::optional<uint64_t>> Backtest::advance() {
-  return ctx_.write([](Ctx& c) { return c.advance(); });
-}
-
 Result<std::optional<uint64_t>> Backtest::advanceAndOpen() {
-  BW_ASSIGN(moved, advance());
-  if (!moved) return moved;
-  BW_TRY(onBarOpen());
-  return moved;
+  BW_ASSIGN(moved, ctx_.write([](Ctx& c) { return c.advanceToBar(); }));
+  if (!moved) return std::optional<uint64_t>{};
+  BW_TRY(openHook(BarPoint{moved->first, moved->second}));
+  return std::optional<uint64_t>{moved->first};
 }
 
 Result<std::optional<uint64_t>> Backtest::step() {
-  BW_ASSIGN(moved, advance());
-  if (!moved) return moved;
-  // Both hooks refresh from the same bar: it is read once.
-  BW_ASSIGN(at, currentBar());
+  // One borrow of the context and one read of the series: the advance and the new bar together.
+  BW_ASSIGN(moved, ctx_.write([](Ctx& c) { return c.advanceToBar(); }));
+  if (!moved) return std::optional<uint64_t>{};
+  const BarPoint at{moved->first, moved->second};
   BW_TRY(openHook(at));
   BW_TRY(closeHook(at));
-  return moved;
+  return std::optional<uint64_t>{at.index};
 }
 
 Result<Unit> Backtest::skip(const CtxSkip& s) {
-  // The target is where a context skip would move the cursor, found on a scratch cursor.
-  BW_ASSIGN(target, ctx_.read([&s](const Ctx& c) {
-    Ctx scratch{Sym{}, c.ohlcv, c.barIndex, c.initialized};
-    scratch.skip(s);
-    return scratch.barIndex;
-  }));
+  BW_ASSIGN(target, ctx_.read([&s](const Ctx& c) { return c.skipTarget(s); }));
   return runUntil(target);
 }
 
 Result<Unit> Backtest::runUntil(uint64_t target) {
-  BW_ASSIGN(len, length());
-  target = std::min(target, len - 1);  // an empty series leaves the target as it is; nothing runs
+  struct Position {
+    bool initialized;
+    uint64_t index;
+    uint64_t length;
+  };
+  BW_ASSIGN(from, ctx_.read([](const Ctx& c) { return Position{c.initialized, c.barIndex, c.ohlcv.length()}; }));
+  target = std::min(target, from.length - 1);  // an empty series leaves the target as it is; nothing runs
+  if (from.initialized && from.index >= target) return Unit{};
+  // Only the steps below move the context, so the index each one yields is the position.
   for (;;) {
-    BW_ASSIGN(position, ctx_.read([](const Ctx& c) { return std::pair(c.initialized, c.barIndex); }));
-    if (position.first && position.second >= target) return Unit{};
     BW_ASSIGN(moved, step());
-    if (!moved) return Unit{};
+    if (!moved || *moved >= target) return Unit{};
   }
 }
 
@@ -154,7 +161,7 @@ Result<Unit> Backtest::signal(const Signal& s) {
       return Unit{};
     case SignalKind::Tag::CloseAll:
       lastEquityFraction_ = 0;
-      size = -trades_.positionSize;
+      size = -ledger_.positionSize();
       break;
     case SignalKind::Tag::Size:
       size = s.kind.value;
@@ -163,11 +170,13 @@ Result<Unit> Backtest::signal(const Signal& s) {
       const double x = s.kind.value;
       const double eq = equity();
       if (!(eq > 0)) return Unit{};
+      // No real price seen yet: there is nothing to size the position from.
+      if (std::isnan(markPrice_)) return Unit{};
       if (std::isnan(x) ? std::isnan(lastEquityFraction_)
                         : std::fabs(x - lastEquityFraction_) < kEquityFractionStep)
         return Unit{};
-      const double delta = orderSizeForEquityPct(x, eq, trades_.positionSize, markPrice_, 1.0, 1.0);
-      size = roundContracts(delta, minQty_, orders_.qtyScale());
+      const double delta = orderSizeForEquityPct(x, eq, ledger_.positionSize(), markPrice_, 1.0, 1.0);
+      size = orders_.grid().round(delta);
       if (size == 0) return Unit{};
       lastEquityFraction_ = x;
       if (!tag) {
@@ -189,21 +198,21 @@ std::vector<double> Backtest::returnsList() const { return returns(equity_); }
 
 std::vector<double> Backtest::pnlList() const {
   std::vector<double> out;
-  out.reserve(trades_.closed.size());
-  for (const Trade& t : trades_.closed) out.push_back(t.pnl);
+  out.reserve(ledger_.closed().size());
+  for (const Trade& t : ledger_.closed()) out.push_back(t.pnl);
   return out;
 }
 
-double Backtest::netProfitPct() const { return bw::netProfitPct(trades_.netProfit, initialCapital_); }
-double Backtest::grossProfitPct() const { return bw::grossProfitPct(trades_.grossProfit, initialCapital_); }
-double Backtest::grossLossPct() const { return bw::grossLossPct(trades_.grossLoss, initialCapital_); }
-double Backtest::avgTrade() const { return bw::avgTrade(trades_.netProfit, closedTradesCount()); }
-double Backtest::avgWinningTrade() const { return bw::avgWinningTrade(trades_.grossProfit, trades_.winningTrades); }
-double Backtest::avgLosingTrade() const { return bw::avgLosingTrade(trades_.grossLoss, trades_.losingTrades); }
+double Backtest::netProfitPct() const { return bw::netProfitPct(ledger_.netProfit(), initialCapital_); }
+double Backtest::grossProfitPct() const { return bw::grossProfitPct(ledger_.grossProfit(), initialCapital_); }
+double Backtest::grossLossPct() const { return bw::grossLossPct(ledger_.grossLoss(), initialCapital_); }
+double Backtest::avgTrade() const { return bw::avgTrade(ledger_.netProfit(), closedTradesCount()); }
+double Backtest::avgWinningTrade() const { return bw::avgWinningTrade(ledger_.grossProfit(), ledger_.winningTrades()); }
+double Backtest::avgLosingTrade() const { return bw::avgLosingTrade(ledger_.grossLoss(), ledger_.losingTrades()); }
 double Backtest::avgWinLossRatio() const { return bw::avgWinLossRatio(avgWinningTrade(), avgLosingTrade()); }
-double Backtest::profitFactor() const { return bw::profitFactor(trades_.grossProfit, trades_.grossLoss); }
+double Backtest::profitFactor() const { return bw::profitFactor(ledger_.grossProfit(), ledger_.grossLoss()); }
 double Backtest::winRate() const {
-  return bw::winRate(trades_.winningTrades, closedTradesCount() + openTradesCount());
+  return bw::winRate(ledger_.winningTrades(), closedTradesCount() + openTradesCount());
 }
 
 double Backtest::sharpeRatio() const {

@@ -7,8 +7,18 @@
 #include <string>
 
 #include "core/error.h"
+#include "core/sym.h"
 
 namespace bw {
+
+// The quantity grid of a symbol: sizes and positions stay on multiples of 1 / scale, where scale
+// is round(1 / minQty) as checked when the backtest was made. A NaN minQty leaves sizes as they are.
+struct QtyGrid {
+  double minQty = kNaN;
+  double scale = kNaN;
+
+  double round(double size) const { return roundContracts(size, minQty, scale); }
+};
 
 // What the engine asks the order book to queue.
 struct OrderConfig {

@@ -155,20 +155,39 @@ struct Change {
 
 }  // namespace
 
-BW_INDICATOR(Sma, "Incr_fn_sma_059403", series("src"), length("length", 14));
-BW_INDICATOR(Ema, "Incr_fn_ema_7bc747", series("src"), length("length", 14));
-BW_INDICATOR(Rma, "Incr_fn_rma_3454eb", series("src"), length("length", 14));
-BW_INDICATOR(Wma, "Incr_fn_wma_5c3876", series("src"), length("length", 14));
-BW_INDICATOR(Wma, "Incr_fn_lwma_60bd2d", series("src"), length("length", 14));
-BW_INDICATOR(Swma, "Incr_fn_swma_30829d", series("src"));
-BW_INDICATOR(Hma, "Incr_fn_hma_3a3f74", series("src"), length("length", 14));
-BW_INDICATOR(Vwma, "Incr_fn_vwma_10c6d1", series("src"), length("length", 14));
-BW_INDICATOR(Fwma, "Incr_fn_fwma_69cd8f", series("src"), length("length", 14));
-BW_INDICATOR(Dema, "Incr_fn_dema_d2c3b8", series("src"), length("length", 9));
-BW_INDICATOR(Tema, "Incr_fn_tema_ef3cbc", series("src"), length("length", 9));
-BW_INDICATOR(Dev, "Incr_fn_dev_402351", series("src"), length("length", 14));
-BW_INDICATOR(Stdev, "Incr_fn_stdev_d87475", series("src"), length("length"), flag("biased", true));
-BW_INDICATOR(Cum, "Incr_fn_cum_c1d3ea", series("src"));
-BW_INDICATOR(Change, "Incr_fn_change_1e4fad", series("src"));
+BW_INDICATOR(Sma, "sma", "059403", Group::Averages, "Simple moving average of src over length bars.", first("length"),
+             series("src"), length("length", 14));
+BW_INDICATOR(Ema, "ema", "7bc747", Group::Averages,
+             "Exponential moving average, alpha = 2 / (length + 1), seeded with the simple average.", first("length"),
+             series("src"), length("length", 14));
+BW_INDICATOR(Rma, "rma", "3454eb", Group::Averages,
+             "Wilder's moving average, alpha = 1 / length, seeded with the simple average.", first("length"),
+             series("src"), length("length", 14));
+BW_INDICATOR(Wma, "wma", "5c3876", Group::Averages, "Linearly weighted moving average.", first("length"),
+             series("src"), length("length", 14));
+BW_INDICATOR(Wma, "lwma", "60bd2d", Group::Averages,
+             "Linearly weighted moving average (the same computation as wma).", first("length"), series("src"),
+             length("length", 14));
+BW_INDICATOR(Swma, "swma", "30829d", Group::Averages,
+             "Symmetric weighted average of the last four values (weights 1, 2, 2, 1).", first("4"), series("src"));
+BW_INDICATOR(Hma, "hma", "3a3f74", Group::Averages,
+             "Hull moving average: wma over sqrt(length) of 2 * wma(length / 2) - wma(length).",
+             first("length + trunc(sqrt(length)) - 1"), series("src"), length("length", 14));
+BW_INDICATOR(Vwma, "vwma", "10c6d1", Group::Averages, "Volume-weighted moving average.", first("length"),
+             series("src"), length("length", 14));
+BW_INDICATOR(Fwma, "fwma", "69cd8f", Group::Averages,
+             "Fibonacci-weighted moving average (no warm-up: missing values count as 0).", first("1"), series("src"),
+             length("length", 14));
+BW_INDICATOR(Dema, "dema", "d2c3b8", Group::Averages, "Double exponential moving average, 2 * e1 - e2.",
+             first("2 * length - 1"), series("src"), length("length", 9));
+BW_INDICATOR(Tema, "tema", "ef3cbc", Group::Averages, "Triple exponential moving average, 3 * e1 - 3 * e2 + e3.",
+             first("3 * length - 2"), series("src"), length("length", 9));
+BW_INDICATOR(Dev, "dev", "402351", Group::Averages, "Mean absolute deviation from the simple average.",
+             first("length"), series("src"), length("length", 14));
+BW_INDICATOR(Stdev, "stdev", "d87475", Group::Averages, "Standard deviation (yields 15 during warm-up when biased).",
+             first("1"), series("src"), length("length"), flag("biased", true));
+BW_INDICATOR(Cum, "cum", "c1d3ea", Group::Averages, "Running total of src, restarting after a missing value.",
+             first("1"), series("src"));
+BW_INDICATOR(Change, "change", "1e4fad", Group::Averages, "One-bar change, src - src[1].", first("2"), series("src"));
 
 }  // namespace bw::rt

@@ -70,13 +70,26 @@ struct Lowestbars {
 
 }  // namespace
 
-BW_INDICATOR(Crossover, "Incr_fn_crossover_94210a", series("a"), series("b"));
-BW_INDICATOR(Crossunder, "Incr_fn_crossunder_ed654e", series("a"), series("b"));
-BW_INDICATOR(Cross, "Incr_fn_cross_0ddf1f", series("a"), series("b"));
-BW_INDICATOR(Barssince, "Incr_fn_barssince_a2ae8d", flags("cond"));
-BW_INDICATOR(Highest, "Incr_fn_highest_84f508", series("src"), length("length", 14));
-BW_INDICATOR(Lowest, "Incr_fn_lowest_4e830f", series("src"), length("length", 14));
-BW_INDICATOR(Highestbars, "Incr_fn_highestbars_406610", series("src"), length("length", 14));
-BW_INDICATOR(Lowestbars, "Incr_fn_lowestbars_45ca87", series("src"), length("length", 14));
+BW_INDICATOR(Crossover, "crossover", "94210a", Group::Crosses,
+             "True on the bar where a crosses above b; null when a or b is missing.", first("1"), series("a"),
+             series("b"));
+BW_INDICATOR(Crossunder, "crossunder", "ed654e", Group::Crosses,
+             "True on the bar where a crosses below b; null when a or b is missing.", first("1"), series("a"),
+             series("b"));
+BW_INDICATOR(Cross, "cross", "0ddf1f", Group::Crosses,
+             "True on the bar where a and b cross either way; null when a or b is missing.", first("1"), series("a"),
+             series("b"));
+BW_INDICATOR(Barssince, "barssince", "a2ae8d", Group::Crosses,
+             "Bars since cond was last true; null before it ever was.", first("1"), flags("cond"));
+BW_INDICATOR(Highest, "highest", "84f508", Group::Crosses, "Highest value over the last length bars.",
+             first("length"), series("src"), length("length", 14));
+BW_INDICATOR(Lowest, "lowest", "4e830f", Group::Crosses, "Lowest value over the last length bars.", first("length"),
+             series("src"), length("length", 14));
+BW_INDICATOR(Highestbars, "highestbars", "406610", Group::Crosses,
+             "Offset (0 or negative) of the highest value over the last length bars.", first("length"), series("src"),
+             length("length", 14));
+BW_INDICATOR(Lowestbars, "lowestbars", "45ca87", Group::Crosses,
+             "Offset (0 or negative) of the lowest value over the last length bars.", first("length"), series("src"),
+             length("length", 14));
 
 }  // namespace bw::rt

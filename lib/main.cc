@@ -11,6 +11,6 @@ struct Main {
 
 }  // namespace
 
-BW_INDICATOR(Main, "Incr_fn_main_11e0b6");
+BW_INDICATOR(Main, "main", "11e0b6", Group::Script, "The compiled user script's entry; its body is empty.", none());
 
 }  // namespace bw::rt

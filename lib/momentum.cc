@@ -16,13 +16,15 @@ double rateOfChange(const NumSeries& x, int64_t n) { return (100 * (x[0] - x[n])
 struct Momentum {
   double step(const RuntimeCtx&, const NumSeries& src, int64_t length) { return src[0] - src[length]; }
 };
-BW_INDICATOR(Momentum, "Incr_fn_momentum_d7f735", series("src"), length("length", 10));
+BW_INDICATOR(Momentum, "momentum", "d7f735", Group::Momentum, "Momentum, src - src[length].", first("length + 1"),
+             series("src"), length("length", 10));
 
 // (100 * (src - src[length])) / src[length]; missing on the first `length` steps.
 struct Roc {
   double step(const RuntimeCtx&, const NumSeries& src, int64_t length) { return rateOfChange(src, length); }
 };
-BW_INDICATOR(Roc, "Incr_fn_roc_ba0b0c", series("src"), length("length", 14));
+BW_INDICATOR(Roc, "roc", "ba0b0c", Group::Momentum, "Rate of change in percent over length bars.",
+             first("length + 1"), series("src"), length("length", 14));
 
 // The MACD line ema(src, fast) - ema(src, slow); first value when the slow average has one.
 struct Macd {
@@ -32,7 +34,8 @@ struct Macd {
     return f - ema(slow, src, slowLength);
   }
 };
-BW_INDICATOR(Macd, "Incr_fn_macd_4e1ee0", series("src"), length("fastLength", 12), length("slowLength", 26));
+BW_INDICATOR(Macd, "macd", "4e1ee0", Group::Momentum, "MACD line, ema(fast) - ema(slow).",
+             first("max(fastLength, slowLength)"), series("src"), length("fastLength", 12), length("slowLength", 26));
 
 // ((ef - es) / es) * 100 with ef, es the fast and slow ema of src.
 struct PriceOscillator {
@@ -43,8 +46,8 @@ struct PriceOscillator {
     return ((ef - es) / es) * 100;
   }
 };
-BW_INDICATOR(PriceOscillator, "Incr_fn_price_oscillator_740861", series("src"), length("fastLength", 12),
-             length("slowLength", 26));
+BW_INDICATOR(PriceOscillator, "price_oscillator", "740861", Group::Momentum, "Percentage price oscillator.",
+             first("max(fastLength, slowLength)"), series("src"), length("fastLength", 12), length("slowLength", 26));
 
 // ema(src, shorter) - ema(src, longer): the order of the two lengths does not matter.
 struct AbsolutePriceOscillator {
@@ -57,22 +60,26 @@ struct AbsolutePriceOscillator {
     return s - ema(longAvg, src, longLength);
   }
 };
-BW_INDICATOR(AbsolutePriceOscillator, "Incr_fn_absolute_price_oscillator_ef9439", series("src"),
-             length("fastLength", 12), length("slowLength", 26));
+BW_INDICATOR(AbsolutePriceOscillator, "absolute_price_oscillator", "ef9439", Group::Momentum,
+             "Absolute price oscillator (the order of the two lengths does not matter).",
+             first("max(fastLength, slowLength)"), series("src"), length("fastLength", 12), length("slowLength", 26));
 
 // ao = sma(src, slow) - sma(src, fast), value = ao - ao[1]; first value one step after the slow
 // average's (step 35 by default).
 struct AwesomeOscillator {
   WindowSum slow, fast;
-  NumSeries ao;
+  double prevAo = kNaN;
   double step(const RuntimeCtx&, const NumSeries& src, int64_t fastLength, int64_t slowLength) {
     const double s = sma(slow, src, slowLength);
-    ao.push(s - sma(fast, src, fastLength));
-    return ao[0] - ao[1];
+    const double ao = s - sma(fast, src, fastLength);
+    const double value = ao - prevAo;
+    prevAo = ao;
+    return value;
   }
 };
-BW_INDICATOR(AwesomeOscillator, "Incr_fn_awesome_oscillator_7b4eb9", series("src"), length("fastLength", 5),
-             length("slowLength", 34));
+BW_INDICATOR(AwesomeOscillator, "awesome_oscillator", "7b4eb9", Group::Momentum,
+             "Awesome oscillator, one-bar change of sma(slow) - sma(fast).", first("max(fastLength, slowLength) + 1"),
+             series("src"), length("fastLength", 5), length("slowLength", 34));
 
 // 10000 * (e3 - e3[1]) with e3 the triple ema of ln(close); src is only recorded. First value on
 // step 3 * (length - 1) + 2.
@@ -88,7 +95,8 @@ struct Trix {
     return 10000 * (e3[0] - e3[1]);
   }
 };
-BW_INDICATOR(Trix, "Incr_fn_trix_bc56c3", series("src"), length("length", 18));
+BW_INDICATOR(Trix, "trix", "bc56c3", Group::Momentum, "TRIX of the log closes (src is recorded but not used).",
+             first("3 * length - 1"), series("src"), length("length", 18));
 
 // 100 * (ema(ema(pc, long), short) / ema(ema(|pc|, long), short)) with pc = src - src[1].
 struct TrueStrengthIndex {
@@ -104,8 +112,8 @@ struct TrueStrengthIndex {
     return 100 * (num / den);
   }
 };
-BW_INDICATOR(TrueStrengthIndex, "Incr_fn_true_strength_index_a9d511", series("src"), length("longLength", 25),
-             length("shortLength", 13));
+BW_INDICATOR(TrueStrengthIndex, "true_strength_index", "a9d511", Group::Momentum, "True strength index.",
+             first("longLength + shortLength"), series("src"), length("longLength", 25), length("shortLength", 13));
 
 // kst = a1 + 2 a2 + 3 a3 + 4 a4 with a_i = sma(roc(src, rocLength_i), smaLength_i), and its
 // signal sma(kst, signalLength). Defaults: kst from step 45, signal from step 53.
@@ -127,10 +135,14 @@ struct KnowSureThing {
     return {kst[0], sma(signal, kst, signalLength)};
   }
 };
-BW_INDICATOR(KnowSureThing, "Incr_fn_know_sure_thing_7bcbff", series("src"), length("rocLength1", 10),
-             length("rocLength2", 15), length("rocLength3", 20), length("rocLength4", 30), length("smaLength1", 10),
-             length("smaLength2", 10), length("smaLength3", 10), length("smaLength4", 15),
-             length("signalLength", 9));
+BW_INDICATOR(KnowSureThing, "know_sure_thing", "7bcbff", Group::Momentum, "Know sure thing, [kst, signal].",
+             outputs({"kst", "max(rocLength1 + smaLength1, rocLength2 + smaLength2, rocLength3 + smaLength3, "
+                             "rocLength4 + smaLength4)"},
+                     {"signal", "max(rocLength1 + smaLength1, rocLength2 + smaLength2, rocLength3 + smaLength3, "
+                                "rocLength4 + smaLength4) + signalLength - 1"}),
+             series("src"), length("rocLength1", 10), length("rocLength2", 15), length("rocLength3", 20),
+             length("rocLength4", 30), length("smaLength1", 10), length("smaLength2", 10), length("smaLength3", 10),
+             length("smaLength4", 15), length("signalLength", 9));
 
 // wma(roc(src, long) + roc(src, short), wmaLength); first value on step 24 by default.
 struct CoppockCurve {
@@ -141,7 +153,8 @@ struct CoppockCurve {
     return wma(c, wmaLength);
   }
 };
-BW_INDICATOR(CoppockCurve, "Incr_fn_coppock_curve_b2c42b", series("src"), length("wmaLength", 10),
+BW_INDICATOR(CoppockCurve, "coppock_curve", "b2c42b", Group::Momentum, "Coppock curve.",
+             first("max(longRocLength, shortRocLength) + wmaLength"), series("src"), length("wmaLength", 10),
              length("longRocLength", 14), length("shortRocLength", 11));
 
 // With ma = sma(close, n) and back = trunc(n / 2 + 1): close - ma[back], or close[back] - ma when
@@ -156,23 +169,24 @@ struct DetrendedPriceOscillator {
     return centered ? rt.close[back] - ma[0] : rt.close[0] - ma[back];
   }
 };
-BW_INDICATOR(DetrendedPriceOscillator, "Incr_fn_detrended_price_oscillator_36f9a0", length("length", 21),
-             flag("centered", false));
+BW_INDICATOR(DetrendedPriceOscillator, "detrended_price_oscillator", "36f9a0", Group::Momentum,
+             "Detrended price oscillator of the closes.",
+             first("centered ? max(length, trunc(0.5 * length + 1) + 1) : length + trunc(0.5 * length + 1)"),
+             length("length", 21), flag("centered", false));
 
 // (high - e) - (low - e) with e = ema(close, length): the bar's range once the average is defined.
 struct BullBearPower {
   static constexpr uint16_t reads = kHigh | kLow | kClose;
   SeededAverage avg;
-  NumSeries bull, bear, value;
   double step(const RuntimeCtx& rt, int64_t length) {
     const double e = ema(avg, rt.close, length);
-    bull.push(rt.high[0] - e);
-    bear.push(rt.low[0] - e);
-    value.push(bull[0] - bear[0]);
-    return value[0];
+    const double bull = rt.high[0] - e;
+    const double bear = rt.low[0] - e;
+    return bull - bear;
   }
 };
-BW_INDICATOR(BullBearPower, "Incr_fn_bull_bear_power_23f533", length("length", 13));
+BW_INDICATOR(BullBearPower, "bull_bear_power", "23f533", Group::Momentum,
+             "Bull/bear power, (high - ema) - (low - ema).", first("length"), length("length", 13));
 
 }  // namespace
 }  // namespace bw::rt

@@ -31,7 +31,8 @@ struct Rsi {
   RsiBlock rsi;
   double step(const RuntimeCtx&, const NumSeries& src, int64_t length) { return rsi.update(src, length); }
 };
-BW_INDICATOR(Rsi, "Incr_fn_rsi_4196b9", series("src"), length("length", 14));
+BW_INDICATOR(Rsi, "rsi", "4196b9", Group::Oscillators, "Relative strength index.", first("length + 1"), series("src"),
+             length("length", 14));
 
 // k = sma(stoch, smoothK) and d = sma(k, smoothD), with stoch the position of r = rsi(src) in its
 // stochLength-step range. The scans count steps from the first one, not from the first defined
@@ -39,22 +40,25 @@ BW_INDICATOR(Rsi, "Incr_fn_rsi_4196b9", series("src"), length("length", 14));
 struct StochasticRsi {
   RsiBlock rsi;
   NumSeries r, stoch, k;
-  ExtremeScan lo1, hi, lo2;
+  ExtremeScan lo, hi;
   WindowSum kSum, dSum;
 
   std::array<double, 2> step(const RuntimeCtx&, const NumSeries& src, int64_t stochLength, int64_t rsiLength,
                              int64_t smoothK, int64_t smoothD) {
     r.push(rsi.update(src, rsiLength));
-    const double low1 = lowest(lo1, r, stochLength);
+    const double low = lowest(lo, r, stochLength);
     const double high = highest(hi, r, stochLength);
-    const double low2 = lowest(lo2, r, stochLength);
-    stoch.push(100 * (r[0] - low1) / (high - low2));
+    stoch.push(100 * (r[0] - low) / (high - low));
     k.push(sma(kSum, stoch, smoothK));
     return {k[0], sma(dSum, k, smoothD)};
   }
 };
-BW_INDICATOR(StochasticRsi, "Incr_fn_stochastic_rsi_84a7e0", series("src"), length("stochLength", 14),
-             length("rsiLength", 14), length("smoothK", 3), length("smoothD", 3));
+BW_INDICATOR(StochasticRsi, "stochastic_rsi", "84a7e0", Group::Oscillators,
+             "Stochastic RSI: the position of rsi(src) in its range, smoothed, [k, d].",
+             outputs({"k", "max(rsiLength + 2, stochLength) + smoothK - 1"},
+                     {"d", "max(rsiLength + 2, stochLength) + smoothK + smoothD - 2"}),
+             series("src"), length("stochLength", 14), length("rsiLength", 14), length("smoothK", 3),
+             length("smoothD", 3));
 
 // ((rsi(src) + rsi(streak)) + rank) / 3, streak counting consecutive rising (> 0) or falling
 // (< 0) steps, 0 on an unchanged one. First value once the rank has one (bar index 100 by default).
@@ -93,7 +97,9 @@ struct ConnorsRsi {
     return 100 * static_cast<double>(count) / static_cast<double>(rankLength);
   }
 };
-BW_INDICATOR(ConnorsRsi, "Incr_fn_connors_rsi_ecfb42", series("src"), length("rsiLength", 3),
+BW_INDICATOR(ConnorsRsi, "connors_rsi", "ecfb42", Group::Oscillators,
+             "Connors RSI: mean of the RSI, the streak RSI and the percent rank of the one-bar change.",
+             first("max(rsiLength, streakLength, rankLength) + 1"), series("src"), length("rsiLength", 3),
              length("streakLength", 2), length("rankLength", 100));
 
 // 100 * up / (dn + up): ema of stdev(src, n) on rising and on falling steps. stdev is 15 during
@@ -112,20 +118,20 @@ struct RelativeVolatilityIndex {
     return (up / (dn + up)) * 100;
   }
 };
-BW_INDICATOR(RelativeVolatilityIndex, "Incr_fn_relative_volatility_index_3b8406", series("src"),
-             length("length", 14));
+BW_INDICATOR(RelativeVolatilityIndex, "relative_volatility_index", "3b8406", Group::Oscillators,
+             "Relative volatility index.", first("length"), series("src"), length("length", 14));
 
-// (src - sma(src, n)) / (0.015 * dev(src, n)); the deviation keeps its own mean. First value on
-// step n; a constant series gives 0 / 0.
+// (src - m) / (0.015 * dev(src, n)) with m = sma(src, n), the deviation taken around m. First
+// value on step n; a constant series gives 0 / 0.
 struct Cci {
   WindowSum mean;
-  MeanDeviation dev;
   double step(const RuntimeCtx&, const NumSeries& src, int64_t length) {
     const double m = sma(mean, src, length);
-    return (src[0] - m) / (0.015 * dev.update(src, length));
+    return (src[0] - m) / (0.015 * meanDeviationAround(src, length, m));
   }
 };
-BW_INDICATOR(Cci, "Incr_fn_cci_d95ce4", series("src"), length("length", 14));
+BW_INDICATOR(Cci, "cci", "d95ce4", Group::Oscillators, "Commodity channel index.", first("length"), series("src"),
+             length("length", 14));
 
 // (100 * (src - hh)) / (hh - ll) over the n-bar high and low: 0 at the high, -100 at the low.
 struct WilliamsPctR {
@@ -137,39 +143,36 @@ struct WilliamsPctR {
     return (100 * (src[0] - h)) / (h - l);
   }
 };
-BW_INDICATOR(WilliamsPctR, "Incr_fn_williams_pct_r_01cd99", series("src"), length("length", 14));
+BW_INDICATOR(WilliamsPctR, "williams_pct_r", "01cd99", Group::Oscillators,
+             "Williams %R, between -100 and 0 inside the range.", first("length"), series("src"),
+             length("length", 14));
 
-// One length of the ultimate oscillator: sum(bp, n) / sum(tr, n) over its own series.
-struct BuyingPressureAverage {
-  NumSeries bp, tr;
-  WindowSum bpSum, trSum;
-  double update(double buying, double range, int64_t n) {
-    bp.push(buying);
-    tr.push(range);
-    const double b = bpSum.update(bp, n);
-    return b / trSum.update(tr, n);
-  }
-};
-
-// 100 * (4 avg(l1) + 2 avg(l2) + avg(l3)) / 7 with bp = close - min(low, close[1]) and
-// tr = max(high, close[1]) - min(low, close[1]). The first bar has neither, so the first value
-// comes on step max(l1, l2, l3) + 1.
+// 100 * (4 avg(l1) + 2 avg(l2) + avg(l3)) / 7 with avg(n) = sum(bp, n) / sum(tr, n),
+// bp = close - min(low, close[1]) and tr = max(high, close[1]) - min(low, close[1]); the three
+// lengths share the two series. The first bar has neither, so the first value comes on step
+// max(l1, l2, l3) + 1.
 struct UltimateOscillator {
   static constexpr uint16_t reads = kHigh | kLow | kClose;
-  BuyingPressureAverage avg1, avg2, avg3;
+  NumSeries bp, tr;
+  std::array<WindowSum, 3> bpSum, trSum;
   double step(const RuntimeCtx& rt, int64_t length1, int64_t length2, int64_t length3) {
     const double hi = maxOf(rt.high[0], rt.close[1]);
     const double lo = minOf(rt.low[0], rt.close[1]);
-    const double bp = rt.close[0] - lo;
-    const double tr = hi - lo;
-    const double a1 = avg1.update(bp, tr, length1);
-    const double a2 = avg2.update(bp, tr, length2);
-    const double a3 = avg3.update(bp, tr, length3);
+    bp.push(rt.close[0] - lo);
+    tr.push(hi - lo);
+    const auto avg = [&](size_t i, int64_t n) {
+      const double b = bpSum[i].update(bp, n);
+      return b / trSum[i].update(tr, n);
+    };
+    const double a1 = avg(0, length1);
+    const double a2 = avg(1, length2);
+    const double a3 = avg(2, length3);
     return 100 * ((4 * a1 + 2 * a2) + a3) / 7;
   }
 };
-BW_INDICATOR(UltimateOscillator, "Incr_fn_ultimate_oscillator_e466b9", length("length1", 7), length("length2", 14),
-             length("length3", 28));
+BW_INDICATOR(UltimateOscillator, "ultimate_oscillator", "e466b9", Group::Oscillators,
+             "Ultimate oscillator over three lengths, from the bars.", first("max(length1, length2, length3) + 1"),
+             length("length1", 7), length("length2", 14), length("length3", 28));
 
 // sum(swma(close - open), n) / sum(swma(high - low), n); first value on step n + 3.
 struct RelativeVigorIndex {
@@ -185,14 +188,16 @@ struct RelativeVigorIndex {
     return num / sum2.update(s2, length);
   }
 };
-BW_INDICATOR(RelativeVigorIndex, "Incr_fn_relative_vigor_index_419773", length("length", 14));
+BW_INDICATOR(RelativeVigorIndex, "relative_vigor_index", "419773", Group::Oscillators,
+             "Relative vigor index, from the bars.", first("length + 3"), length("length", 14));
 
 // (close - open) / (high - low) of the current bar; a bar without range divides by 0.
 struct BalanceOfPower {
   static constexpr uint16_t reads = kOpen | kHigh | kLow | kClose;
   double step(const RuntimeCtx& rt) { return (rt.close[0] - rt.open[0]) / (rt.high[0] - rt.low[0]); }
 };
-BW_INDICATOR(BalanceOfPower, "Incr_fn_balance_of_power_b52747");
+BW_INDICATOR(BalanceOfPower, "balance_of_power", "b52747", Group::Oscillators,
+             "Balance of power, (close - open) / (high - low) of the current bar.", first("1"));
 
 }  // namespace
 }  // namespace bw::rt

@@ -41,26 +41,28 @@ struct Tr {
   static constexpr uint16_t reads = kBarRange;
   double step(const RuntimeCtx& rt, bool handleNa) { return trueRange(rt, handleNa); }
 };
-BW_INDICATOR(Tr, "Incr_fn_tr_296320", flag("handleNa", true));
+BW_INDICATOR(Tr, "tr", "296320", Group::Volatility, "True range of the current bar.",
+             first("handleNa ? 1 : 2"), flag("handleNa", true));
 
 struct Atr {
   static constexpr uint16_t reads = kBarRange;
   AtrBlock atr;
   double step(const RuntimeCtx& rt, int64_t length) { return atr.update(rt, length); }
 };
-BW_INDICATOR(Atr, "Incr_fn_atr_d37266", length("length", 14));
+BW_INDICATOR(Atr, "atr", "d37266", Group::Volatility, "Average true range (rma of the true range).", first("length"),
+             length("length", 14));
 
-// basis = sma(src, n) and basis ± mult * stdev(src, n); the stdev keeps its own mean and is 15
-// during its warm-up, but the basis is missing then, so the bands come on step n.
+// basis = sma(src, n) and basis ± mult * stdev(src, n), the deviation taken around the basis
+// (the same mean); it is 15 during its warm-up, but the basis is missing then, so the bands come
+// on step n.
 struct Bands {
   WindowSum basisSum;
-  StandardDeviation sd;
   struct Value {
     double basis, upper, lower;
   };
   Value update(const NumSeries& src, int64_t n, double mult) {
     const double basis = sma(basisSum, src, n);
-    const double dev = mult * sd.update(src, n, true);
+    const double dev = mult * stdevAround(src, n, basis, true);
     return {basis, basis + dev, basis - dev};
   }
 };
@@ -72,7 +74,8 @@ struct BollingerBands {
     return {b.upper, b.lower};
   }
 };
-BW_INDICATOR(BollingerBands, "Incr_fn_bollinger_bands_7ac6ce", series("src"), length("length", 20),
+BW_INDICATOR(BollingerBands, "bollinger_bands", "7ac6ce", Group::Volatility, "Bollinger bands, [upper, lower].",
+             outputs({"upper", "length"}, {"lower", "length"}), series("src"), length("length", 20),
              real("mult", 2.0));
 
 // (src - lower) / (upper - lower); a constant series gives 0 / 0.
@@ -83,8 +86,9 @@ struct BollingerBandsPctB {
     return (src[0] - b.lower) / (b.upper - b.lower);
   }
 };
-BW_INDICATOR(BollingerBandsPctB, "Incr_fn_bollinger_bands_pct_b_12beae", series("src"), length("length", 20),
-             real("mult", 2.0));
+BW_INDICATOR(BollingerBandsPctB, "bollinger_bands_pct_b", "12beae", Group::Volatility,
+             "Bollinger %B, the position of src between the bands.", first("length"), series("src"),
+             length("length", 20), real("mult", 2.0));
 
 // ((upper - lower) / basis) * 100.
 struct BollingerBandsWidth {
@@ -94,8 +98,9 @@ struct BollingerBandsWidth {
     return ((b.upper - b.lower) / b.basis) * 100;
   }
 };
-BW_INDICATOR(BollingerBandsWidth, "Incr_fn_bollinger_bands_width_bec1ab", series("src"), length("length", 20),
-             real("mult", 2.0));
+BW_INDICATOR(BollingerBandsWidth, "bollinger_bands_width", "bec1ab", Group::Volatility,
+             "Bollinger band width as a percentage of the basis.", first("length"), series("src"),
+             length("length", 20), real("mult", 2.0));
 
 // [highest(high, n), lowest(low, n), their midpoint]; src is only recorded. First value on step n.
 struct DonchianChannel {
@@ -107,7 +112,10 @@ struct DonchianChannel {
     return {upper, lower, 0.5 * (lower + upper)};
   }
 };
-BW_INDICATOR(DonchianChannel, "Incr_fn_donchian_channel_b78288", series("src"), length("length", 20));
+BW_INDICATOR(DonchianChannel, "donchian_channel", "b78288", Group::Volatility,
+             "Donchian channel from the bar highs and lows, [upper, lower, basis].",
+             outputs({"upper", "length"}, {"lower", "length"}, {"basis", "length"}), series("src"),
+             length("length", 20));
 
 // Bands src ± factor * atr that only tighten while the close stays inside them, and the one the
 // trend rides on: the lower band in an up trend (direction -1), the upper one in a down trend.
@@ -116,51 +124,59 @@ BW_INDICATOR(DonchianChannel, "Incr_fn_donchian_channel_b78288", series("src"), 
 struct Supertrend {
   static constexpr uint16_t reads = kBarRange;
   AtrBlock atr;
-  NumSeries a, upper, lower, st;
+  // The previous step's atr, final bands and value: all the history the step reads of them.
+  double prevAtr = kNaN, prevUpper = kNaN, prevLower = kNaN, prevSt = kNaN;
 
   std::pair<double, std::optional<int64_t>> step(const RuntimeCtx& rt, const NumSeries& src, double factor,
                                                  std::optional<int64_t> atrPeriod) {
-    a.push(atr.update(rt, atrPeriod.value_or(0)));  // no period: the average stays missing
-    const double up = src[0] + factor * a[0];
-    const double lo = src[0] - factor * a[0];
-    const double pu = z(upper[0]), pl = z(lower[0]);  // the previous final bands
+    const double a = atr.update(rt, atrPeriod.value_or(0));  // no period: the average stays missing
+    const double up = src[0] + factor * a;
+    const double lo = src[0] - factor * a;
+    const double pu = z(prevUpper), pl = z(prevLower);
     const double c1 = rt.close[1];
-    lower.push(pl < lo || c1 < pl ? lo : pl);
-    upper.push(up < pu || pu < c1 ? up : pu);
+    const double lower = pl < lo || c1 < pl ? lo : pl;
+    const double upper = up < pu || pu < c1 ? up : pu;
     int64_t direction;
-    if (missing(a[1]))
+    if (missing(prevAtr))
       direction = 1;
-    else if (st[0] == pu)
-      direction = rt.close[0] > upper[0] ? -1 : 1;
+    else if (prevSt == pu)
+      direction = rt.close[0] > upper ? -1 : 1;
     else
-      direction = rt.close[0] < lower[0] ? 1 : -1;
-    st.push(direction == -1 ? lower[0] : upper[0]);
-    return {st[0], direction};
+      direction = rt.close[0] < lower ? 1 : -1;
+    const double st = direction == -1 ? lower : upper;
+    prevAtr = a;
+    prevUpper = upper;
+    prevLower = lower;
+    prevSt = st;
+    return {st, direction};
   }
 };
-BW_INDICATOR(Supertrend, "Incr_fn_supertrend_a392d5", series("src"), number("factor"), optLength("atrPeriod"));
+BW_INDICATOR(Supertrend, "supertrend", "a392d5", Group::Volatility,
+             "Supertrend, [value, direction] with direction 1 or -1.", outputs({"value", "1"}, {"direction", "1"}),
+             series("src"), number("factor"), optLength("atrPeriod"));
 
 // [highest(hh - mult * atr, stop), lowest(ll + mult * atr, stop)] with hh, ll the atrLength-bar
-// high and low; each stop has its own atr.
+// high and low; both stops use the one atr(atrLength).
 struct ChandeKrollStop {
   static constexpr uint16_t reads = kBarRange;
   ExtremeScan hh, ll, stopHigh, stopLow;
-  AtrBlock atrFirst, atrSecond;
+  AtrBlock atr;
   NumSeries first, second;
 
   std::array<double, 2> step(const RuntimeCtx& rt, int64_t atrLength, double mult, int64_t stopLength) {
-    const double h = highest(hh, rt.high, atrLength);
-    const double f = h - mult * atrFirst.update(rt, atrLength);
-    const double l = lowest(ll, rt.low, atrLength);
-    const double s = l + mult * atrSecond.update(rt, atrLength);
+    const double a = atr.update(rt, atrLength);
+    const double f = highest(hh, rt.high, atrLength) - mult * a;
+    const double s = lowest(ll, rt.low, atrLength) + mult * a;
     first.push(f);
     second.push(s);
     const double stopShort = highest(stopHigh, first, stopLength);
     return {stopShort, lowest(stopLow, second, stopLength)};
   }
 };
-BW_INDICATOR(ChandeKrollStop, "Incr_fn_chande_kroll_stop_1f3d9c", length("atrLength", 10), real("mult", 1.0),
-             length("stopLength", 9));
+BW_INDICATOR(ChandeKrollStop, "chande_kroll_stop", "1f3d9c", Group::Volatility,
+             "Chande Kroll stop, [stopShort, stopLong].",
+             outputs({"stopShort", "max(atrLength, stopLength)"}, {"stopLong", "max(atrLength, stopLength)"}),
+             length("atrLength", 10), real("mult", 1.0), length("stopLength", 9));
 
 // 100 * log10(sum(atr(1), n) / (hh - ll)) / log10(n) over the n-bar high and low; first value on
 // step n. A window without range gives 0 / 0 or x / 0.
@@ -178,7 +194,8 @@ struct ChoppinessIndex {
     return (100 * std::log10(s / (h - l))) / std::log10(static_cast<double>(length));
   }
 };
-BW_INDICATOR(ChoppinessIndex, "Incr_fn_choppiness_index_30ed5c", length("length", 14));
+BW_INDICATOR(ChoppinessIndex, "choppiness_index", "30ed5c", Group::Volatility, "Choppiness index.", first("length"),
+             length("length", 14));
 
 // [sum(|high - low[1]|, n), sum(|low - high[1]|, n)] / sum(atr(1), n); the first bar has no
 // previous one, so the first value comes on step n + 1.
@@ -196,7 +213,8 @@ struct VortexIndicator {
     return {plus, minusSum.update(vmm, length) / range};
   }
 };
-BW_INDICATOR(VortexIndicator, "Incr_fn_vortex_indicator_120086", length("length", 14));
+BW_INDICATOR(VortexIndicator, "vortex_indicator", "120086", Group::Volatility, "Vortex indicator, [plus, minus].",
+             outputs({"plus", "length + 1"}, {"minus", "length + 1"}), length("length", 14));
 
 // [(n + highestbars(high, n + 1)) * 100 / n, the same for lowestbars(low)]: 100 when the extreme
 // is on the current bar, 0 when it is n bars back. First value on step n + 1.
@@ -214,7 +232,8 @@ struct Aroon {
     return {score(hb), score(lb)};
   }
 };
-BW_INDICATOR(Aroon, "Incr_fn_aroon_39638b", length("length", 14));
+BW_INDICATOR(Aroon, "aroon", "39638b", Group::Volatility, "Aroon, [up, down].",
+             outputs({"up", "length + 1"}, {"down", "length + 1"}), length("length", 14));
 
 }  // namespace
 }  // namespace bw::rt

@@ -19,7 +19,7 @@ struct Accdist {
     return total;
   }
 };
-BW_INDICATOR(Accdist, "Incr_fn_accdist_8c0ce2");
+BW_INDICATOR(Accdist, "accdist", "8c0ce2", Group::Volume, "Accumulation/distribution line.", first("1"));
 
 // sum(ad, n) / sum(volume, n) with ad the bar's close location times its volume (0 for a bar
 // without range); first value on step n.
@@ -34,7 +34,8 @@ struct ChaikinMoneyFlow {
     return flow / volumeSum.update(rt.volume, length);
   }
 };
-BW_INDICATOR(ChaikinMoneyFlow, "Incr_fn_chaikin_money_flow_040712", length("length", 20));
+BW_INDICATOR(ChaikinMoneyFlow, "chaikin_money_flow", "040712", Group::Volume, "Chaikin money flow.", first("length"),
+             length("length", 20));
 
 // 100 - 100 / (1 + U / L), U and L the n-bar sums of volume * src on up and down bars. The first
 // bar has no change and counts in both sums; first value on step n.
@@ -52,7 +53,8 @@ struct MoneyFlowIndex {
     return 100 - 100 / (1 + u / l);
   }
 };
-BW_INDICATOR(MoneyFlowIndex, "Incr_fn_money_flow_index_7401be", series("src"), length("length", 14));
+BW_INDICATOR(MoneyFlowIndex, "money_flow_index", "7401be", Group::Volume, "Money flow index.", first("length"),
+             series("src"), length("length", 14));
 
 // sma(divisor * (hl2 - hl2[1]) * (high - low) / volume, n); the first bar has no move, so the
 // first value comes on step n + 1.
@@ -65,7 +67,8 @@ struct EaseOfMovement {
     return sma(sum, x, length);
   }
 };
-BW_INDICATOR(EaseOfMovement, "Incr_fn_ease_of_movement_6ab669", length("length", 14), integer("divisor", 10000));
+BW_INDICATOR(EaseOfMovement, "ease_of_movement", "6ab669", Group::Volume, "Ease of movement.", first("length + 1"),
+             length("length", 14), integer("divisor", 10000));
 
 // ema((close - close[1]) * volume, n); first value on step n + 1.
 struct ElderForceIndex {
@@ -77,7 +80,8 @@ struct ElderForceIndex {
     return ema(avg, x, length);
   }
 };
-BW_INDICATOR(ElderForceIndex, "Incr_fn_elder_force_index_782d84", length("length", 13));
+BW_INDICATOR(ElderForceIndex, "elder_force_index", "782d84", Group::Volume, "Elder force index.", first("length + 1"),
+             length("length", 13));
 
 // ((s - l) / l) * 100 with s, l the short and long ema of volume.
 struct VolumeOscillator {
@@ -89,8 +93,9 @@ struct VolumeOscillator {
     return ((s - l) / l) * 100;
   }
 };
-BW_INDICATOR(VolumeOscillator, "Incr_fn_volume_oscillator_91e2a8", length("shortLength", 5),
-             length("longLength", 10));
+BW_INDICATOR(VolumeOscillator, "volume_oscillator", "91e2a8", Group::Volume,
+             "Volume oscillator, percentage difference of two volume averages.",
+             first("max(shortLength, longLength)"), length("shortLength", 5), length("longLength", 10));
 
 // A / D with A, D the n-bar counts of up (close >= open) and down bars; A itself when no bar in
 // the window fell. A bar without a close or open counts as neither. First value on step n.
@@ -107,7 +112,8 @@ struct AdvanceDeclineRatio {
     return b == 0 ? a : a / b;
   }
 };
-BW_INDICATOR(AdvanceDeclineRatio, "Incr_fn_advance_decline_ratio_c534f8", length("length", 9));
+BW_INDICATOR(AdvanceDeclineRatio, "advance_decline_ratio", "c534f8", Group::Volume,
+             "Advance/decline ratio of up and down bars.", first("length"), length("length", 9));
 
 }  // namespace
 }  // namespace bw::rt

@@ -37,6 +37,27 @@ const Declaration* findDeclaration(std::string_view className) {
   return nullptr;
 }
 
+std::string indicatorDigits(std::string_view name) {
+  uint32_t h = 2166136261u;
+  for (unsigned char c : name) {
+    h ^= c;
+    h *= 16777619u;
+  }
+  h = (h >> 24) ^ (h & 0xffffffu);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out(6, '0');
+  for (int i = 5; i >= 0; --i, h >>= 4) out[static_cast<size_t>(i)] = kHex[h & 0xfu];
+  return out;
+}
+
+std::string indicatorClassName(std::string_view name, const char* digits) {
+  std::string out = "Incr_fn_";
+  out += name;
+  out += '_';
+  out += digits ? std::string(digits) : indicatorDigits(name);
+  return out;
+}
+
 const char* kindName(ArgKind k) {
   switch (k) {
     case ArgKind::Series: return "series";
@@ -64,26 +85,109 @@ const char* kindName(ResultKind k) {
   return "?";
 }
 
+const char* groupName(Group g) {
+  switch (g) {
+    case Group::Averages: return "averages";
+    case Group::Oscillators: return "oscillators";
+    case Group::Volatility: return "volatility";
+    case Group::Volume: return "volume";
+    case Group::Crosses: return "crosses";
+    case Group::Momentum: return "momentum";
+    case Group::Script: return "script";
+  }
+  return "?";
+}
+
+namespace {
+
+size_t outputsOf(ResultKind k) {
+  switch (k) {
+    case ResultKind::Script: return 0;
+    case ResultKind::Numbers2:
+    case ResultKind::NumberOptInt: return 2;
+    case ResultKind::Numbers3: return 3;
+    default: return 1;
+  }
+}
+
+bool isName(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
+  return !(s[0] >= '0' && s[0] <= '9');
+}
+
+// A JSON string literal of `s`: quotes, backslashes and control characters escaped.
+std::string quoted(std::string_view s) {
+  std::string out = "\"";
+  for (char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += kHex[u >> 4];
+      out += kHex[u & 0xfu];
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string checkDeclarations() {
+  const auto& list = table();
+  for (size_t i = 0; i < list.size(); ++i) {
+    const Declaration& d = *list[i];
+    const std::string who = d.className.empty() ? "a declaration" : d.className;
+    if (!isName(d.name)) return who + ": the name is not a plain identifier";
+    if (d.summary.empty()) return who + ": no description";
+    if (d.outputs.size() != outputsOf(d.result))
+      return who + ": " + std::to_string(d.outputs.size()) + " outputs declared for a " + kindName(d.result) +
+             " result";
+    for (const OutputDecl& o : d.outputs) {
+      if (!o.name || !isName(o.name)) return who + ": an output without a plain name";
+      if (!o.first || !*o.first) return who + ": output " + o.name + " has no first-value step";
+    }
+    for (const ArgDecl& a : d.args)
+      if (!isName(a.name)) return who + ": an argument without a plain name";
+    for (size_t j = 0; j < i; ++j) {
+      if (list[j]->className == d.className) return who + ": declared twice";
+      if (list[j]->name == d.name) return who + ": the name " + d.name + " is taken by " + list[j]->className;
+    }
+  }
+  return {};
+}
+
 std::string declarationsJson() {
   std::string out = "[\n";
   bool firstDecl = true;
   for (const Declaration* d : table()) {
     out += firstDecl ? "  " : ",\n  ";
     firstDecl = false;
-    out += "{\"class\": \"" + d->className + "\", \"args\": [";
+    out += "{\"class\": " + quoted(d->className) + ", \"name\": " + quoted(d->name) +
+           ", \"group\": " + quoted(groupName(d->group)) + ", \"summary\": " + quoted(d->summary) +
+           ", \"args\": [";
     for (size_t i = 0; i < d->args.size(); ++i) {
       const ArgDecl& a = d->args[i];
       if (i) out += ", ";
-      out += "{\"name\": \"" + std::string(a.name) + "\", \"kind\": \"" + kindName(a.kind) + "\"";
+      out += "{\"name\": " + quoted(a.name) + ", \"kind\": " + quoted(kindName(a.kind));
       if (a.hasDefault) {
         out += ", \"default\": ";
         out += a.kind == ArgKind::Flag ? (a.def != 0 ? "true" : "false") : formatPlainNumber(a.def);
       }
       out += "}";
     }
-    out += "], \"result\": \"";
-    out += kindName(d->result);
-    out += "\"}";
+    out += "], \"result\": " + quoted(kindName(d->result)) + ", \"outputs\": [";
+    for (size_t i = 0; i < d->outputs.size(); ++i) {
+      if (i) out += ", ";
+      out += "{\"name\": " + quoted(d->outputs[i].name) + ", \"first\": " + quoted(d->outputs[i].first) + "}";
+    }
+    out += "]}";
   }
   out += "\n]\n";
   return out;

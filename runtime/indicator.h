@@ -1,6 +1,7 @@
 // The one indicator mechanism. An indicator is a state record with a step function plus ONE
 // declaration; the mechanism gives it `make`, `next` and `collect` (the JavaScript binding for
-// every declared class is generic and lives in runtime/indicator_node.cc).
+// every declared class is generic and lives in addon/bind/indicator_node.cc), and the listing
+// that the typings, the docs and the generic tests are generated from.
 //
 //   // lib/averages.cc
 //   // sma: sum(src, length) / length; missing until `length` present inputs have been seen.
@@ -10,10 +11,20 @@
 //       return sma(sum, src, length);
 //     }
 //   };
-//   BW_INDICATOR(Sma, "Incr_fn_sma_059403", series("src"), length("length", 14));
+//   BW_INDICATOR(Sma, "sma", "059403", Group::Averages, "Simple moving average of src over length bars.",
+//                first("length"), series("src"), length("length", 14));
 //
-// The declaration names the JavaScript class and the `next` arguments in order; the step takes
-// the runtime context and then one parameter per argument:
+// The declaration gives, in this order:
+//   - the indicator's name; the JavaScript class is `Incr_fn_<name>_<six hex digits>`, with the
+//     digits given (the long-standing classes) or, when left out, derived from the name
+//     (indicatorDigits);
+//   - its group and a one-line description;
+//   - when its outputs are first defined: first(expr) for one output, outputs({"a", expr}, ...)
+//     for several (named in result order). expr is the step (1-based) of the first value with
+//     complete inputs, written over the argument names with + - * / ( ), max, min, trunc, sqrt
+//     ("length + 1"; "1" when there is no warm-up); none() for the script entry;
+//   - the `next` arguments in order. The step takes the runtime context and then one parameter
+//     per argument:
 //
 //   series(name)        number series input       -> const NumSeries& (its whole history)
 //   flags(name)         optional boolean series   -> const BoolSeries&
@@ -44,6 +55,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -129,12 +141,40 @@ struct Declaration;
 
 using MakeFn = std::unique_ptr<Instance> (*)(const Declaration&, SharedCtx, uint16_t reads);
 
+// The groups of the listing, in the order the docs show them.
+enum class Group : uint8_t { Averages, Oscillators, Volatility, Volume, Crosses, Momentum, Script };
+
+// One output of a step: its name (for tuples; "value" for a single output) and the step of its
+// first value as an expression over the argument names (see the top of this file).
+struct OutputDecl {
+  const char* name;
+  const char* first;
+};
+
+struct Outputs {
+  std::vector<OutputDecl> list;
+};
+inline Outputs first(const char* expr) { return {{{"value", expr}}}; }
+inline Outputs outputs(OutputDecl a, OutputDecl b) { return {{a, b}}; }
+inline Outputs outputs(OutputDecl a, OutputDecl b, OutputDecl c) { return {{a, b, c}}; }
+inline Outputs none() { return {}; }
+
+// The six hex digits of a class name that the declaration leaves out: FNV-1a of the name, folded
+// to 24 bits. The one rule for every indicator without digits of its own.
+std::string indicatorDigits(std::string_view name);
+// `Incr_fn_<name>_<digits>`, the digits derived when `digits` is null.
+std::string indicatorClassName(std::string_view name, const char* digits);
+
 struct Declaration {
   std::string className;
   std::vector<ArgDecl> args;
   ResultKind result;
   uint16_t reads;  // built-in series the step reads
   MakeFn makeFn;
+  std::string name;  // the friendly name, `sma`
+  Group group = Group::Script;
+  std::string summary;
+  std::vector<OutputDecl> outputs;
 
   // A new instance bound to the context (shared, not copied) with empty state and series.
   std::unique_ptr<Instance> make(SharedCtx ctx) const { return makeFn(*this, std::move(ctx), reads); }
@@ -149,10 +189,15 @@ const std::vector<const Declaration*>& declarations();
 const Declaration* findDeclaration(std::string_view className);
 // Keeps the declaration for the rest of the process and lists it; the reference stays valid.
 const Declaration& addDeclaration(Declaration d);
-// The whole list as JSON: [{"class", "args": [{"name", "kind", "default"?}], "result"}].
+// Whether every declaration is complete and consistent: names and classes unique, one output
+// per result value, an expression for each. The message names the first fault; empty when none.
+std::string checkDeclarations();
+// The whole list as JSON: [{"class", "name", "group", "summary", "args": [{"name", "kind",
+// "default"?}], "result", "outputs": [{"name", "first"}]}].
 std::string declarationsJson();
 const char* kindName(ArgKind k);
 const char* kindName(ResultKind k);
+const char* groupName(Group g);
 
 // ---------------------------------------------------------------------------------------------
 // Instances.
@@ -393,21 +438,31 @@ class InstanceOf final : public Instance {
 
 // Records a declaration; the returned reference lives for the whole process.
 template <class S, class... A>
-const Declaration& declare(const char* className, A... a) {
+const Declaration& declare(const char* name, const char* digits, Group group, const char* summary, Outputs out,
+                           A... a) {
   using Inst = detail::InstanceOf<S, A...>;
-  return addDeclaration(Declaration{className,
+  return addDeclaration(Declaration{indicatorClassName(name, digits),
                                     {a.argDecl()...},
                                     detail::ResultOf<typename Inst::Ret>::kind,
                                     detail::readsOf<S>(),
                                     [](const Declaration& decl, SharedCtx ctx, uint16_t reads) -> std::unique_ptr<Instance> {
                                       return std::make_unique<Inst>(decl, std::move(ctx), reads);
-                                    }});
+                                    },
+                                    name,
+                                    group,
+                                    summary,
+                                    std::move(out.list)});
+}
+// The same, with the class-name digits derived from the name.
+template <class S, class... A>
+const Declaration& declare(const char* name, Group group, const char* summary, Outputs out, A... a) {
+  return declare<S>(name, nullptr, group, summary, std::move(out), a...);
 }
 
 #define BW_RT_CAT2(a, b) a##b
 #define BW_RT_CAT(a, b) BW_RT_CAT2(a, b)
-#define BW_INDICATOR(State, ClassName, ...)                                        \
+#define BW_INDICATOR(State, ...)                                                             \
   [[maybe_unused]] static const ::bw::rt::Declaration& BW_RT_CAT(bw_indicator_, __LINE__) = \
-      ::bw::rt::declare<State>(ClassName __VA_OPT__(, ) __VA_ARGS__)
+      ::bw::rt::declare<State>(__VA_ARGS__)
 
 }  // namespace bw::rt

@@ -140,45 +140,56 @@ inline double minOf(double a, double b) { return missing(a) || missing(b) ? kNaN
 // steps and whenever one of the four values is.
 inline double swma(const NumSeries& x) { return (1 * x[3]) / 6 + (2 * x[2]) / 6 + (2 * x[1]) / 6 + (1 * x[0]) / 6; }
 
-// Standard deviation around sma(x, n), with the small-deviation rule: a deviation within 1e-10
-// counts as 0, a missing one or one within 1e-4 as 15. While the mean is missing (warm-up) every
-// term is 15, so the biased value is 15 rather than missing.
+// Standard deviation of the last n values of x around the mean m (sma(x, n), computed by the
+// caller), with the small-deviation rule: a deviation within 1e-10 counts as 0, a missing one or
+// one within 1e-4 as 15. While the mean is missing (warm-up) every term is 15, so the biased
+// value is 15 rather than missing.
+inline double stdevAround(const NumSeries& x, int64_t n, double m, bool biased) {
+  if (n < 1) return kNaN;
+  const double nd = static_cast<double>(n);
+  double s = 0.0;
+  if (missing(m)) {
+    s = 225.0 * nd;  // every term is 15; no need to walk a window the history may not hold
+  } else {
+    for (int64_t j = 0; j < n; ++j) {  // a defined mean implies n values in the history
+      const double d = x[j] - m;
+      const double term = std::fabs(d) <= 1e-10 ? 0.0 : (missing(d) || std::fabs(d) <= 1e-4) ? 15.0 : d;
+      s += term * term;
+    }
+  }
+  return std::sqrt(s / (biased ? nd : nd - 1));
+}
+
+// stdev(x, n) with a mean of its own.
 struct StandardDeviation {
   WindowSum mean;
 
   double update(const NumSeries& x, int64_t n, bool biased) {
     if (n < 1) return kNaN;
-    const double m = sma(mean, x, n);
-    const double nd = static_cast<double>(n);
-    double s = 0.0;
-    if (missing(m)) {
-      s = 225.0 * nd;  // every term is 15; no need to walk a window the history may not hold
-    } else {
-      for (int64_t j = 0; j < n; ++j) {  // a defined mean implies n values in the history
-        const double d = x[j] - m;
-        const double term = std::fabs(d) <= 1e-10 ? 0.0 : (missing(d) || std::fabs(d) <= 1e-4) ? 15.0 : d;
-        s += term * term;
-      }
-    }
-    return std::sqrt(s / (biased ? nd : nd - 1));
+    return stdevAround(x, n, sma(mean, x, n), biased);
   }
 };
 
-// Mean absolute deviation from sma(x, n); missing while the mean or any value in the window is.
+// Mean absolute deviation of the last n values of x from the mean m (sma(x, n), computed by the
+// caller); missing while the mean or any value in the window is.
+inline double meanDeviationAround(const NumSeries& x, int64_t n, double m) {
+  if (n < 1 || missing(m)) return kNaN;
+  double s = 0.0;
+  for (int64_t j = 0; j < n; ++j) {
+    const double v = x[j];
+    if (missing(v)) return kNaN;
+    s += std::fabs(v - m);
+  }
+  return s / static_cast<double>(n);
+}
+
+// dev(x, n) with a mean of its own.
 struct MeanDeviation {
   WindowSum mean;
 
   double update(const NumSeries& x, int64_t n) {
     if (n < 1) return kNaN;
-    const double m = sma(mean, x, n);
-    if (missing(m)) return kNaN;
-    double s = 0.0;
-    for (int64_t j = 0; j < n; ++j) {
-      const double v = x[j];
-      if (missing(v)) return kNaN;
-      s += std::fabs(v - m);
-    }
-    return s / static_cast<double>(n);
+    return meanDeviationAround(x, n, sma(mean, x, n));
   }
 };
 

@@ -5,19 +5,17 @@
 //   - docs/indicators.md, the indicator list with arguments and defaults (and the same list in
 //     README.md, when it holds the two <!-- indicators:... --> marker comments).
 //
-// Class names, arguments, defaults and result kinds come from the add-on's own indicator
-// declarations, which every build writes to build/indicators.json, so the typings follow the
-// add-on. scripts/indicator-table.js adds what the declarations do not carry (group, one-line
-// description, output names) and stands in for a class the build does not declare yet.
+// Everything about an indicator (class, arguments, defaults, result, group, summary, outputs and
+// their first-value steps) comes from the add-on's own declarations, which every build writes to
+// build/indicators.json (read through scripts/indicator-listing.js).
 //
-//   node scripts/gen-types.js           rewrite the three files
+//   node scripts/gen-types.js           rewrite the files
 //   node scripts/gen-types.js --check   exit 1 (naming the files) when any is out of date
 const fs = require('node:fs');
 const path = require('node:path');
-const { INDICATORS: TABLE, GROUPS } = require('./indicator-table');
+const listing = require('./indicator-listing');
 
 const root = path.join(__dirname, '..');
-const LIST = path.join(root, 'build', 'indicators.json');
 
 const ARG_KINDS = {
   series: 'series', flags: 'flags', number: 'number', length: 'int', optLength: 'int', integer: 'int', real: 'float',
@@ -25,17 +23,12 @@ const ARG_KINDS = {
 };
 const RESULT_KINDS = {
   number: 'number', optInt: 'int?', optFlag: 'bool?', numbers2: 'number2', numbers3: 'number3',
-  numberOptInt: 'number,int?', script: 'script',
+  numberOptInt: 'number,int?',
 };
 
-// Every declaration of the build, by class name: { args, result }.
-function declaredIndicators() {
-  const found = new Map();
-  if (!fs.existsSync(LIST)) {
-    console.error(`${path.relative(process.cwd(), LIST)} not found (build the add-on first); using the table alone`);
-    return found;
-  }
-  for (const d of JSON.parse(fs.readFileSync(LIST, 'utf8'))) {
+// The indicators of the listing in the shape the generators below use.
+function indicators() {
+  return listing.indicators().map((d) => {
     const args = d.args.map((a) => {
       const kind = ARG_KINDS[a.kind];
       if (!kind) throw new Error(`${d.class}: unknown argument kind ${a.kind}`);
@@ -43,26 +36,21 @@ function declaredIndicators() {
     });
     const result = RESULT_KINDS[d.result];
     if (!result) throw new Error(`${d.class}: unknown result kind ${d.result}`);
-    found.set(d.class, { args, result });
-  }
-  return found;
+    const outputs = d.outputs.length > 1 ? d.outputs.map((o) => o.name) : undefined;
+    return { decl: d, cls: d.class, name: d.name, group: d.group, doc: d.summary, args, result, outputs };
+  });
 }
 
-// The table rows with arguments and result kinds from the declarations wherever there is one.
-function indicators() {
-  const declared = declaredIndicators();
-  const rows = TABLE.map((r) => ({ ...r, ...(declared.get(r.cls) || {}) }));
-  const extra = [...declared.keys()].filter((cls) => cls !== 'Incr_fn_main_11e0b6' && !TABLE.some((r) => r.cls === cls));
-  if (extra.length) throw new Error(`declared by the add-on but missing from scripts/indicator-table.js: ${extra.join(', ')}`);
-  return rows;
-}
-
-const INDICATORS = indicators();
+// The class of every indicator the add-on declares, the script entry included.
+const indicatorClasses = () => [
+  ...listing.listing().filter((d) => d.group === 'script'),
+  ...listing.indicators(),
+].map((d) => d.class);
 
 // Everything on the exports object besides the indicator classes, in the add-on's own order.
 const CORE_EXPORTS = [
   'NodeTimeframe', 'NodeOhlcvBar', 'NodeOhlcv', 'NodeSym', 'NodeSymKind', 'NodeCtx', 'NodeCtxSkip',
-  'NodeSignal', 'NodeTrade', 'NodeTradeEvent', 'NodeTradeDirection', 'NodeBacktest', 'Incr_fn_main_11e0b6',
+  'NodeSignal', 'NodeTrade', 'NodeTradeEvent', 'NodeTradeDirection', 'NodeBacktest',
   '_getCoreVersion', 'zipOhlcvBars',
   'roundToMinTick', 'roundContracts', 'validateContracts', 'orderSize', 'orderSizeForEquityPct',
   'expectancy', 'expectancyScore', 'pnl', 'profitFactor', 'longNetProfitRatio', 'winRate', 'avgTrade',
@@ -122,7 +110,7 @@ function formatDefault(a) {
 
 function declarations() {
   const out = [];
-  for (const r of INDICATORS) {
+  for (const r of indicators()) {
     const result = RESULT_TYPES[r.result];
     if (!result) throw new Error(`unknown result kind ${r.result}`);
     const defaults = r.args.filter((a) => a.def !== undefined).map((a) => `${a.name} ${formatDefault(a)}`);
@@ -152,7 +140,7 @@ function indexDts(current) {
 }
 
 function indexMjs() {
-  const names = [...CORE_EXPORTS, ...INDICATORS.map((r) => r.cls)];
+  const names = [...CORE_EXPORTS, ...indicatorClasses()];
   const lines = [];
   let line = ' ';
   for (const n of names) {
@@ -179,18 +167,30 @@ function indexMjs() {
   ].join('\n');
 }
 
+// When the outputs are first defined: the step with the defaults and the rule behind it
+// ("15 (length + 1)"), per output when they differ.
+function firstDoc(r) {
+  const one = (o) => {
+    const step = listing.firstStep(r.decl, o);
+    return Number.isNaN(step) || String(step) === o.first ? o.first : `${step} (${o.first})`;
+  };
+  const outs = r.decl.outputs;
+  if (outs.every((o) => o.first === outs[0].first)) return one(outs[0]);
+  return outs.map((o) => `${o.name}: ${one(o)}`).join('; ');
+}
+
 // The indicator tables, one per group, under headings of the given level.
 function indicatorTables(level) {
   const out = [];
-  for (const [group, title] of Object.entries(GROUPS)) {
+  for (const [group, title] of Object.entries(listing.GROUPS)) {
     out.push(`${'#'.repeat(level)} ${title}`, '');
-    out.push('| Indicator | Class | `next` arguments | Result | What it is |');
-    out.push('|---|---|---|---|---|');
-    for (const r of INDICATORS.filter((x) => x.group === group)) {
+    out.push('| Indicator | Class | `next` arguments | Result | First value (step) | What it is |');
+    out.push('|---|---|---|---|---|---|');
+    for (const r of indicators().filter((x) => x.group === group)) {
       const args = r.args.length ? r.args.map(argDoc).join(', ') : 'none';
       const result = r.outputs ? `[${r.outputs.join(', ')}]` : RESULT_TYPES[r.result];
       const esc = (text) => text.replace(/\|/g, '\\|');
-      out.push(`| ${r.name} | \`${r.cls}\` | ${args} | ${esc(result)} | ${esc(r.doc)} |`);
+      out.push(`| ${r.name} | \`${r.cls}\` | ${args} | ${esc(result)} | ${esc(firstDoc(r))} | ${esc(r.doc)} |`);
     }
     out.push('');
   }
@@ -250,4 +250,4 @@ function main() {
 
 if (require.main === module) main();
 
-module.exports = { CORE_EXPORTS };
+module.exports = { CORE_EXPORTS, indicatorClasses };

@@ -1,5 +1,6 @@
 // Writes the list of declared indicators as JSON to the file named by the first argument (or to
-// standard output), leaving an up-to-date file untouched.
+// standard output), leaving an up-to-date file untouched. An incomplete or inconsistent
+// declaration fails the build here, before anything reads the list.
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -9,6 +10,10 @@
 #include "runtime/indicator.h"
 
 int main(int argc, char** argv) {
+  if (const std::string fault = bw::rt::checkDeclarations(); !fault.empty()) {
+    std::cerr << "indicator declarations: " << fault << "\n";
+    return 1;
+  }
   const std::string json = bw::rt::declarationsJson();
   if (argc < 2) {
     std::cout << json;

@@ -17,20 +17,21 @@ struct Figure {
   }
 };
 
+// A figure of the ledger, read under a shared borrow of the backtest.
 template <auto Member>
-struct TradesOf {
-  Result<std::vector<Trade>> operator()(const SharedBacktest& b) const {
-    return b.read([](const Backtest& t) {
-      const auto& list = t.tradeBook().*Member;
-      return std::vector<Trade>(list.begin(), list.end());
-    });
+struct LedgerFigure {
+  auto operator()(const SharedBacktest& b) const {
+    return b.read([](const Backtest& t) { return (t.ledger().*Member)(); });
   }
 };
 
 template <auto Member>
-struct Counter {
-  auto operator()(const SharedBacktest& b) const {
-    return b.read([](const Backtest& t) { return t.tradeBook().*Member; });
+struct TradesOf {
+  Result<std::vector<Trade>> operator()(const SharedBacktest& b) const {
+    return b.read([](const Backtest& t) {
+      const auto& list = (t.ledger().*Member)();
+      return std::vector<Trade>(list.begin(), list.end());
+    });
   }
 };
 
@@ -96,24 +97,24 @@ BW_REGISTER(backtest) {
   c.getter("pnlList", Figure<&Backtest::pnlList>{});
 
   // ---- Trades and counters --------------------------------------------------------------------
-  c.getter("openTrades", TradesOf<&TradeBook::open>{});
-  c.getter("closedTrades", TradesOf<&TradeBook::closed>{});
+  c.getter("openTrades", TradesOf<&Ledger::open>{});
+  c.getter("closedTrades", TradesOf<&Ledger::closed>{});
   c.getter("trades", [](const SharedBacktest& b) {
     return b.read([](const Backtest& t) {
-      const TradeBook& book = t.tradeBook();
-      std::vector<Trade> all(book.open.begin(), book.open.end());
-      all.insert(all.end(), book.closed.begin(), book.closed.end());
+      const Ledger& book = t.ledger();
+      std::vector<Trade> all(book.open().begin(), book.open().end());
+      all.insert(all.end(), book.closed().begin(), book.closed().end());
       return all;
     });
   });
   c.getter("positionSize", Figure<&Backtest::positionSize>{});
-  c.getter("firstEntryBarIndex", Counter<&TradeBook::firstEntryBarIndex>{});
+  c.getter("firstEntryBarIndex", LedgerFigure<&Ledger::firstEntryBarIndex>{});
   c.method("winningTradesCount", Figure<&Backtest::winningTradesCount>{});
   c.getter("losingTradesCount", Figure<&Backtest::losingTradesCount>{});
-  c.getter("openLongsCount", Counter<&TradeBook::openLongs>{});
-  c.getter("openShortsCount", Counter<&TradeBook::openShorts>{});
-  c.getter("closedLongsCount", Counter<&TradeBook::closedLongs>{});
-  c.getter("closedShortsCount", Counter<&TradeBook::closedShorts>{});
+  c.getter("openLongsCount", LedgerFigure<&Ledger::openLongs>{});
+  c.getter("openShortsCount", LedgerFigure<&Ledger::openShorts>{});
+  c.getter("closedLongsCount", LedgerFigure<&Ledger::closedLongs>{});
+  c.getter("closedShortsCount", LedgerFigure<&Ledger::closedShorts>{});
 
   // ---- Profit figures -------------------------------------------------------------------------
   c.getter("netProfit", Figure<&Backtest::netProfit>{});

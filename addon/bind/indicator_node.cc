@@ -1,6 +1,9 @@
 // The one binding of every declared indicator class: static `make(ctx)`, `next(...)` and
 // `collect(...)`, driven by the declaration's argument and result kinds. No indicator has
-// binding code of its own.
+// binding code of its own. The members enter like every other member of the add-on (the same
+// call reading, native-exception guard and result conversion, detail::invoke) and convert each
+// argument with the same Arg templates; only the argument list itself is read from the
+// declaration at run time instead of from a lambda's signature.
 #include <array>
 #include <memory>
 #include <vector>
@@ -36,66 +39,32 @@ Result<ArgValue> readParam(napi_env env, napi_value v, const ArgDecl& argDecl) {
   switch (argDecl.kind) {
     case ArgKind::Series:
     case ArgKind::Number: {
-      BW_ASSIGN(x, readF64(env, v));
+      BW_ASSIGN(x, Arg<double>::read(env, v));
       return ArgValue::num(x);
     }
-    default: break;
-  }
-  // The value given is the common case: one host call reads it; only a value of another type
-  // is then asked whether it is null or undefined.
-  switch (argDecl.kind) {
     case ArgKind::Flags:
     case ArgKind::Flag: {
-      bool b;
-      if (napi_get_value_bool(env, v, &b) == napi_ok) return ArgValue::boolean(b);
-      break;
+      BW_ASSIGN(b, Arg<std::optional<bool>>::read(env, v));
+      return ArgValue::optBool(b);
     }
     case ArgKind::Real: {
-      double x;
-      if (napi_get_value_double(env, v, &x) == napi_ok) return ArgValue::num(x);
-      break;
+      BW_ASSIGN(x, Arg<std::optional<double>>::read(env, v));
+      return x ? ArgValue::num(*x) : ArgValue::absent();
     }
-    default: {
-      int64_t i;
-      if (napi_get_value_int64(env, v, &i) == napi_ok) return ArgValue::integ(i);
-      break;
-    }
+    case ArgKind::Length:
+    case ArgKind::OptLength:
+    case ArgKind::Integer: break;
   }
-  BW_ASSIGN(absent, isNullish(env, v));
-  if (absent) return ArgValue::absent();
-  switch (argDecl.kind) {
-    case ArgKind::Flags:
-    case ArgKind::Flag: {
-      BW_ASSIGN(b, readBool(env, v));
-      return ArgValue::boolean(b);
-    }
-    case ArgKind::Real: {
-      BW_ASSIGN(x, readF64(env, v));
-      return ArgValue::num(x);
-    }
-    default: {
-      BW_ASSIGN(i, readI64(env, v));
-      return ArgValue::integ(i);
-    }
-  }
+  BW_ASSIGN(i, Arg<std::optional<int64_t>>::read(env, v));
+  return i ? ArgValue::integ(*i) : ArgValue::absent();
 }
 
-// Flags of a collect: booleans, null or undefined (absent); anything else is refused like a
-// boolean argument.
+// Flags of a collect: booleans, null or undefined (absent), as codes 0, 1 and 2.
 Result<std::vector<int8_t>> readFlags(napi_env env, napi_value v) {
-  BW_ASSIGN(n, arrayLength(env, v));
+  BW_ASSIGN(list, Arg<std::vector<std::optional<bool>>>::read(env, v));
   std::vector<int8_t> out;
-  out.reserve(std::min<uint32_t>(n, 1u << 16));
-  for (uint32_t i = 0; i < n; ++i) {
-    BW_ASSIGN(item, element(env, v, i));
-    BW_ASSIGN(absent, isNullish(env, item));
-    if (absent) {
-      out.push_back(2);
-      continue;
-    }
-    BW_ASSIGN(b, readBool(env, item));
-    out.push_back(static_cast<int8_t>(b));
-  }
+  out.reserve(list.size());
+  for (const auto& f : list) out.push_back(f ? static_cast<int8_t>(*f) : int8_t{2});
   return out;
 }
 
@@ -169,32 +138,25 @@ Result<napi_value> collectedValue(napi_env env, const rt::Collected& c) {
 // ---------------------------------------------------------------------------------------------
 // Members.
 
-Result<rt::Instance*> receiver(const Call& call, const Bound& b) {
+const Bound& bound(const Call& call) { return *static_cast<const Bound*>(call.data); }
+
+Result<rt::Instance*> receiver(const Call& call) {
+  const Bound& b = bound(call);
   Box* box = findBox(call.env, call.self, b.classId);
   if (!box) return unwrapError(b.decl->className.c_str());
   return static_cast<IndicatorBox*>(box)->inst.get();
 }
 
-napi_value makeMember(napi_env env, napi_callback_info info) {
-  Call call;
-  if (auto r = readCall(env, info, call, 1); !r.ok()) return fail(env, r.error());
-  const auto& b = *static_cast<const Bound*>(call.data);
-  SharedCtx* ctx = unwrapAs<SharedCtx>(env, call.argv[0]);
-  if (!ctx) return fail(env, recoverError(ClassOf<SharedCtx>::name));
-  auto obj = newObject(env, b.classId);
-  if (!obj.ok()) return fail(env, obj.error());
-  auto attached = attach(env, *obj, new IndicatorBox(b.classId, b.decl->make(*ctx)));
-  if (!attached.ok()) return fail(env, attached.error());
-  return *attached;
-}
+constexpr auto makeMember = [](Call& call, SharedCtx& ctx) -> Result<napi_value> {
+  const Bound& b = bound(call);
+  BW_ASSIGN(obj, newObject(call.env, b.classId));
+  return attach(call.env, obj, new IndicatorBox(b.classId, b.decl->make(ctx)));
+};
 
-napi_value nextMember(napi_env env, napi_callback_info info) {
-  Call call;
-  if (auto r = readCall(env, info, call); !r.ok()) return fail(env, r.error());
-  const auto& b = *static_cast<const Bound*>(call.data);
+constexpr auto nextMember = [](Call& call) -> Result<napi_value> {
+  const Bound& b = bound(call);
   const auto& argDecls = b.decl->args;
-  auto inst = receiver(call, b);
-  if (!inst.ok()) return fail(env, inst.error());
+  BW_ASSIGN(inst, receiver(call));
   // Room for the usual few arguments, so a call does not initialise all sixteen slots.
   std::array<ArgValue, 4> few;
   std::vector<ArgValue> many;
@@ -204,24 +166,17 @@ napi_value nextMember(napi_env env, napi_callback_info info) {
     args = many.data();
   }
   for (size_t i = 0; i < argDecls.size(); ++i) {
-    auto a = readParam(env, call.argv[i], argDecls[i]);
-    if (!a.ok()) return fail(env, a.error());
-    args[i] = *a;
+    BW_ASSIGN(a, readParam(call.env, call.argv[i], argDecls[i]));
+    args[i] = a;
   }
-  auto r = (*inst)->next(args);
-  if (!r.ok()) return fail(env, r.error());
-  auto out = stepValue(env, b.decl->result, *r);
-  if (!out.ok()) return fail(env, out.error());
-  return *out;
-}
+  BW_ASSIGN(r, inst->next(args));
+  return stepValue(call.env, b.decl->result, r);
+};
 
-napi_value collectMember(napi_env env, napi_callback_info info) {
-  Call call;
-  if (auto r = readCall(env, info, call); !r.ok()) return fail(env, r.error());
-  const auto& b = *static_cast<const Bound*>(call.data);
-  const auto& argDecls = b.decl->args;
-  auto inst = receiver(call, b);
-  if (!inst.ok()) return fail(env, inst.error());
+constexpr auto collectMember = [](Call& call) -> Result<napi_value> {
+  const napi_env env = call.env;
+  const auto& argDecls = bound(call).decl->args;
+  BW_ASSIGN(inst, receiver(call));
 
   // Every argument is converted before the first step; arrays once, Float64Arrays read in place.
   std::vector<double> numbers[kMaxArgs];
@@ -242,42 +197,37 @@ napi_value collectMember(napi_env env, napi_callback_info info) {
         inPlace[i] = true;
         continue;
       }
-      auto xs = readNumbers(env, v);
-      if (!xs.ok()) return fail(env, xs.error());
-      numbers[i] = std::move(xs).value();
+      BW_ASSIGN(xs, Arg<std::vector<double>>::read(env, v));
+      numbers[i] = std::move(xs);
       args[i] = rt::CollectArg::ofNumbers(numbers[i]);
     } else if (argDecls[i].kind == ArgKind::Flags) {
-      auto fs = readFlags(env, v);
-      if (!fs.ok()) return fail(env, fs.error());
-      flags[i] = std::move(fs).value();
+      BW_ASSIGN(fs, readFlags(env, v));
+      flags[i] = std::move(fs);
       args[i] = rt::CollectArg::ofFlags(flags[i]);
     } else {
-      auto a = readParam(env, v, argDecls[i]);
-      if (!a.ok()) return fail(env, a.error());
-      args[i] = rt::CollectArg::ofValue(*a);
+      BW_ASSIGN(a, readParam(env, v, argDecls[i]));
+      args[i] = rt::CollectArg::ofValue(a);
     }
   }
   for (size_t i = 0; i < argDecls.size(); ++i) {
     if (!inPlace[i]) continue;
-    auto span = readF64Span(env, call.argv[i]);  // runs no JavaScript
-    if (!span.ok()) return fail(env, span.error());
-    args[i] = rt::CollectArg::ofNumbers({span->data, span->size});
+    BW_ASSIGN(span, Arg<F64Span>::read(env, call.argv[i]));  // runs no JavaScript
+    args[i] = rt::CollectArg::ofNumbers({span.data, span.size});
   }
-  auto r = (*inst)->collect(args);
-  if (!r.ok()) return fail(env, r.error());
-  auto out = collectedValue(env, *r);
-  if (!out.ok()) return fail(env, out.error());
-  return *out;
-}
+  BW_ASSIGN(r, inst->collect(args));
+  return collectedValue(env, r);
+};
 
 void registerIndicators() {
   for (const rt::Declaration* d : rt::declarations()) {
     if (d->args.size() > kMaxArgs) continue;  // not bindable; no declaration comes near this
     auto* b = new Bound{d, classId(d->className)};  // lives for the whole process
     ClassEntry& e = classEntry(b->classId);
-    e.props.push_back({"make", PropKind::StaticMethod, &guarded<&makeMember>, nullptr, nullptr, b});
-    e.props.push_back({"next", PropKind::Method, &guarded<&nextMember>, nullptr, nullptr, b});
-    e.props.push_back({"collect", PropKind::Method, &guarded<&collectMember>, nullptr, nullptr, b});
+    // Members whose only receiver is the raw call: the class is known from the record's data.
+    e.props.push_back({"make", PropKind::StaticMethod, &detail::invoke<decltype(makeMember), false>, nullptr, nullptr, b});
+    e.props.push_back({"next", PropKind::Method, &detail::invoke<decltype(nextMember), false>, nullptr, nullptr, b});
+    e.props.push_back(
+        {"collect", PropKind::Method, &detail::invoke<decltype(collectMember), false>, nullptr, nullptr, b});
   }
 }
 

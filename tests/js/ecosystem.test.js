@@ -10,10 +10,9 @@ const path = require('node:path');
 const root = path.join(__dirname, '..', '..');
 // Through the package's own name (a self-reference resolved by its "exports").
 const barwise = require('barwise');
-const { CORE_EXPORTS } = require('../../scripts/gen-types');
-const { INDICATORS } = require('../../scripts/indicator-table');
+const { CORE_EXPORTS, indicatorClasses } = require('../../scripts/gen-types');
 
-const DECLARED = [...CORE_EXPORTS, ...INDICATORS.map((r) => r.cls)];
+const DECLARED = [...CORE_EXPORTS, ...indicatorClasses()];
 
 function run(args, options = {}) {
   return spawnSync(process.execPath, args, { cwd: root, encoding: 'utf8', timeout: 120_000, ...options });

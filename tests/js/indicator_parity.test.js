@@ -1,16 +1,17 @@
 'use strict';
 // Every indicator class the add-on declares, run bar by bar with `next` and, on a fresh context
 // over the same bars, with `collect`: the results must be identical (NaN equal to NaN), for
-// default and non-default arguments. The classes and their arguments come from the declaration
-// list written by the build, so every class is covered as soon as it is declared.
+// default and non-default arguments. On complete inputs each output must then be first defined
+// on the step its declaration gives. The classes, their arguments and their first-value steps
+// come from the listing written by the build, so every class is covered as soon as it is declared.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const fs = require('node:fs');
-const path = require('node:path');
 const barwise = require('../..');
+const listing = require('../../scripts/indicator-listing');
+const { ctxOf, dailyWalk, firstDefined } = require('./support/indicator-cases');
 
 const { NodeCtx, NodeOhlcv, NodeOhlcvBar } = barwise;
-const listing = JSON.parse(fs.readFileSync(path.join(__dirname, '../../build/indicators.json'), 'utf8'));
+const declared = listing.listing();
 
 const BARS = 150;
 
@@ -46,34 +47,32 @@ function flagsInput(k) {
   return closes.map((_, i) => [true, false, null, false, undefined, false, false][(i + k) % 7]);
 }
 
-// Argument lists of a variant, as per-bar getters (series) and fixed values (parameters).
-function variants(decl) {
-  const nonDefault = (a) => {
-    switch (a.kind) {
-      case 'length': case 'optLength': return 5;
-      case 'integer': return a.default !== undefined ? Math.max(1, Math.round(a.default / 3)) : 3;
-      case 'real': return a.default !== undefined ? a.default * 1.5 + 0.25 : 1.75;
-      case 'flag': return !a.default;
-      case 'number': return 2.5;
-      default: return undefined;
-    }
-  };
-  const short = (a) => (a.kind === 'length' || a.kind === 'optLength' ? 2 : nonDefault(a));
-  const required = (a) => (a.kind === 'number' ? 3 : undefined);
-  const build = (pick) => {
-    let s = 0;
-    return decl.args.map((a) => {
-      if (a.kind === 'series') return { series: seriesInput(s++) };
-      if (a.kind === 'flags') return { series: flagsInput(s++) };
-      return { value: pick(a) };
-    });
-  };
-  return [
-    ['defaults', build(required)],
-    ['nulls', build((a) => (a.kind === 'number' ? 3 : null))],
-    ['non-default', build(nonDefault)],
-    ['short', build(short)],
-  ];
+// Parameter values of each variant, by argument (undefined for series inputs).
+const nonDefault = (a) => {
+  switch (a.kind) {
+    case 'length': case 'optLength': return 5;
+    case 'integer': return a.default !== undefined ? Math.max(1, Math.round(a.default / 3)) : 3;
+    case 'real': return a.default !== undefined ? a.default * 1.5 + 0.25 : 1.75;
+    case 'flag': return !a.default;
+    case 'number': return 2.5;
+    default: return undefined;
+  }
+};
+const VARIANTS = [
+  ['defaults', (a) => (a.kind === 'number' ? 3 : undefined)],
+  ['nulls', (a) => (a.kind === 'number' ? 3 : null)],
+  ['non-default', nonDefault],
+  ['short', (a) => (a.kind === 'length' || a.kind === 'optLength' ? 2 : nonDefault(a))],
+];
+
+// Argument lists of a variant: per-bar arrays (series) and fixed values (parameters).
+function variantArgs(decl, pick, series = seriesInput, flags = flagsInput) {
+  let s = 0;
+  return decl.args.map((a) => {
+    if (a.kind === 'series') return { series: series(s++) };
+    if (a.kind === 'flags') return { series: flags(s++) };
+    return { value: pick(a) };
+  });
 }
 
 const nextArgs = (args, i) => args.map((a) => (a.series ? a.series[i] : a.value));
@@ -86,50 +85,77 @@ const collectArgs = (args, from = 0) => args.map((a) => {
 
 const newCtx = () => new NodeCtx(NodeOhlcv.fromBars(bars));
 
-test('the declaration list and the exports name the same classes', () => {
+test('the listing and the exports name the same classes', () => {
   const exported = Object.keys(barwise).filter((k) => k.startsWith('Incr_fn_')).sort();
-  assert.deepEqual(listing.map((d) => d.class).sort(), exported);
+  assert.deepEqual(declared.map((d) => d.class).sort(), exported);
 });
 
-for (const decl of listing) {
+for (const decl of declared) {
   const Cls = barwise[decl.class];
-  test(`${decl.class}: next and collect agree`, () => {
-    for (const [label, args] of variants(decl)) {
-      const ctxA = newCtx();
-      const a = Cls.make(ctxA);
-      const stepped = [];
-      for (let i = 0; i < BARS; i++) {
-        ctxA.next();
-        stepped.push(a.next(...nextArgs(args, i)));
-      }
+  test(`${decl.class}: next and collect agree`, async (t) => {
+    for (const [label, pick] of VARIANTS) {
+      await t.test(label, () => {
+        const args = variantArgs(decl, pick);
+        const ctxA = newCtx();
+        const a = Cls.make(ctxA);
+        const stepped = [];
+        for (let i = 0; i < BARS; i++) {
+          ctxA.next();
+          stepped.push(a.next(...nextArgs(args, i)));
+        }
 
-      const ctxB = newCtx();
-      const collected = Cls.make(ctxB).collect(...collectArgs(args));
-      if (decl.result === 'script') {
-        assert.ok(stepped.every((r) => r === undefined), label);
-        assert.deepEqual(collected, { alerts: [], locals: {} }, label);
-        assert.equal(ctxB.barIndex, BARS - 1);
-        continue;
-      }
-      assert.equal(collected.length, BARS, label);
-      assert.deepStrictEqual(collected, stepped, `${decl.class} (${label})`);
+        const ctxB = newCtx();
+        const collected = Cls.make(ctxB).collect(...collectArgs(args));
+        if (decl.result === 'script') {
+          assert.ok(stepped.every((r) => r === undefined));
+          assert.deepEqual(collected, { alerts: [], locals: {} });
+          assert.equal(ctxB.barIndex, BARS - 1);
+          return;
+        }
+        assert.equal(collected.length, BARS);
+        assert.deepStrictEqual(collected, stepped);
 
-      // State persists across calls: next on the first bars, collect for the rest.
-      const ctxC = newCtx();
-      const c = Cls.make(ctxC);
-      const mixed = [];
-      for (let i = 0; i < 30; i++) {
-        ctxC.next();
-        mixed.push(c.next(...nextArgs(args, i)));
-      }
-      mixed.push(...c.collect(...collectArgs(args, 30)));
-      assert.deepStrictEqual(mixed, stepped, `${decl.class} (${label}, next then collect)`);
+        // State persists across calls: next on the first bars, collect for the rest.
+        const ctxC = newCtx();
+        const c = Cls.make(ctxC);
+        const mixed = [];
+        for (let i = 0; i < 30; i++) {
+          ctxC.next();
+          mixed.push(c.next(...nextArgs(args, i)));
+        }
+        mixed.push(...c.collect(...collectArgs(args, 30)));
+        assert.deepStrictEqual(mixed, stepped, 'next then collect');
 
-      // Float64Array inputs read the same values.
-      if (decl.args.some((x) => x.kind === 'series')) {
-        const typed = collectArgs(args).map((x, k) => (decl.args[k].kind === 'series' ? Float64Array.from(x) : x));
-        assert.deepStrictEqual(Cls.make(newCtx()).collect(...typed), stepped, `${decl.class} (${label}, Float64Array)`);
-      }
+        // Float64Array inputs read the same values.
+        if (decl.args.some((x) => x.kind === 'series')) {
+          const typed = collectArgs(args).map((x, k) => (decl.args[k].kind === 'series' ? Float64Array.from(x) : x));
+          assert.deepStrictEqual(Cls.make(newCtx()).collect(...typed), stepped, 'Float64Array');
+        }
+      });
+    }
+  });
+}
+
+// Complete inputs: a daily walk without missing values or flat stretches, series inputs that
+// differ per position, flags that are always true.
+const walk = dailyWalk(300);
+const walkSeries = (k) => walk.close.map((c, i) => c + k * Math.sin(i / 3));
+const allTrue = () => walk.close.map(() => true);
+
+for (const decl of declared.filter((d) => d.outputs.length > 0)) {
+  const Cls = barwise[decl.class];
+  test(`${decl.class}: first values come on the declared step`, async (t) => {
+    for (const [label, pick] of VARIANTS) {
+      await t.test(label, () => {
+        const args = variantArgs(decl, pick, walkSeries, allTrue);
+        const named = Object.fromEntries(decl.args.map((a, k) => [a.name, args[k].value]));
+        const results = Cls.make(ctxOf(walk)).collect(...collectArgs(args));
+        decl.outputs.forEach((o, k) => {
+          const step = listing.firstStep(decl, o, named);
+          const at = firstDefined(results, decl.outputs.length > 1 ? k : undefined);
+          assert.equal(at, Number.isNaN(step) ? -1 : step - 1, `${o.name}: first defined at index ${at}, declared step ${step} (${o.first})`);
+        });
+      });
     }
   });
 }

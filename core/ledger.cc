@@ -1,0 +1,107 @@
+#include "core/ledger.h"
+
+#include <cmath>
+
+namespace bw {
+
+namespace {
+
+// 1 for +0 and positive, -1 for -0 and negative, NaN for NaN.
+double signum(double x) { return std::isnan(x) ? x : std::copysign(1.0, x); }
+
+}  // namespace
+
+TradeEvent fillEvent(const FillAt& at, const std::optional<std::string>& tag) {
+  TradeEvent e;
+  e.id = tag;
+  e.orderBarIndex = at.onClose ? static_cast<int64_t>(at.barIndex) : static_cast<int64_t>(at.barIndex - 1);
+  e.fillBarIndex = at.barIndex;
+  e.price = at.price;
+  return e;
+}
+
+Result<Unit> closeAt(Trade& t, const FillAt& at, const std::optional<std::string>& tag) {
+  if (!t.isActive()) return TradeError::notActive().toError();
+  t.pnl = (at.price - t.entry->price) * t.size;
+  t.exit = fillEvent(at, tag);
+  return Unit{};
+}
+
+Result<double> markTrades(std::deque<Trade>& open, double mark) {
+  double sum = 0;
+  for (Trade& t : open) {
+    if (!t.isActive()) return TradeError::notActive().toError();
+    const double at = std::isnan(mark) ? t.entry->price : mark;
+    t.pnl = (at - t.entry->price) * t.size;
+    sum += t.pnl;
+  }
+  return sum;
+}
+
+Result<Unit> Ledger::fill(double size, const std::optional<std::string>& tag, const FillAt& at) {
+  double remaining = size;
+  // Net against open trades of the other direction, oldest first. Open trades never mix
+  // directions (an order opens a trade only after consuming every opposite one), so in practice
+  // this works from the front.
+  size_t i = 0;
+  while (remaining != 0 && i < open_.size()) {
+    Trade& t = open_[i];
+    if (signum(t.size) == signum(remaining)) {
+      ++i;
+    } else if (std::fabs(remaining) >= std::fabs(t.size)) {
+      Trade whole = std::move(t);
+      open_.erase(open_.begin() + static_cast<std::ptrdiff_t>(i));
+      if (whole.direction() == TradeDirection::Long) --openLongs_;
+      remaining += whole.size;
+      BW_TRY(closeTrade(std::move(whole), tag, at));
+    } else {
+      // A partial close: the trade stays open with its entry, a closed copy takes the part.
+      const double newSize = remaining + t.size;
+      if (std::isnan(newSize)) return TradeError::invalidTradeSize(newSize).toError();
+      t.size = newSize;
+      Trade part = t;
+      part.size = std::copysign(std::fabs(remaining), newSize);
+      remaining = 0;
+      BW_TRY(closeTrade(std::move(part), tag, at));
+    }
+  }
+  if (std::fabs(remaining) >= grid_.minQty) return openTrade(remaining, tag, at);
+  return Unit{};
+}
+
+Result<Unit> Ledger::openTrade(double size, const std::optional<std::string>& tag, const FillAt& at) {
+  if (std::isnan(size)) return TradeError::invalidTradeSize(size).toError();
+  if (!firstEntryBarIndex_) firstEntryBarIndex_ = at.barIndex;
+  Trade t;
+  t.entry = fillEvent(at, tag);
+  t.size = size;
+  t.pnl = kNaN;  // the marking of the same pass values it
+  positionSize_ = grid_.round(positionSize_ + size);
+  if (t.direction() == TradeDirection::Long) ++openLongs_;
+  open_.push_back(std::move(t));
+  return Unit{};
+}
+
+Result<Unit> Ledger::closeTrade(Trade t, const std::optional<std::string>& tag, const FillAt& at) {
+  BW_TRY(closeAt(t, at, tag));
+  netProfit_ += t.pnl;
+  if (t.pnl > 0) {
+    ++winningTrades_;
+    grossProfit_ += t.pnl;
+  } else {
+    ++losingTrades_;
+    grossLoss_ += std::fabs(t.pnl);
+  }
+  positionSize_ = grid_.round(positionSize_ - t.size);
+  if (t.direction() == TradeDirection::Long) ++closedLongs_;
+  closed_.push_back(std::move(t));
+  return Unit{};
+}
+
+Result<double> Ledger::mark(double price) {
+  BW_ASSIGN(sum, markTrades(open_, price));
+  openProfit_ = sum;
+  return sum;
+}
+
+}  // namespace bw
