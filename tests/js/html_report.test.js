@@ -7,7 +7,8 @@ const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const bw = require('../..');
-const { DAY, T0, makeCtx, run, traded } = require('./fixtures/backtest');
+const { DAY, T0 } = require('./support/market');
+const { makeCtx, run, traded } = require('./support/backtest');
 
 const HOSTILE = '<img src=x onerror=alert(1)>';
 const CLOSER = '</script><script>alert(2)</script>';
