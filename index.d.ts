@@ -656,6 +656,20 @@ export declare class NodeBacktest implements IterableIterator<number> {
   display(): void;
   /** The trades as a Pine Script (version 5) strategy that replays them. */
   toPine(): string;
+  /** The report as one self-contained HTML page (price with fills, equity, drawdown, figures, trades); also written to `options.path` when given. */
+  toHtml(options?: HtmlReportOptions | null): string;
+}
+
+/** Options of `NodeBacktest.prototype.toHtml`. */
+export interface HtmlReportOptions {
+  /** Page title and heading; default from the symbol and timeframe. */
+  title?: string | null;
+  /** When set, the page is also written to this file. */
+  path?: string | null;
+  /** Most chart points; more bars than this merge into one point each (default 20000, at least 2). */
+  maxPoints?: number | null;
+  /** The price as candles (default; a line when the bars lack open, high or low) or a line of closes. */
+  priceStyle?: 'candles' | 'line' | null;
 }
 
 // ---------------------------------------------------------------------------------------------

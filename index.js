@@ -1,3 +1,6 @@
 'use strict';
 // Loads the native add-on and exports its exports object unchanged.
 module.exports = require('./build/Release/barwise.node');
+
+// JavaScript-side extensions of the add-on's classes (the browser report).
+require('./js/html-report').attach(module.exports);
