@@ -550,6 +550,30 @@ export declare class NodeTrade {
 // Backtest
 
 /** The backtest engine on a bar context; iterating runs one whole bar per step. */
+/** What each fill pays: `percent` × notional + `perUnit` × |size| + `perOrder`, at least `minimum`; all default 0. */
+export interface NodeBacktestCommission {
+  /** A fraction of the fill's notional: 0.001 is 0.1 %. */
+  percent?: number;
+  perUnit?: number;
+  perOrder?: number;
+  minimum?: number;
+}
+
+/** How far every fill price moves against the order (by a fraction, then by ticks) before it is rounded to the tick. */
+export interface NodeBacktestSlippage {
+  ticks?: number;
+  percent?: number;
+}
+
+/** The options object of `new NodeBacktest(ctx, initialCapital, options)`; unknown keys are refused. */
+export interface NodeBacktestOptions {
+  processOrdersOnClose?: boolean | null;
+  riskFreeRate?: number | null;
+  annualizationFactor?: number | null;
+  commission?: NodeBacktestCommission | null;
+  slippage?: NodeBacktestSlippage | null;
+}
+
 export declare class NodeBacktest implements IterableIterator<number> {
   /** A backtest on `ctx`'s context; throws when the symbol lacks a tick or minimum quantity. */
   constructor(
@@ -559,6 +583,8 @@ export declare class NodeBacktest implements IterableIterator<number> {
     riskFreeRate?: number | null,
     annualizationFactor?: number | null,
   );
+  /** The same with an options object in place of the positional flags, and trading costs. */
+  constructor(ctx: NodeCtx, initialCapital: number | null | undefined, options: NodeBacktestOptions);
   /** Bar-open hook: opens the bar's equity entries and, in open mode, fills queued orders. */
   onBarOpen(): void;
   /** Bar-close hook: refreshes prices and, in close mode, fills queued orders. */
@@ -619,8 +645,10 @@ export declare class NodeBacktest implements IterableIterator<number> {
   readonly closedLongsCount: bigint;
   /** Number of closed short trades (a partial close counts as one). */
   readonly closedShortsCount: bigint;
-  /** Sum of the profit of closed trades. */
+  /** Sum of the profit of closed trades, net of their commissions. */
   readonly netProfit: number;
+  /** Every commission paid so far, open trades' entries included. */
+  readonly commissionPaid: number;
   /** Sum of the profits of winning trades. */
   readonly grossProfit: number;
   /** Sum of the losses of the other closed trades, as a positive number. */

@@ -21,7 +21,7 @@ Backtest::Backtest(SharedCtx ctx, const BacktestOptions& options, double annuali
       initialCapital_(options.initialCapital),
       riskFreeRate_(std::isnan(options.riskFreeRate) ? 0 : options.riskFreeRate),
       annualization_(annualization),
-      fill_(minTick, options.processOrdersOnClose),
+      fill_(minTick, options.processOrdersOnClose, options.costs),
       orders_(grid),
       ledger_(grid) {}
 
@@ -49,6 +49,7 @@ Result<Backtest> Backtest::create(SharedCtx ctx, BacktestOptions options) {
     return invalidArg("min_qty must give a quantity grid: round(1 / min_qty) must be a positive finite number");
   if (!(setup.minTick > 0) || std::isinf(setup.minTick))
     return invalidArg("min_tick must be a positive finite number");
+  BW_TRY(options.costs.validate());
   return Backtest(std::move(ctx), options, annualization, QtyGrid{setup.minQty, qtyScale}, setup.minTick);
 }
 
@@ -69,10 +70,15 @@ Result<Backtest::BarPoint> Backtest::currentBar() const {
 }
 
 Result<Backtest::PassOutcome> Backtest::processingPass(const BarPoint& at) {
-  const FillAt where{at.index, fill_.onClose(), fill_.marketPrice(at.bar)};
   // Without a price on this bar the orders wait, in their order, for a bar that has one.
-  if (!std::isnan(where.price))
-    while (const Order* order = orders_.take()) BW_TRY(ledger_.fill(order->size, order->tag, where));
+  if (!std::isnan(fill_.marketPrice(at.bar, 0)))
+    while (const Order* order = orders_.take()) {
+      const FillAt where{at.index, fill_.onClose(), fill_.marketPrice(at.bar, order->size)};
+      const double fee = fill_.costs().commission.any()
+                             ? fill_.commission(ledger_.fillableQuantity(order->size), where.price)
+                             : 0.0;
+      BW_TRY(ledger_.fill(order->size, order->tag, where, fee));
+    }
   BW_ASSIGN(openProfit, ledger_.mark(markPrice_));
   const double realised = initialCapital_ + ledger_.netProfit();
   return PassOutcome{realised + openProfit, realised};

@@ -27,6 +27,7 @@ struct BacktestOptions {
   bool processOrdersOnClose = false;
   double riskFreeRate = 0;                    // NaN is replaced by 0
   std::optional<double> annualizationFactor;  // absent or NaN: from the series' timeframe
+  Costs costs;                                // none by default
 };
 
 class Backtest {
@@ -35,7 +36,7 @@ class Backtest {
 
   // Refused, in this order: a symbol whose min_qty or min_tick is NaN; a timeframe without a fixed
   // length when the annualization factor has to be computed ("Unknown timeframe"); a min_qty not
-  // greater than 0; a min_qty or min_tick that gives no usable grid (see the definition).
+  // greater than 0; a min_qty or min_tick that gives no usable grid; a negative or non-finite cost.
   static Result<Backtest> create(SharedCtx ctx, BacktestOptions options);
 
   // ---- Driving -------------------------------------------------------------------------------
@@ -93,6 +94,8 @@ class Backtest {
   double grossProfit() const { return ledger_.grossProfit(); }
   double grossLoss() const { return ledger_.grossLoss(); }
   double openProfit() const { return ledger_.openProfit(); }
+  double commissionPaid() const { return ledger_.commissionPaid(); }
+  const Costs& costs() const { return fill_.costs(); }
   uint64_t winningTradesCount() const { return ledger_.winningTrades(); }
   uint64_t losingTradesCount() const { return ledger_.losingTrades(); }
   uint64_t closedTradesCount() const { return ledger_.closed().size(); }

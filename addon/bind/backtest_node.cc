@@ -3,6 +3,12 @@
 #include "addon/iter.h"
 #include "core/backtest.h"
 
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
 using namespace bw;
 using namespace bw::js;
 
@@ -34,6 +40,101 @@ struct TradesOf {
   }
 };
 
+// ---- The options object of the constructor ------------------------------------------------------
+
+Error badOption(const std::string& path, const std::string& what) {
+  return invalidArg("Backtest option " + path + " " + what);
+}
+
+bool isPlainObject(napi_env env, napi_value v) {
+  napi_valuetype t;
+  return napi_typeof(env, v, &t) == napi_ok && t == napi_object;
+}
+
+// Refuses keys the options do not know, so that a misspelt cost is not silently free.
+Result<Unit> knownKeysOnly(napi_env env, napi_value obj, const std::string& prefix,
+                           std::initializer_list<std::string_view> known) {
+  napi_value names;
+  if (napi_get_all_property_names(env, obj, napi_key_own_only, napi_key_enumerable, napi_key_numbers_to_strings,
+                                  &names) != napi_ok)
+    return hostError(env, napi_generic_failure, "Cannot list the backtest options");
+  BW_ASSIGN(n, arrayLength(env, names));
+  for (uint32_t i = 0; i < n; ++i) {
+    BW_ASSIGN(name, element(env, names, i));
+    BW_ASSIGN(text, readText(env, name));
+    if (std::find(known.begin(), known.end(), text) == known.end()) {
+      std::string list;
+      for (auto k : known) list += (list.empty() ? "" : ", ") + std::string(k);
+      return badOption(prefix + text, "is not known (known: " + list + ")");
+    }
+  }
+  return Unit{};
+}
+
+// A present option: its value, or absent for undefined and null.
+Result<std::optional<napi_value>> option(const JsObject& o, const char* key) {
+  BW_ASSIGN(v, o.raw(key));
+  BW_ASSIGN(absent, isNullish(o.env(), v));
+  if (absent) return std::optional<napi_value>{};
+  return std::optional<napi_value>{v};
+}
+
+Result<Unit> numberOption(const JsObject& o, const char* key, const std::string& path, double& out) {
+  BW_ASSIGN(v, option(o, key));
+  if (!v) return Unit{};
+  napi_valuetype t;
+  napi_typeof(o.env(), *v, &t);
+  if (t != napi_number) return badOption(path, "must be a number, got " + std::string(typeName(o.env(), *v)));
+  BW_ASSIGN(x, readF64(o.env(), *v));
+  out = x;
+  return Unit{};
+}
+
+Result<std::optional<JsObject>> objectOption(const JsObject& o, const char* key, const std::string& path,
+                                             std::initializer_list<std::string_view> known) {
+  BW_ASSIGN(v, option(o, key));
+  if (!v) return std::optional<JsObject>{};
+  if (!isPlainObject(o.env(), *v))
+    return badOption(path, "must be an object, got " + std::string(typeName(o.env(), *v)));
+  BW_TRY(knownKeysOnly(o.env(), *v, path + ".", known));
+  return std::optional<JsObject>{JsObject(o.env(), *v)};
+}
+
+Result<Unit> readOptions(napi_env env, napi_value obj, BacktestOptions& options) {
+  BW_TRY(knownKeysOnly(env, obj, "",
+                       {"processOrdersOnClose", "riskFreeRate", "annualizationFactor", "commission", "slippage"}));
+  const JsObject o(env, obj);
+  BW_ASSIGN(onClose, option(o, "processOrdersOnClose"));
+  if (onClose) {
+    napi_valuetype t;
+    napi_typeof(env, *onClose, &t);
+    if (t != napi_boolean)
+      return badOption("processOrdersOnClose", "must be a boolean, got " + std::string(typeName(env, *onClose)));
+    BW_ASSIGN(flag, readBool(env, *onClose));
+    options.processOrdersOnClose = flag;
+  }
+  BW_TRY(numberOption(o, "riskFreeRate", "riskFreeRate", options.riskFreeRate));
+  double factor = kNaN;
+  BW_TRY(numberOption(o, "annualizationFactor", "annualizationFactor", factor));
+  if (!std::isnan(factor)) options.annualizationFactor = factor;
+
+  Commission& c = options.costs.commission;
+  BW_ASSIGN(commission, objectOption(o, "commission", "commission", {"percent", "perUnit", "perOrder", "minimum"}));
+  if (commission) {
+    BW_TRY(numberOption(*commission, "percent", "commission.percent", c.percent));
+    BW_TRY(numberOption(*commission, "perUnit", "commission.perUnit", c.perUnit));
+    BW_TRY(numberOption(*commission, "perOrder", "commission.perOrder", c.perOrder));
+    BW_TRY(numberOption(*commission, "minimum", "commission.minimum", c.minimum));
+  }
+  Slippage& sl = options.costs.slippage;
+  BW_ASSIGN(slippage, objectOption(o, "slippage", "slippage", {"ticks", "percent"}));
+  if (slippage) {
+    BW_TRY(numberOption(*slippage, "ticks", "slippage.ticks", sl.ticks));
+    BW_TRY(numberOption(*slippage, "percent", "slippage.percent", sl.percent));
+  }
+  return Unit{};
+}
+
 int32_t index32(uint64_t i) { return static_cast<int32_t>(static_cast<uint32_t>(i)); }
 
 Result<std::optional<int32_t>> asIndex(Result<std::optional<uint64_t>> r) {
@@ -46,14 +147,30 @@ Result<std::optional<int32_t>> asIndex(Result<std::optional<uint64_t>> r) {
 
 BW_REGISTER(backtest) {
   Class<SharedBacktest> c;
-  c.constructor([](const SharedCtx& ctx, std::optional<double> initialCapital, std::optional<bool> onClose,
-                   std::optional<double> riskFreeRate, std::optional<double> annualizationFactor)
-                    -> Result<SharedBacktest> {
+  // The third argument is the process-orders-on-close flag, or an options object that takes the
+  // place of the positional flags.
+  // The third argument is the process-orders-on-close flag, or an options object that takes the
+  // place of the positional flags.
+  c.constructor([](Call& call, const SharedCtx& ctx, std::optional<double> initialCapital, napi_value third,
+                   napi_value riskFreeRate, napi_value annualizationFactor) -> Result<SharedBacktest> {
+    const napi_env env = call.env;
     BacktestOptions options;
     options.initialCapital = initialCapital.value_or(1000.0);
-    options.processOrdersOnClose = onClose.value_or(false);
-    options.riskFreeRate = riskFreeRate.value_or(0.0);
-    options.annualizationFactor = annualizationFactor;
+    if (isPlainObject(env, third)) {
+      BW_ASSIGN(noRate, isNullish(env, riskFreeRate));
+      BW_ASSIGN(noFactor, isNullish(env, annualizationFactor));
+      if (!noRate || !noFactor)
+        return invalidArg("Backtest options object: give riskFreeRate and annualizationFactor inside it, "
+                          "not as further arguments");
+      BW_TRY(readOptions(env, third, options));
+    } else {
+      BW_ASSIGN(onClose, Arg<std::optional<bool>>::read(env, third));
+      BW_ASSIGN(rate, Arg<std::optional<double>>::read(env, riskFreeRate));
+      BW_ASSIGN(factor, Arg<std::optional<double>>::read(env, annualizationFactor));
+      options.processOrdersOnClose = onClose.value_or(false);
+      options.riskFreeRate = rate.value_or(0.0);
+      options.annualizationFactor = factor;
+    }
     BW_ASSIGN(bt, Backtest::create(ctx, options));
     return SharedBacktest(std::move(bt));
   });
@@ -123,6 +240,7 @@ BW_REGISTER(backtest) {
   c.getter("grossProfit", Figure<&Backtest::grossProfit>{});
   c.getter("grossLoss", Figure<&Backtest::grossLoss>{});
   c.getter("openProfit", Figure<&Backtest::openProfit>{});
+  c.getter("commissionPaid", Figure<&Backtest::commissionPaid>{});
   c.getter("netProfitPct", Figure<&Backtest::netProfitPct>{});
   c.getter("grossProfitPct", Figure<&Backtest::grossProfitPct>{});
   c.getter("grossLossPct", Figure<&Backtest::grossLossPct>{});
