@@ -574,6 +574,60 @@ export interface NodeBacktestOptions {
   slippage?: NodeBacktestSlippage | null;
 }
 
+/** The figures of one trade direction in `NodeBacktest.summary()`. */
+export interface NodeBacktestSideSummary {
+  closed_trades: number;
+  winning_trades: number;
+  losing_trades: number;
+  win_rate: number;
+  net_profit: number;
+  gross_profit: number;
+  gross_loss: number;
+  profit_factor: number;
+}
+
+/** `NodeBacktest.summary()`: every figure of the backtest; fractions end in `_pct`. */
+export interface NodeBacktestSummary {
+  initial_capital: number;
+  equity: number;
+  net_equity: number;
+  net_profit: number;
+  net_profit_pct: number;
+  gross_profit: number;
+  gross_loss: number;
+  commission_paid: number;
+  open_profit: number;
+  position_size: number;
+  closed_trades: number;
+  open_trades: number;
+  winning_trades: number;
+  losing_trades: number;
+  win_rate: number;
+  avg_trade: number;
+  avg_winning_trade: number;
+  avg_losing_trade: number;
+  avg_win_loss_ratio: number;
+  profit_factor: number;
+  expectancy: number;
+  largest_winning_trade: number;
+  largest_losing_trade: number;
+  avg_trade_duration: number;
+  max_drawdown: number;
+  max_drawdown_pct: number;
+  max_drawdown_duration: number;
+  max_drawdown_peak_bar_index: number | null;
+  max_drawdown_trough_bar_index: number | null;
+  cagr: number;
+  exposure_pct: number;
+  buy_and_hold_return_pct: number;
+  sharpe_ratio: number;
+  sortino_ratio: number;
+  annualized_sharpe_ratio: number;
+  annualized_sortino_ratio: number;
+  long: NodeBacktestSideSummary;
+  short: NodeBacktestSideSummary;
+}
+
 export declare class NodeBacktest implements IterableIterator<number> {
   /** A backtest on `ctx`'s context; throws when the symbol lacks a tick or minimum quantity. */
   constructor(
@@ -679,6 +733,38 @@ export declare class NodeBacktest implements IterableIterator<number> {
   sortinoRatio(): number;
   /** Expectancy of the closed trades' profits, in units of the average loss. */
   expectancy(): number;
+  /** Per-bar Sharpe ratio times the square root of the annualization factor. */
+  readonly annualizedSharpeRatio: number;
+  /** Per-bar Sortino ratio times the square root of the annualization factor. */
+  readonly annualizedSortinoRatio: number;
+  /** Largest fall of the equity list from a running peak, in money (0 when it never fell). */
+  readonly maxDrawdown: number;
+  /** That fall as a fraction of the peak it fell from. */
+  readonly maxDrawdownPct: number;
+  /** Bars from that peak to the first bar back at or above it, or to the last bar when equity has not recovered. */
+  readonly maxDrawdownDuration: number;
+  /** Bar index of that peak, or `null` when equity never fell. */
+  readonly maxDrawdownPeakBarIndex: number | null;
+  /** Bar index of that trough, or `null` when equity never fell. */
+  readonly maxDrawdownTroughBarIndex: number | null;
+  /** Compound annual growth: (equity / initial capital) ^ (annualization factor / bars run) - 1; NaN before the first bar. */
+  readonly cagr: number;
+  /** Fraction of the bars run with a position held through the bar; NaN before the first bar. */
+  readonly exposurePct: number;
+  /** Buying at the first open seen and holding to the mark price: mark / first open - 1. */
+  readonly buyAndHoldReturnPct: number;
+  /** Mean bars from entry fill to exit fill of the closed trades; NaN with none. */
+  readonly avgTradeDuration: number;
+  /** Best closed profit above 0; NaN with no winner. */
+  readonly largestWinningTrade: number;
+  /** Worst closed loss (0 included) as a positive number; NaN with no loser. */
+  readonly largestLosingTrade: number;
+  /** Net profit of the closed long trades. */
+  readonly longNetProfit: number;
+  /** Net profit of the closed short trades. */
+  readonly shortNetProfit: number;
+  /** Every figure as one plain object (counts as numbers, so it survives `JSON.stringify`). */
+  summary(): NodeBacktestSummary;
   /** Prints the metrics table, the headline table and the equity chart to standard output. */
   display(): void;
   /** The trades as a Pine Script (version 5) strategy that replays them. */

@@ -70,6 +70,8 @@ Result<Backtest::BarPoint> Backtest::currentBar() const {
 }
 
 Result<Backtest::PassOutcome> Backtest::processingPass(const BarPoint& at) {
+  // A close-mode position is held through the bar until the fills at its close.
+  bool held = fill_.onClose() && !ledger_.open().empty();
   // Without a price on this bar the orders wait, in their order, for a bar that has one.
   if (!std::isnan(fill_.marketPrice(at.bar, 0)))
     while (const Order* order = orders_.take()) {
@@ -79,6 +81,8 @@ Result<Backtest::PassOutcome> Backtest::processingPass(const BarPoint& at) {
                              : 0.0;
       BW_TRY(ledger_.fill(order->size, order->tag, where, fee));
     }
+  held = held || (!fill_.onClose() && !ledger_.open().empty());
+  if (held) ++exposedBars_;
   BW_ASSIGN(openProfit, ledger_.mark(markPrice_));
   const double realised = initialCapital_ + ledger_.netProfit();
   return PassOutcome{realised + openProfit, realised};
@@ -100,6 +104,8 @@ void Backtest::refreshMark(const OhlcvBar& bar) {
 Result<Unit> Backtest::openHook(const BarPoint& at) {
   equity_.push_back(kNaN);
   netEquity_.push_back(kNaN);
+  equityBars_.push_back(at.index);
+  if (std::isnan(firstOpen_)) firstOpen_ = fill_.fillPrice(at.bar.open, 0);
   refreshMark(at.bar);
   if (!fill_.onClose()) return runPass(at);
   return Unit{};
@@ -228,5 +234,116 @@ double Backtest::sortinoRatio() const {
   return sortinoRatioFromReturns(returnsList(), riskFreeRate_) * annualization_;
 }
 double Backtest::expectancy() const { return bw::expectancy(pnlList()); }
+
+double Backtest::annualizedSharpeRatio() const {
+  return sharpeRatioFromReturns(returnsList(), riskFreeRate_) * std::sqrt(annualization_);
+}
+double Backtest::annualizedSortinoRatio() const {
+  return sortinoRatioFromReturns(returnsList(), riskFreeRate_) * std::sqrt(annualization_);
+}
+
+Backtest::DrawdownFigures Backtest::maxDrawdown() const {
+  const Drawdown d = bw::maxDrawdown(equity_);
+  DrawdownFigures out;
+  if (!d.peak) return out;
+  out.amount = d.amount;
+  out.fraction = d.fraction;
+  out.peakBarIndex = equityBars_[*d.peak];
+  out.troughBarIndex = equityBars_[*d.trough];
+  out.durationBars = equityBars_[d.recovery.value_or(equityBars_.size() - 1)] - equityBars_[*d.peak];
+  return out;
+}
+
+double Backtest::cagr() const {
+  // The newest entry may still wait for its pass: take the newest written one.
+  auto last = std::find_if(equity_.rbegin(), equity_.rend(), [](double x) { return !std::isnan(x); });
+  if (last == equity_.rend()) return kNaN;
+  const double years = static_cast<double>(equity_.size()) / annualization_;
+  return std::pow(*last / initialCapital_, 1 / years) - 1;
+}
+
+double Backtest::exposurePct() const {
+  if (equity_.empty()) return kNaN;
+  return static_cast<double>(exposedBars_) / static_cast<double>(equity_.size());
+}
+
+double Backtest::buyAndHoldReturnPct() const { return markPrice_ / firstOpen_ - 1; }
+
+double Backtest::avgTradeDuration() const {
+  const auto& closed = ledger_.closed();
+  if (closed.empty()) return kNaN;
+  double bars = 0;
+  for (const Trade& t : closed)
+    bars += static_cast<double>(t.exit->fillBarIndex) - static_cast<double>(t.entry->fillBarIndex);
+  return bars / static_cast<double>(closed.size());
+}
+
+double Backtest::largestWinningTrade() const {
+  double best = kNaN;
+  for (const Trade& t : ledger_.closed())
+    if (t.pnl > 0 && !(t.pnl <= best)) best = t.pnl;
+  return best;
+}
+
+double Backtest::largestLosingTrade() const {
+  double worst = kNaN;
+  for (const Trade& t : ledger_.closed())
+    if (t.pnl <= 0 && !(std::fabs(t.pnl) <= worst)) worst = std::fabs(t.pnl);
+  return worst;
+}
+
+Backtest::SideFigures Backtest::sideFigures(TradeDirection side) const {
+  SideFigures out;
+  for (const Trade& t : ledger_.closed()) {
+    if (t.direction() != side) continue;
+    ++out.closedTrades;
+    out.netProfit += t.pnl;
+    if (t.pnl > 0) {
+      ++out.winningTrades;
+      out.grossProfit += t.pnl;
+    } else {
+      ++out.losingTrades;
+      out.grossLoss += std::fabs(t.pnl);
+    }
+  }
+  return out;
+}
+
+Backtest::Summary Backtest::summary() const {
+  return Summary{initialCapital_,
+                 equity(),
+                 netEquity(),
+                 netProfit(),
+                 netProfitPct(),
+                 grossProfit(),
+                 grossLoss(),
+                 commissionPaid(),
+                 openProfit(),
+                 positionSize(),
+                 closedTradesCount(),
+                 openTradesCount(),
+                 winningTradesCount(),
+                 losingTradesCount(),
+                 winRate(),
+                 avgTrade(),
+                 avgWinningTrade(),
+                 avgLosingTrade(),
+                 avgWinLossRatio(),
+                 profitFactor(),
+                 expectancy(),
+                 largestWinningTrade(),
+                 largestLosingTrade(),
+                 avgTradeDuration(),
+                 maxDrawdown(),
+                 cagr(),
+                 exposurePct(),
+                 buyAndHoldReturnPct(),
+                 sharpeRatio(),
+                 sortinoRatio(),
+                 annualizedSharpeRatio(),
+                 annualizedSortinoRatio(),
+                 sideFigures(TradeDirection::Long),
+                 sideFigures(TradeDirection::Short)};
+}
 
 }  // namespace bw

@@ -116,8 +116,61 @@ class Backtest {
   // factor itself (not by its square root), with the risk-free rate taken per bar.
   double sharpeRatio() const;
   double sortinoRatio() const;
+  // The same per-bar ratios annualised the conventional way, by the square root of the factor.
+  double annualizedSharpeRatio() const;
+  double annualizedSortinoRatio() const;
   // The expectancy metric over the pnl of the closed trades.
   double expectancy() const;
+
+  // The largest fall of the equity list from a running peak, located by bar index.
+  struct DrawdownFigures {
+    double amount = 0;    // in money; 0 when equity never fell
+    double fraction = 0;  // of the peak it fell from
+    // Bars from the peak to the first bar back at or above it, or to the last bar when equity
+    // has not recovered; 0 when equity never fell.
+    uint64_t durationBars = 0;
+    std::optional<uint64_t> peakBarIndex;
+    std::optional<uint64_t> troughBarIndex;
+  };
+  DrawdownFigures maxDrawdown() const;
+  // Compound annual growth of equity over the bars run: (equity / initial capital) ^ (A / bars) - 1
+  // with A the annualization factor; NaN before the first bar.
+  double cagr() const;
+  // Fraction of the bars run with a position held through the bar (after the fills at its open in
+  // open mode, before the fills at its close in close mode); NaN before the first bar.
+  double exposurePct() const;
+  // Buying at the first open seen and holding to the last mark: last mark / first open - 1.
+  double buyAndHoldReturnPct() const;
+  // Mean of the closed trades' bars from entry fill to exit fill; NaN with none.
+  double avgTradeDuration() const;
+  // The best closed pnl above 0, and the worst below or at 0 as a positive number; NaN with none.
+  double largestWinningTrade() const;
+  double largestLosingTrade() const;
+
+  // The closed trades of one direction.
+  struct SideFigures {
+    uint64_t closedTrades = 0;
+    uint64_t winningTrades = 0;
+    uint64_t losingTrades = 0;
+    double netProfit = 0;
+    double grossProfit = 0;
+    double grossLoss = 0;  // positive
+  };
+  SideFigures sideFigures(TradeDirection side) const;
+
+  // Every figure at once.
+  struct Summary {
+    double initialCapital, equity, netEquity, netProfit, netProfitPct, grossProfit, grossLoss, commissionPaid,
+        openProfit, positionSize;
+    uint64_t closedTrades, openTrades, winningTrades, losingTrades;
+    double winRate, avgTrade, avgWinningTrade, avgLosingTrade, avgWinLossRatio, profitFactor, expectancy,
+        largestWinningTrade, largestLosingTrade, avgTradeDuration;
+    DrawdownFigures drawdown;
+    double cagr, exposurePct, buyAndHoldReturnPct, sharpeRatio, sortinoRatio, annualizedSharpeRatio,
+        annualizedSortinoRatio;
+    SideFigures longs, shorts;
+  };
+  Summary summary() const;
 
  private:
   Backtest(SharedCtx ctx, const BacktestOptions& options, double annualization, QtyGrid grid, double minTick);
@@ -147,6 +200,9 @@ class Backtest {
   Ledger ledger_;
   std::vector<double> equity_;
   std::vector<double> netEquity_;
+  std::vector<uint64_t> equityBars_;  // the bar index of each equity entry
+  uint64_t exposedBars_ = 0;
+  double firstOpen_ = kNaN;
   double markPrice_ = kNaN;
   double lastEquityFraction_ = 0;
 };

@@ -2,6 +2,7 @@
 #include "addon/classes.h"
 #include "addon/iter.h"
 #include "core/backtest.h"
+#include "core/metrics.h"
 
 #include <algorithm>
 #include <cmath>
@@ -137,6 +138,81 @@ Result<Unit> readOptions(napi_env env, napi_value obj, BacktestOptions& options)
 
 int32_t index32(uint64_t i) { return static_cast<int32_t>(static_cast<uint32_t>(i)); }
 
+std::optional<int32_t> optionalIndex32(const std::optional<uint64_t>& i) {
+  if (!i) return std::nullopt;
+  return index32(*i);
+}
+
+// Counts are plain numbers in the summary, so that it survives JSON.stringify.
+double count(uint64_t n) { return static_cast<double>(n); }
+
+Result<napi_value> sideSummary(napi_env env, const Backtest::SideFigures& f) {
+  return ObjectBuilder(env)
+      .set("closed_trades", count(f.closedTrades))
+      .set("winning_trades", count(f.winningTrades))
+      .set("losing_trades", count(f.losingTrades))
+      .set("win_rate", winRate(f.winningTrades, f.closedTrades))
+      .set("net_profit", f.netProfit)
+      .set("gross_profit", f.grossProfit)
+      .set("gross_loss", f.grossLoss)
+      .set("profit_factor", profitFactor(f.grossProfit, f.grossLoss))
+      .done();
+}
+
+// Every figure of the backtest as one plain object, built after the borrow is released.
+Result<napi_value> summaryObject(napi_env env, const Backtest::Summary& f) {
+  BW_ASSIGN(longs, sideSummary(env, f.longs));
+  BW_ASSIGN(shorts, sideSummary(env, f.shorts));
+  return ObjectBuilder(env)
+      .set("initial_capital", f.initialCapital)
+      .set("equity", f.equity)
+      .set("net_equity", f.netEquity)
+      .set("net_profit", f.netProfit)
+      .set("net_profit_pct", f.netProfitPct)
+      .set("gross_profit", f.grossProfit)
+      .set("gross_loss", f.grossLoss)
+      .set("commission_paid", f.commissionPaid)
+      .set("open_profit", f.openProfit)
+      .set("position_size", f.positionSize)
+      .set("closed_trades", count(f.closedTrades))
+      .set("open_trades", count(f.openTrades))
+      .set("winning_trades", count(f.winningTrades))
+      .set("losing_trades", count(f.losingTrades))
+      .set("win_rate", f.winRate)
+      .set("avg_trade", f.avgTrade)
+      .set("avg_winning_trade", f.avgWinningTrade)
+      .set("avg_losing_trade", f.avgLosingTrade)
+      .set("avg_win_loss_ratio", f.avgWinLossRatio)
+      .set("profit_factor", f.profitFactor)
+      .set("expectancy", f.expectancy)
+      .set("largest_winning_trade", f.largestWinningTrade)
+      .set("largest_losing_trade", f.largestLosingTrade)
+      .set("avg_trade_duration", f.avgTradeDuration)
+      .set("max_drawdown", f.drawdown.amount)
+      .set("max_drawdown_pct", f.drawdown.fraction)
+      .set("max_drawdown_duration", count(f.drawdown.durationBars))
+      .set("max_drawdown_peak_bar_index", optionalIndex32(f.drawdown.peakBarIndex))
+      .set("max_drawdown_trough_bar_index", optionalIndex32(f.drawdown.troughBarIndex))
+      .set("cagr", f.cagr)
+      .set("exposure_pct", f.exposurePct)
+      .set("buy_and_hold_return_pct", f.buyAndHoldReturnPct)
+      .set("sharpe_ratio", f.sharpeRatio)
+      .set("sortino_ratio", f.sortinoRatio)
+      .set("annualized_sharpe_ratio", f.annualizedSharpeRatio)
+      .set("annualized_sortino_ratio", f.annualizedSortinoRatio)
+      .set("long", longs)
+      .set("short", shorts)
+      .done();
+}
+
+template <auto Field>
+struct DrawdownFigure {
+  auto operator()(const SharedBacktest& b) const {
+    return b.read([](const Backtest& t) { return t.maxDrawdown().*Field; });
+  }
+};
+
+
 Result<std::optional<int32_t>> asIndex(Result<std::optional<uint64_t>> r) {
   if (!r.ok()) return std::move(r).error();
   if (!*r) return std::optional<int32_t>{};
@@ -255,4 +331,35 @@ BW_REGISTER(backtest) {
   c.method("sharpeRatio", Figure<&Backtest::sharpeRatio>{});
   c.method("sortinoRatio", Figure<&Backtest::sortinoRatio>{});
   c.method("expectancy", Figure<&Backtest::expectancy>{});
+
+  // ---- Further figures ------------------------------------------------------------------------
+  c.getter("annualizedSharpeRatio", Figure<&Backtest::annualizedSharpeRatio>{});
+  c.getter("annualizedSortinoRatio", Figure<&Backtest::annualizedSortinoRatio>{});
+  c.getter("maxDrawdown", DrawdownFigure<&Backtest::DrawdownFigures::amount>{});
+  c.getter("maxDrawdownPct", DrawdownFigure<&Backtest::DrawdownFigures::fraction>{});
+  c.getter("maxDrawdownDuration", [](const SharedBacktest& b) {
+    return b.read([](const Backtest& t) { return index32(t.maxDrawdown().durationBars); });
+  });
+  c.getter("maxDrawdownPeakBarIndex", [](const SharedBacktest& b) {
+    return b.read([](const Backtest& t) { return optionalIndex32(t.maxDrawdown().peakBarIndex); });
+  });
+  c.getter("maxDrawdownTroughBarIndex", [](const SharedBacktest& b) {
+    return b.read([](const Backtest& t) { return optionalIndex32(t.maxDrawdown().troughBarIndex); });
+  });
+  c.getter("cagr", Figure<&Backtest::cagr>{});
+  c.getter("exposurePct", Figure<&Backtest::exposurePct>{});
+  c.getter("buyAndHoldReturnPct", Figure<&Backtest::buyAndHoldReturnPct>{});
+  c.getter("avgTradeDuration", Figure<&Backtest::avgTradeDuration>{});
+  c.getter("largestWinningTrade", Figure<&Backtest::largestWinningTrade>{});
+  c.getter("largestLosingTrade", Figure<&Backtest::largestLosingTrade>{});
+  c.getter("longNetProfit", [](const SharedBacktest& b) {
+    return b.read([](const Backtest& t) { return t.sideFigures(TradeDirection::Long).netProfit; });
+  });
+  c.getter("shortNetProfit", [](const SharedBacktest& b) {
+    return b.read([](const Backtest& t) { return t.sideFigures(TradeDirection::Short).netProfit; });
+  });
+  c.method("summary", [](Call& call, const SharedBacktest& b) -> Result<napi_value> {
+    BW_ASSIGN(figures, b.read([](const Backtest& t) { return t.summary(); }));
+    return summaryObject(call.env, figures);
+  });
 }
