@@ -544,6 +544,36 @@ export declare class NodeTrade {
   readonly isActive: boolean;
   /** Closed. */
   readonly isClosed: boolean;
+  /** The trade as a row of the trade table. */
+  toJSON(): NodeTradeRecord;
+}
+
+/** One row of the trade table (`trade.toJSON()`, `bt.tradeTable()`); times in RFC 3339 UTC. */
+export interface NodeTradeRecord {
+  /** Opening order of the trade, from 0; the closed part of a partial close keeps it. */
+  id: number;
+  direction: 'long' | 'short';
+  size: number;
+  /** The tags (signal ids) of the entry and exit orders. */
+  entry_id: string | null;
+  exit_id: string | null;
+  /** Fill bars; the exit's is `null` while open. */
+  entry_bar_index: number | null;
+  exit_bar_index: number | null;
+  /** The fill bar's open time (its close time when orders fill on close). */
+  entry_time: string | null;
+  exit_time: string | null;
+  entry_price: number | null;
+  exit_price: number | null;
+  /** Net of the commission; while open, at the last marking. */
+  pnl: number;
+  /** pnl / (entry price × |size|). */
+  return_pct: number;
+  commission: number;
+  duration_bars: number | null;
+  /** The highest and lowest prices seen while open (how far it ran for and against the trade). */
+  highest_price: number;
+  lowest_price: number;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -763,6 +793,10 @@ export declare class NodeBacktest implements IterableIterator<number> {
   readonly longNetProfit: number;
   /** Net profit of the closed short trades. */
   readonly shortNetProfit: number;
+  /** Every trade as a row of the trade table, in the order of `trades`. */
+  tradeTable(): NodeTradeRecord[];
+  /** The trade table as CSV text with a header row; tags are quoted and defused against spreadsheet formulas. */
+  tradesCsv(): string;
   /** Every figure as one plain object (counts as numbers, so it survives `JSON.stringify`). */
   summary(): NodeBacktestSummary;
   /** Prints the metrics table, the headline table and the equity chart to standard output. */

@@ -70,18 +70,25 @@ Result<Backtest::BarPoint> Backtest::currentBar() const {
 }
 
 Result<Backtest::PassOutcome> Backtest::processingPass(const BarPoint& at) {
-  // A close-mode position is held through the bar until the fills at its close.
+  const std::optional<DateTime>& fillTime = fill_.onClose() ? at.bar.closeTime : at.bar.openTime;
+  // A close-mode position is held through the bar until the fills at its close: it saw the
+  // bar's whole range.
   bool held = fill_.onClose() && !ledger_.open().empty();
+  if (held) ledger_.see(at.bar.high, at.bar.low);
   // Without a price on this bar the orders wait, in their order, for a bar that has one.
   if (!std::isnan(fill_.marketPrice(at.bar, 0)))
     while (const Order* order = orders_.take()) {
-      const FillAt where{at.index, fill_.onClose(), fill_.marketPrice(at.bar, order->size)};
+      const FillAt where{at.index, fill_.onClose(), fill_.marketPrice(at.bar, order->size), fillTime};
       const double fee = fill_.costs().commission.any()
                              ? fill_.commission(ledger_.fillableQuantity(order->size), where.price)
                              : 0.0;
       BW_TRY(ledger_.fill(order->size, order->tag, where, fee));
     }
-  held = held || (!fill_.onClose() && !ledger_.open().empty());
+  if (!fill_.onClose() && !ledger_.open().empty()) {
+    // An open-mode position from the open on sees the rest of the bar.
+    held = true;
+    ledger_.see(at.bar.high, at.bar.low);
+  }
   if (held) ++exposedBars_;
   BW_ASSIGN(openProfit, ledger_.mark(markPrice_));
   const double realised = initialCapital_ + ledger_.netProfit();
@@ -213,6 +220,14 @@ std::vector<double> Backtest::pnlList() const {
   out.reserve(ledger_.closed().size());
   for (const Trade& t : ledger_.closed()) out.push_back(t.pnl);
   return out;
+}
+
+std::vector<TradeRow> Backtest::tradeRows() const {
+  std::vector<TradeRow> rows;
+  rows.reserve(ledger_.open().size() + ledger_.closed().size());
+  for (const Trade& t : ledger_.open()) rows.push_back(tradeRow(t));
+  for (const Trade& t : ledger_.closed()) rows.push_back(tradeRow(t));
+  return rows;
 }
 
 double Backtest::netProfitPct() const { return bw::netProfitPct(ledger_.netProfit(), initialCapital_); }

@@ -19,6 +19,7 @@
 #include "core/orderbook.h"
 #include "core/signal.h"
 #include "core/trade.h"
+#include "core/trade_table.h"
 
 namespace bw {
 
@@ -88,6 +89,8 @@ class Backtest {
   std::vector<double> returnsList() const;
   // The pnl of every closed trade, in closing order.
   std::vector<double> pnlList() const;
+  // The trade table: open trades first, then closed ones (the order of `trades`).
+  std::vector<TradeRow> tradeRows() const;
 
   double positionSize() const { return ledger_.positionSize(); }
   double netProfit() const { return ledger_.netProfit(); }

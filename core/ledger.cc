@@ -17,6 +17,7 @@ TradeEvent fillEvent(const FillAt& at, const std::optional<std::string>& tag) {
   e.orderBarIndex = at.onClose ? static_cast<int64_t>(at.barIndex) : static_cast<int64_t>(at.barIndex - 1);
   e.fillBarIndex = at.barIndex;
   e.price = at.price;
+  e.time = at.time;
   return e;
 }
 

@@ -19,6 +19,7 @@ struct FillAt {
   uint64_t barIndex = 0;  // the context's current bar
   bool onClose = false;   // orders fill at the close (else at the open) of the bar
   double price = kNaN;
+  std::optional<DateTime> time;  // of the fill, as the trade events record it
 };
 
 // The event a fill writes on a trade. An order filled at the open counts as placed on the bar

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "core/datetime.h"
 #include "core/error.h"
 #include "core/sym.h"
 
@@ -42,6 +43,9 @@ struct TradeEvent {
   int64_t orderBarIndex = 0;
   uint64_t fillBarIndex = 0;
   double price = 0;
+  // When the fill happened: the fill bar's open time when orders fill at the open, its close
+  // time when they fill at the close; absent when the bar has no such time.
+  std::optional<DateTime> time;
 };
 
 // Long for sizes >= 0 (0 included), Short otherwise (NaN included).

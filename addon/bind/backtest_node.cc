@@ -3,6 +3,7 @@
 #include "addon/iter.h"
 #include "core/backtest.h"
 #include "core/metrics.h"
+#include "core/trade_table.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +13,10 @@
 
 using namespace bw;
 using namespace bw::js;
+
+namespace bw::js {
+Result<napi_value> tradeRowObject(napi_env env, const TradeRow& r);  // trade_node.cc
+}  // namespace bw::js
 
 namespace {
 
@@ -357,6 +362,20 @@ BW_REGISTER(backtest) {
   });
   c.getter("shortNetProfit", [](const SharedBacktest& b) {
     return b.read([](const Backtest& t) { return t.sideFigures(TradeDirection::Short).netProfit; });
+  });
+  // ---- Trade table ----------------------------------------------------------------------------
+  c.method("tradeTable", [](Call& call, const SharedBacktest& b) -> Result<napi_value> {
+    BW_ASSIGN(rows, b.read([](const Backtest& t) { return t.tradeRows(); }));
+    BW_ASSIGN(arr, makeArray(call.env, rows.size()));
+    for (size_t i = 0; i < rows.size(); ++i) {
+      BW_ASSIGN(row, tradeRowObject(call.env, rows[i]));
+      BW_TRY(setElement(call.env, arr, static_cast<uint32_t>(i), row));
+    }
+    return arr;
+  });
+  c.method("tradesCsv", [](const SharedBacktest& b) -> Result<std::string> {
+    BW_ASSIGN(rows, b.read([](const Backtest& t) { return t.tradeRows(); }));
+    return tradesCsv(rows);
   });
   c.method("summary", [](Call& call, const SharedBacktest& b) -> Result<napi_value> {
     BW_ASSIGN(figures, b.read([](const Backtest& t) { return t.summary(); }));
