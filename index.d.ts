@@ -545,12 +545,120 @@ export declare class NodeTrade {
   readonly isActive: boolean;
   /** Closed. */
   readonly isClosed: boolean;
+  /** The trade as a row of the trade table. */
+  toJSON(): NodeTradeRecord;
+}
+
+/** One row of the trade table (`trade.toJSON()`, `bt.tradeTable()`); times in RFC 3339 UTC. */
+export interface NodeTradeRecord {
+  /** Opening order of the trade, from 0; the closed part of a partial close keeps it. */
+  id: number;
+  direction: 'long' | 'short';
+  size: number;
+  /** The tags (signal ids) of the entry and exit orders. */
+  entry_id: string | null;
+  exit_id: string | null;
+  /** Fill bars; the exit's is `null` while open. */
+  entry_bar_index: number | null;
+  exit_bar_index: number | null;
+  /** The fill bar's open time (its close time when orders fill on close). */
+  entry_time: string | null;
+  exit_time: string | null;
+  entry_price: number | null;
+  exit_price: number | null;
+  /** Net of the commission; while open, at the last marking. */
+  pnl: number;
+  /** pnl / (entry price × |size|). */
+  return_pct: number;
+  commission: number;
+  duration_bars: number | null;
+  /** The highest and lowest prices seen while open (how far it ran for and against the trade). */
+  highest_price: number;
+  lowest_price: number;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Backtest
 
 /** The backtest engine on a bar context; iterating runs one whole bar per step. */
+/** What each fill pays: `percent` × notional + `perUnit` × |size| + `perOrder`, at least `minimum`; all default 0. */
+export interface NodeBacktestCommission {
+  /** A fraction of the fill's notional: 0.001 is 0.1 %. */
+  percent?: number;
+  perUnit?: number;
+  perOrder?: number;
+  minimum?: number;
+}
+
+/** How far every fill price moves against the order (by a fraction, then by ticks) before it is rounded to the tick. */
+export interface NodeBacktestSlippage {
+  ticks?: number;
+  percent?: number;
+}
+
+/** The options object of `new NodeBacktest(ctx, initialCapital, options)`; unknown keys are refused. */
+export interface NodeBacktestOptions {
+  processOrdersOnClose?: boolean | null;
+  riskFreeRate?: number | null;
+  annualizationFactor?: number | null;
+  commission?: NodeBacktestCommission | null;
+  slippage?: NodeBacktestSlippage | null;
+}
+
+/** The figures of one trade direction in `NodeBacktest.summary()`. */
+export interface NodeBacktestSideSummary {
+  closed_trades: number;
+  winning_trades: number;
+  losing_trades: number;
+  win_rate: number;
+  net_profit: number;
+  gross_profit: number;
+  gross_loss: number;
+  profit_factor: number;
+}
+
+/** `NodeBacktest.summary()`: every figure of the backtest; fractions end in `_pct`. */
+export interface NodeBacktestSummary {
+  initial_capital: number;
+  equity: number;
+  net_equity: number;
+  net_profit: number;
+  net_profit_pct: number;
+  gross_profit: number;
+  gross_loss: number;
+  commission_paid: number;
+  open_profit: number;
+  position_size: number;
+  closed_trades: number;
+  open_trades: number;
+  winning_trades: number;
+  losing_trades: number;
+  win_rate: number;
+  avg_trade: number;
+  avg_winning_trade: number;
+  avg_losing_trade: number;
+  avg_win_loss_ratio: number;
+  profit_factor: number;
+  expectancy: number;
+  largest_winning_trade: number;
+  largest_losing_trade: number;
+  avg_trade_duration: number;
+  max_drawdown: number;
+  max_drawdown_pct: number;
+  max_drawdown_duration: number;
+  max_drawdown_peak_bar_index: number | null;
+  max_drawdown_trough_bar_index: number | null;
+  cagr: number;
+  exposure_pct: number;
+  buy_and_hold_return_pct: number;
+  sharpe_ratio: number;
+  sortino_ratio: number;
+  annualized_sharpe_ratio: number;
+  annualized_sortino_ratio: number;
+  long: NodeBacktestSideSummary;
+  short: NodeBacktestSideSummary;
+}
+
 export declare class NodeBacktest implements IterableIterator<number> {
   /** A backtest on `ctx`'s context; throws when the symbol lacks a tick or minimum quantity. */
   constructor(
@@ -560,6 +668,8 @@ export declare class NodeBacktest implements IterableIterator<number> {
     riskFreeRate?: number | null,
     annualizationFactor?: number | null,
   );
+  /** The same with an options object in place of the positional flags, and trading costs. */
+  constructor(ctx: NodeCtx, initialCapital: number | null | undefined, options: NodeBacktestOptions);
   /** Bar-open hook: opens the bar's equity entries and, in open mode, fills queued orders. */
   onBarOpen(): void;
   /** Bar-close hook: refreshes prices and, in close mode, fills queued orders. */
@@ -620,8 +730,10 @@ export declare class NodeBacktest implements IterableIterator<number> {
   readonly closedLongsCount: bigint;
   /** Number of closed short trades (a partial close counts as one). */
   readonly closedShortsCount: bigint;
-  /** Sum of the profit of closed trades. */
+  /** Sum of the profit of closed trades, net of their commissions. */
   readonly netProfit: number;
+  /** Every commission paid so far, open trades' entries included. */
+  readonly commissionPaid: number;
   /** Sum of the profits of winning trades. */
   readonly grossProfit: number;
   /** Sum of the losses of the other closed trades, as a positive number. */
@@ -652,6 +764,42 @@ export declare class NodeBacktest implements IterableIterator<number> {
   sortinoRatio(): number;
   /** Expectancy of the closed trades' profits, in units of the average loss. */
   expectancy(): number;
+  /** Per-bar Sharpe ratio times the square root of the annualization factor. */
+  readonly annualizedSharpeRatio: number;
+  /** Per-bar Sortino ratio times the square root of the annualization factor. */
+  readonly annualizedSortinoRatio: number;
+  /** Largest fall of the equity list from a running peak, in money (0 when it never fell). */
+  readonly maxDrawdown: number;
+  /** That fall as a fraction of the peak it fell from. */
+  readonly maxDrawdownPct: number;
+  /** Bars from that peak to the first bar back at or above it, or to the last bar when equity has not recovered. */
+  readonly maxDrawdownDuration: number;
+  /** Bar index of that peak, or `null` when equity never fell. */
+  readonly maxDrawdownPeakBarIndex: number | null;
+  /** Bar index of that trough, or `null` when equity never fell. */
+  readonly maxDrawdownTroughBarIndex: number | null;
+  /** Compound annual growth: (equity / initial capital) ^ (annualization factor / bars run) - 1; NaN before the first bar. */
+  readonly cagr: number;
+  /** Fraction of the bars run with a position held through the bar; NaN before the first bar. */
+  readonly exposurePct: number;
+  /** Buying at the first open seen and holding to the mark price: mark / first open - 1. */
+  readonly buyAndHoldReturnPct: number;
+  /** Mean bars from entry fill to exit fill of the closed trades; NaN with none. */
+  readonly avgTradeDuration: number;
+  /** Best closed profit above 0; NaN with no winner. */
+  readonly largestWinningTrade: number;
+  /** Worst closed loss (0 included) as a positive number; NaN with no loser. */
+  readonly largestLosingTrade: number;
+  /** Net profit of the closed long trades. */
+  readonly longNetProfit: number;
+  /** Net profit of the closed short trades. */
+  readonly shortNetProfit: number;
+  /** Every trade as a row of the trade table, in the order of `trades`. */
+  tradeTable(): NodeTradeRecord[];
+  /** The trade table as CSV text with a header row; tags are quoted and defused against spreadsheet formulas. */
+  tradesCsv(): string;
+  /** Every figure as one plain object (counts as numbers, so it survives `JSON.stringify`). */
+  summary(): NodeBacktestSummary;
   /** Prints the metrics table, the headline table and the equity chart to standard output. */
   display(): void;
   /** The trades as a Pine Script (version 5) strategy that replays them. */
