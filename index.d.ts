@@ -1060,7 +1060,7 @@ export declare class Incr_fn_dev_402351 {
   collect(src: NumberList, length?: number | null): number[];
 }
 
-/** stdev: Standard deviation (yields 15 during warm-up when biased). Defaults: biased true. */
+/** stdev: Standard deviation around the simple average, population (biased) or sample. Defaults: biased true. */
 export declare class Incr_fn_stdev_d87475 {
   private constructor();
   /** Binds a new stdev instance to `ctx`'s context (shared, not copied). */

@@ -131,8 +131,8 @@ struct Dev {
   double step(const RuntimeCtx&, const NumSeries& src, int64_t n) { return dev.update(src, n); }
 };
 
-// Standard deviation around sma(src, n). A deviation within 1e-10 counts as 0; a missing one, or
-// one within 1e-4, counts as the constant 15, so the warm-up yields 15 (biased), not NaN.
+// Standard deviation around sma(src, n), population (biased) or sample; a deviation within 1e-10
+// counts as 0. Missing during warm-up and while any value in the window is; first value on step n.
 struct Stdev {
   StandardDeviation sd;
   double step(const RuntimeCtx&, const NumSeries& src, int64_t n, bool biased) { return sd.update(src, n, biased); }
@@ -184,8 +184,9 @@ BW_INDICATOR(Tema, "tema", "ef3cbc", Group::Averages, "Triple exponential moving
              first("3 * length - 2"), series("src"), length("length", 9));
 BW_INDICATOR(Dev, "dev", "402351", Group::Averages, "Mean absolute deviation from the simple average.",
              first("length"), series("src"), length("length", 14));
-BW_INDICATOR(Stdev, "stdev", "d87475", Group::Averages, "Standard deviation (yields 15 during warm-up when biased).",
-             first("1"), series("src"), length("length"), flag("biased", true));
+BW_INDICATOR(Stdev, "stdev", "d87475", Group::Averages,
+             "Standard deviation around the simple average, population (biased) or sample.", first("length"),
+             series("src"), length("length"), flag("biased", true));
 BW_INDICATOR(Cum, "cum", "c1d3ea", Group::Averages, "Running total of src, restarting after a missing value.",
              first("1"), series("src"));
 BW_INDICATOR(Change, "change", "1e4fad", Group::Averages, "One-bar change, src - src[1].", first("2"), series("src"));

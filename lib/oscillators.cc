@@ -102,8 +102,9 @@ BW_INDICATOR(ConnorsRsi, "connors_rsi", "ecfb42", Group::Oscillators,
              first("max(rsiLength, streakLength, rankLength) + 1"), series("src"), length("rsiLength", 3),
              length("streakLength", 2), length("rankLength", 100));
 
-// 100 * up / (dn + up): ema of stdev(src, n) on rising and on falling steps. stdev is 15 during
-// its warm-up and a missing change counts as a rise, so both averages start on step n.
+// 100 * up / (dn + up): ema of stdev(src, n) on rising and on falling steps (a missing change
+// counts as a rise). While stdev has no value there is no volatility to split, so both inputs
+// are missing and the averages seed from the steps that have one: first value on step 2n - 1.
 struct RelativeVolatilityIndex {
   StandardDeviation sd;
   NumSeries upIn, dnIn;
@@ -111,15 +112,15 @@ struct RelativeVolatilityIndex {
 
   double step(const RuntimeCtx&, const NumSeries& src, int64_t length) {
     const double s = sd.update(src, length, true);
-    upIn.push(src[0] - src[1] <= 0 ? 0.0 : s);
-    dnIn.push(src[1] < src[0] ? 0.0 : s);
+    upIn.push(missing(s) ? kNaN : src[0] - src[1] <= 0 ? 0.0 : s);
+    dnIn.push(missing(s) ? kNaN : src[1] < src[0] ? 0.0 : s);
     const double up = ema(upAvg, upIn, length);
     const double dn = ema(dnAvg, dnIn, length);
     return (up / (dn + up)) * 100;
   }
 };
 BW_INDICATOR(RelativeVolatilityIndex, "relative_volatility_index", "3b8406", Group::Oscillators,
-             "Relative volatility index.", first("length"), series("src"), length("length", 14));
+             "Relative volatility index.", first("2 * length - 1"), series("src"), length("length", 14));
 
 // (src - m) / (0.015 * dev(src, n)) with m = sma(src, n), the deviation taken around m. First
 // value on step n; a constant series gives 0 / 0.

@@ -53,8 +53,7 @@ BW_INDICATOR(Atr, "atr", "d37266", Group::Volatility, "Average true range (rma o
              length("length", 14));
 
 // basis = sma(src, n) and basis ± mult * stdev(src, n), the deviation taken around the basis
-// (the same mean); it is 15 during its warm-up, but the basis is missing then, so the bands come
-// on step n.
+// (the same mean); both come on step n.
 struct Bands {
   WindowSum basisSum;
   struct Value {

@@ -141,21 +141,18 @@ inline double minOf(double a, double b) { return missing(a) || missing(b) ? kNaN
 inline double swma(const NumSeries& x) { return (1 * x[3]) / 6 + (2 * x[2]) / 6 + (2 * x[1]) / 6 + (1 * x[0]) / 6; }
 
 // Standard deviation of the last n values of x around the mean m (sma(x, n), computed by the
-// caller), with the small-deviation rule: a deviation within 1e-10 counts as 0, a missing one or
-// one within 1e-4 as 15. While the mean is missing (warm-up) every term is 15, so the biased
-// value is 15 rather than missing.
+// caller): sqrt(S / n) when biased, sqrt(S / (n - 1)) otherwise, S the sum of the squared
+// deviations. A deviation within 1e-10 of the mean is float noise and counts as 0. Missing while
+// the mean is (warm-up) and when any value in the window is, as for the mean deviation.
 inline double stdevAround(const NumSeries& x, int64_t n, double m, bool biased) {
-  if (n < 1) return kNaN;
+  if (n < 1 || missing(m)) return kNaN;
   const double nd = static_cast<double>(n);
   double s = 0.0;
-  if (missing(m)) {
-    s = 225.0 * nd;  // every term is 15; no need to walk a window the history may not hold
-  } else {
-    for (int64_t j = 0; j < n; ++j) {  // a defined mean implies n values in the history
-      const double d = x[j] - m;
-      const double term = std::fabs(d) <= 1e-10 ? 0.0 : (missing(d) || std::fabs(d) <= 1e-4) ? 15.0 : d;
-      s += term * term;
-    }
+  for (int64_t j = 0; j < n; ++j) {  // a defined mean implies n values in the history
+    const double d = x[j] - m;
+    if (missing(d)) return kNaN;
+    const double term = std::fabs(d) <= 1e-10 ? 0.0 : d;
+    s += term * term;
   }
   return std::sqrt(s / (biased ? nd : nd - 1));
 }

@@ -166,8 +166,9 @@ test('moving averages: warm-ups, seeding and weights', () => {
     ['lwma 3', b.Incr_fn_lwma_60bd2d, [[1, 2, 3]], [3], [N, N, 42 / 18]],
     ['swma', b.Incr_fn_swma_30829d, [[1, 2, 3, 4]], [], [N, N, N, 2.5]],
     ['fwma 3', b.Incr_fn_fwma_69cd8f, [[6]], [3], [3]],
-    ['stdev 5', b.Incr_fn_stdev_d87475, [[4, 4, 4, 4, 4, 4]], [5], [15, 15, 15, 15, 0, 0]],
-    ['stdev tiny deviations', b.Incr_fn_stdev_d87475, [[1, 1 + 2e-5, 1, 1 + 2e-5, 1]], [5], [15, 15, 15, 15, 15]],
+    ['stdev 5', b.Incr_fn_stdev_d87475, [[4, 4, 4, 4, 4, 4]], [5], [N, N, N, N, 0, 0]],
+    ['stdev small deviations', b.Incr_fn_stdev_d87475, [[1, 1 + 2e-5, 1, 1 + 2e-5, 1]], [5],
+      [N, N, N, N, Math.sqrt(0.96e-10)]],
     ['dev constant', b.Incr_fn_dev_402351, [[2, 2, 2, 2]], [3], [N, N, 0, 0]],
     ['cum', b.Incr_fn_cum_c1d3ea, [[1, N, 2]], [], [1, N, 2]],
     ['change', b.Incr_fn_change_1e4fad, [[1, 4, 2]], [], [N, 3, -2]],
@@ -185,6 +186,33 @@ test('moving averages: warm-ups, seeding and weights', () => {
   // hma with the default length: first value on step 16.
   const h = stepped(b.Incr_fn_hma_3a3f74, [range(30)]);
   assert.equal(h.findIndex((x) => !Number.isNaN(x)), 15);
+});
+
+test('stdev: missing during warm-up and around gaps, the textbook deviation after', async (t) => {
+  const { exactStdevRef, lowPricedCloses, pipCloses } = require('./support/indicator-cases');
+  const Stdev = b.Incr_fn_stdev_d87475;
+  const N = NaN;
+  const cases = [
+    ['a constant series', [[4, 4, 4, 4, 4, 4], 5], [N, N, N, N, 0, 0]],
+    ['1, 2, 6 biased', [[1, 2, 6], 3], [N, N, Math.sqrt(14 / 3)]],
+    ['1, 2, 6 unbiased', [[1, 2, 6], 3, false], [N, N, Math.sqrt(7)]],
+    ['a missing value inside the window', [[1, 2, N, 4, 5, 6], 3], [N, N, N, N, N, Math.sqrt(2 / 3)]],
+  ];
+  for (const [label, [xs, ...params], want] of cases)
+    await t.test(label, () => close(stepped(Stdev, [xs], ...params), want, label));
+
+  // Deviations far below 1e-4 are real moves, not noise: the population standard deviation.
+  for (const [label, xs] of [['a coin around 0.00002', lowPricedCloses()], ['EUR/USD in pips', pipCloses()]]) {
+    await t.test(label, () => {
+      const got = Stdev.make(ctxOf(xs)).collect(xs, 20);
+      const want = exactStdevRef(xs, 20);
+      assert.ok(got.slice(0, 19).every(Number.isNaN));
+      for (let i = 19; i < xs.length; i++) {
+        assert.ok(want[i] > 0 && want[i] < 1e-3);
+        assert.ok(Math.abs(got[i] - want[i]) <= 1e-12 * want[i], `step ${i + 1}: ${got[i]}, want ${want[i]}`);
+      }
+    });
+  }
 });
 
 test('vwma weighs by the bar volume', () => {

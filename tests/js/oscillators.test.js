@@ -17,8 +17,8 @@ test('oscillators: first value with default arguments', () => {
     ['Incr_fn_stochastic_rsi_84a7e0', [walk.close], [18, 20]],
     // the percent rank waits for bar index 100.
     ['Incr_fn_connors_rsi_ecfb42', [walk.close], [101]],
-    // stdev yields 15 during its warm-up, so both averages start on step 14.
-    ['Incr_fn_relative_volatility_index_3b8406', [walk.close], [14]],
+    // stdev has no value before step 14, so both averages seed over steps 14 to 27.
+    ['Incr_fn_relative_volatility_index_3b8406', [walk.close], [27]],
     ['Incr_fn_cci_d95ce4', [walk.close], [14]],
     ['Incr_fn_williams_pct_r_01cd99', [walk.close], [14]],
     // the first bar has no previous close: the 28-bar sums need 29 bars.
@@ -33,6 +33,22 @@ test('oscillators: first value with default arguments', () => {
     steps.forEach((step, k) =>
       assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
   }
+});
+
+test('relative_volatility_index: missing while stdev is, seeded after', async (t) => {
+  const rvi = (xs, n) => collect('Incr_fn_relative_volatility_index_3b8406', closes(xs), xs, n);
+  const flat = Array(12).fill(5);
+  const rising = Array.from({ length: 12 }, (_, i) => i + 1);
+  const cases = [
+    // stdev 0 from step 3: both averages 0 from step 5, and 0 / 0 is missing.
+    ['a flat series', rvi(flat, 3), Array(12).fill(N)],
+    // stdev sqrt(2/3) from step 3, all of it on rising steps: up > 0, dn = 0 from step 5.
+    ['a rising series', rvi(rising, 3), [N, N, N, N, ...Array(8).fill(100)]],
+    // stdev 2: missing, 1, 0.5, 1, 0; upIn missing, 1, 0, 1, 0; dnIn missing, 0, 0.5, 0, 0.
+    // up = 0.5, 5/6, 5/18 and dn = 0.25, 1/12, 1/36 from step 3.
+    ['up, down, up, flat', rvi([1, 3, 2, 4, 4], 2), [N, N, 200 / 3, 1000 / 11, 1000 / 11]],
+  ];
+  for (const [label, got, want] of cases) await t.test(label, () => assertNear(got, want, 1e-12, label));
 });
 
 test('oscillators: hand-computed values', () => {
@@ -54,9 +70,9 @@ test('oscillators: hand-computed values', () => {
       [[5, 6, 7, 7, 6, 8], 2, 2, 2],
       [N, N, 200 / 3, (100 + (100 - 100 / 1.75) + 0) / 3, (100 - 100 / 1.5 + (100 - 100 / 1.375) + 0) / 3,
         (100 - 100 / 5.5 + (100 - 100 / 3.375) + 100) / 3]],
-    // stdev 2: 15 (warm-up), 0.5, 1; up = ema(15, 0.5, 1), dn = ema(15, 0, 0).
+    // stdev 2: missing, 0.5, 1; up = ema(missing, 0.5, 1), dn = ema(missing, 0, 0).
     ['relative_volatility_index 2', 'Incr_fn_relative_volatility_index_3b8406', closes([1, 2, 4]),
-      [[1, 2, 4], 2], [N, (100 * 7.75) / 15.25, (100 * 3.25) / 5.75]],
+      [[1, 2, 4], 2], [N, N, 100]],
     ['cci 3', 'Incr_fn_cci_d95ce4', closes([1, 2, 3]), [[1, 2, 3], 3], [N, N, 100]],
     ['cci of a constant', 'Incr_fn_cci_d95ce4', closes([4, 4, 4]), [[4, 4, 4], 3], [N, N, N]],
     // window high 12, low 7: -40 inside, 0 at the high, -100 at the low.

@@ -113,10 +113,20 @@ test('volatility agrees with the textbook formulas on a daily walk', () => {
   const basis = smaRef(walk.close, n);
   const sd = stdevRef(walk.close, n);
   const bands = basis.map((m, i) => [m + 2 * sd[i], m - 2 * sd[i]]);
-  // Prices in cents keep every deviation from a 20-bar mean at 0 or beyond 1e-4, where stdev's
-  // small-deviation rule would count it as 15.
   assertNear(collect('Incr_fn_bollinger_bands_7ac6ce', walk, walk.close), bands, 1e-9, 'bollinger');
   assertNear(collect('Incr_fn_atr_d37266', walk), wilderRef(trRef(walk), 14), 1e-9, 'atr');
+});
+
+test('bollinger_bands of a coin around 0.00002 lie around the price', () => {
+  const { lowPricedCloses } = require('./support/indicator-cases');
+  const xs = lowPricedCloses();
+  const out = collect('Incr_fn_bollinger_bands_7ac6ce', closes(xs), xs);
+  assert.ok(out.slice(0, 19).every(([u, l]) => Number.isNaN(u) && Number.isNaN(l)));
+  out.slice(19).forEach(([upper, lower], k) => {
+    const price = xs[k + 19];
+    assert.ok(lower < upper, `step ${k + 20}`);
+    assert.ok(Math.abs(upper - price) < 1e-4 && Math.abs(lower - price) < 1e-4, `step ${k + 20}: [${upper}, ${lower}] around ${price}`);
+  });
 });
 
 test('volatility: lengths below 1 give missing values', () => {
