@@ -9,8 +9,8 @@ namespace bw::js {
 
 namespace {
 
-// Runs inside garbage collection (a basic finalizer: it never touches JavaScript), so native
-// memory goes as soon as its object does, even in a loop that never yields.
+// Runs from the host's event loop some time after its object was collected. It touches no
+// JavaScript; the environment's data may already be released, and the last box frees it.
 void finalizeBox(napi_env, void* data, void* hint) {
   auto* box = static_cast<Box*>(data);
   auto* d = static_cast<EnvData*>(hint);
