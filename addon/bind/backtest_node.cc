@@ -1,6 +1,7 @@
 #include "addon/bind.h"
 #include "addon/classes.h"
 #include "addon/iter.h"
+#include "addon/record.h"
 #include "core/backtest.h"
 #include "core/bar_index.h"
 #include "core/metrics.h"
@@ -80,10 +81,8 @@ Result<Unit> knownKeysOnly(napi_env env, napi_value obj, const std::string& pref
 
 // A present option: its value, or absent for undefined and null.
 Result<std::optional<napi_value>> option(const JsObject& o, const char* key) {
-  BW_ASSIGN(v, o.raw(key));
-  BW_ASSIGN(absent, isNullish(o.env(), v));
-  if (absent) return std::optional<napi_value>{};
-  return std::optional<napi_value>{v};
+  BW_ASSIGN(v, record::field(o.env(), o.value(), key));
+  return record::present(o.env(), v, record::Null::Absent);
 }
 
 Result<Unit> numberOption(const JsObject& o, const char* key, const std::string& path, double& out) {

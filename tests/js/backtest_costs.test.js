@@ -5,7 +5,8 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { NodeBacktest, NodeCtx, NodeSignal } = require('../..');
-const { series, stock, rising } = require('./backtest_fixture');
+const { stock } = require('./support/backtest');
+const { series, rising } = require('./support/market');
 
 const near = (actual, expected, what) =>
   assert.ok(Math.abs(actual - expected) < 1e-9, `${what}: ${actual} is not ${expected}`);

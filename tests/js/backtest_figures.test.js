@@ -3,7 +3,8 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { NodeSignal } = require('../..');
-const { backtest, rising } = require('./backtest_fixture');
+const { backtest } = require('./support/backtest');
+const { rising } = require('./support/market');
 
 const near = (actual, expected, what) =>
   assert.ok(Math.abs(actual - expected) < 1e-9, `${what}: ${actual} is not ${expected}`);

@@ -3,7 +3,8 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { NodeBacktest, NodeCtx, NodeSignal } = require('../..');
-const { backtest, rising, series, stock } = require('./backtest_fixture');
+const { backtest, stock } = require('./support/backtest');
+const { rising, series } = require('./support/market');
 
 // Bars of the fixture open on 2024-01-01 + i days and close a day later; high and low are one
 // above and one below the larger and smaller of open and close.
