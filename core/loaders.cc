@@ -462,6 +462,7 @@ class CsvScanner {
   }
 
   size_t recordLine() const { return recordLine_; }
+  const char* position() const { return p_; }
 
  private:
   bool isBlank(char c) const { return (c == ' ' || c == '\t') && c != d_; }
@@ -569,50 +570,49 @@ Result<std::vector<OhlcvBar>> parseCsv(std::string_view text, const CsvOptions& 
     return invalidArg("the delimiter cannot be a quote or a line end");
   std::vector<Field> fields;
   fields.reserve(16);
-
-  // First pass: the number of records, so that the bars are allocated once and progress has a
-  // total; broken quotes are found here, before any work.
-  size_t records = 0;
-  {
-    CsvScanner scan(text, o.delimiter);
-    BW_ASSIGN(n, scan.countRecords());
-    records = n;
-  }
-
   CsvScanner scan(text, o.delimiter);
+  const char* firstRowStart = scan.position();
+  BW_ASSIGN(firstRecord, scan.next(fields));
+  bool more = firstRecord;
   std::vector<std::string> headerNames;
   const std::vector<std::string>* header = nullptr;
-  if (o.header && records > 0) {
-    BW_ASSIGN(more, scan.next(fields));
-    (void)more;
+  if (o.header && more) {
     for (const Field& f : fields) headerNames.push_back(unescaped(f));
     header = &headerNames;
-    --records;
+    firstRowStart = scan.position();
+    BW_ASSIGN(next, scan.next(fields));
+    more = next;
   }
-  const size_t total = records;
-  if (total > kMaxLoadBars)
-    return invalidArg(std::to_string(total) + " rows are more than one series can hold (" +
-                      std::to_string(kMaxLoadBars) + ")");
-
-  std::vector<OhlcvBar> bars;
-  bars.reserve(total);
-  if (total == 0 && !header) {
+  if (!more && !header) {
     if (o.onProgress) BW_TRY(o.onProgress(0, 0));
-    return bars;
+    return std::vector<OhlcvBar>{};
   }
-
-  // The column layout, from the header or from the first row.
-  size_t firstRowFields = 0;
-  if (!header && total > 0) {
-    CsvScanner peek(text, o.delimiter);
-    BW_ASSIGN(more, peek.next(fields));
-    (void)more;
-    firstRowFields = fields.size();
-  }
-  BW_ASSIGN(at, resolveColumns(o, header, firstRowFields));
+  // The column layout, from the header or from the first row; the current record is the first
+  // row, if any.
+  BW_ASSIGN(at, resolveColumns(o, header, more ? fields.size() : 0));
   size_t width = 0;  // columns a row must have
   for (size_t c : at)
     if (c != SIZE_MAX) width = std::max(width, c + 1);
+
+  // The rows: counted exactly when progress is reported (a second scan without splitting
+  // fields); otherwise estimated from the length of the first row, and the loop below stops at
+  // the most a series can hold.
+  const size_t rest = static_cast<size_t>(text.data() + text.size() - scan.position());
+  size_t expected = 0;
+  if (o.onProgress) {
+    CsvScanner counter = scan;
+    BW_ASSIGN(n, counter.countRecords());
+    expected = n + (more ? 1 : 0);
+    if (expected > kMaxLoadBars)
+      return invalidArg(std::to_string(expected) + " rows are more than one series can hold (" +
+                        std::to_string(kMaxLoadBars) + ")");
+  } else if (more) {
+    const size_t firstRow = std::max<size_t>(1, static_cast<size_t>(scan.position() - firstRowStart));
+    expected = std::min(kMaxLoadBars, 1 + rest / firstRow + rest / firstRow / 8);
+  }
+  const size_t total = expected;  // exact when it is reported
+  std::vector<OhlcvBar> bars;
+  bars.reserve(expected);
 
   auto label = [&](size_t column, size_t k) {
     if (header && column < header->size()) return "column " + shown((*header)[column]);
@@ -628,9 +628,9 @@ Result<std::vector<OhlcvBar>> parseCsv(std::string_view text, const CsvOptions& 
   std::optional<DateTime> previousOpen;
   size_t previousLine = 0;
 
-  for (size_t row = 0; row < total; ++row) {
-    BW_ASSIGN(more, scan.next(fields));
-    if (!more) return Error(Status::GenericFailure, "the CSV text ended before its counted rows");
+  for (size_t row = 0; more; ++row) {
+    if (row == kMaxLoadBars)
+      return invalidArg("more rows than one series can hold (" + std::to_string(kMaxLoadBars) + ")");
     const size_t line = scan.recordLine();
     if (fields.size() < width) {
       for (size_t k = 0; k < kBarFields; ++k)
@@ -681,7 +681,12 @@ Result<std::vector<OhlcvBar>> parseCsv(std::string_view text, const CsvOptions& 
       BW_TRY(o.onProgress(row + 1, total));
       nextReport += step;
     }
+    BW_ASSIGN(next, scan.next(fields));
+    more = next;
   }
+  if (o.onProgress && bars.size() != total)
+    return Error(Status::GenericFailure, "the CSV rows were miscounted: " + std::to_string(total) + " counted, " +
+                                             std::to_string(bars.size()) + " read");
   if (o.onProgress) BW_TRY(o.onProgress(total, total));
   return bars;
 }
@@ -747,35 +752,35 @@ Result<std::vector<OhlcvBar>> barsFromColumns(const BarColumns& c, bool sorted) 
     return invalidArg(std::to_string(n) + " bars are more than one series can hold (" +
                       std::to_string(kMaxLoadBars) + ")");
 
-  std::vector<OhlcvBar> bars(n);
-  auto times = [&](const TimeValues& v, OptTime OhlcvBar::*field, size_t k) -> Result<Unit> {
+  // One pass, bar by bar: each bar is written once, whole.
+  auto timeAt = [](const TimeValues& v, size_t i, size_t k) -> Result<OptTime> {
     if (const auto* ms = std::get_if<std::vector<double>>(&v)) {
-      for (size_t i = 0; i < n; ++i) {
-        const double x = (*ms)[i];
-        if (std::isnan(x)) continue;  // absent
-        auto t = timeFromMillis(x);
-        if (!t)
-          return invalidArg("`" + std::string(kFieldNames[k]) + "`[" + std::to_string(i) + "]: " + formatNumber(x) +
-                            " is not a time in milliseconds since the epoch");
-        bars[i].*field = *t;
-      }
-    } else {
-      const auto& ns = std::get<std::vector<int64_t>>(v);
-      for (size_t i = 0; i < n; ++i) bars[i].*field = timeFromNanos(ns[i]);
+      const double x = (*ms)[i];
+      if (std::isnan(x)) return OptTime{};
+      auto t = timeFromMillis(x);
+      if (!t)
+        return invalidArg("`" + std::string(kFieldNames[k]) + "`[" + std::to_string(i) + "]: " + formatNumber(x) +
+                          " is not a time in milliseconds since the epoch");
+      return OptTime{*t};
     }
-    return okUnit();
+    return OptTime{timeFromNanos(std::get<std::vector<int64_t>>(v)[i])};
   };
-  BW_TRY(times(*c.openTime, &OhlcvBar::openTime, 0));
-  if (c.closeTime) BW_TRY(times(*c.closeTime, &OhlcvBar::closeTime, 1));
-  auto numbers = [&](const std::optional<std::vector<double>>& col, double OhlcvBar::*field) {
-    if (col)
-      for (size_t i = 0; i < n; ++i) bars[i].*field = (*col)[i];
-  };
-  numbers(c.open, &OhlcvBar::open);
-  numbers(c.high, &OhlcvBar::high);
-  numbers(c.low, &OhlcvBar::low);
-  numbers(c.close, &OhlcvBar::close);
-  numbers(c.volume, &OhlcvBar::volume);
+  const double* open = c.open->data();
+  const double* high = c.high->data();
+  const double* low = c.low->data();
+  const double* close = c.close->data();
+  const double* volume = c.volume ? c.volume->data() : nullptr;
+  std::vector<OhlcvBar> bars;
+  bars.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    BW_ASSIGN(openTime, timeAt(*c.openTime, i, 0));
+    OptTime closeTime;
+    if (c.closeTime) {
+      BW_ASSIGN(t, timeAt(*c.closeTime, i, 1));
+      closeTime = t;
+    }
+    bars.push_back(OhlcvBar{openTime, closeTime, open[i], high[i], low[i], close[i], volume ? volume[i] : kNaN});
+  }
   if (sorted) {
     for (size_t i = 0; i < n; ++i) {
       if (!bars[i].openTime)
@@ -797,14 +802,15 @@ Result<std::vector<OhlcvBar>> barsFromExchangeRows(const std::vector<double>& fl
     return invalidArg(std::to_string(n) + " rows are more than one series can hold (" +
                       std::to_string(kMaxLoadBars) + ")");
   const bool closes = tf.isTimeBased() && tf.signedCount() > 0;
-  std::vector<OhlcvBar> bars(n);
+  std::vector<OhlcvBar> bars;
+  bars.reserve(n);
   for (size_t i = 0; i < n; ++i) {
     const double* r = &flat[i * kWidth];
     auto open = timeFromMillis(r[0]);
     if (!open)
       return invalidArg("rows[" + std::to_string(i) + "][0] (timestamp): " + formatNumber(r[0]) +
                         " is not a time in milliseconds since the epoch");
-    OhlcvBar& b = bars[i];
+    OhlcvBar& b = bars.emplace_back();
     b.openTime = open;
     if (closes) {
       b.closeTime = barCloseTime(*open, tf);
