@@ -149,6 +149,24 @@ export declare class NodeOhlcv {
   constructor();
   /** A new series holding copies of the bars, in list order. */
   static fromBars(bars: readonly NodeOhlcvBar[]): NodeOhlcv;
+  /**
+   * A new series from columns, with no `Date` per bar: times in milliseconds since the epoch (NaN
+   * for an absent time) or nanoseconds in a `BigInt64Array`. Open time and the four prices are
+   * required, close time and volume optional; every column has the length of the open times.
+   */
+  static fromColumns(columns: OhlcvColumnsInput): NodeOhlcv;
+  /** A new series from CSV text (or its UTF-8 bytes); a bad row fails with its line and column. */
+  static fromCsv(text: string | Uint8Array, options?: CsvLoadOptions | null): NodeOhlcv;
+  /** A new series from a CSV file, as `fromCsv` reads its text. */
+  static fromCsvFile(path: string, options?: CsvLoadOptions | null): NodeOhlcv;
+  /**
+   * A new series from exchange rows `[timestampMs, open, high, low, close, volume]` (null prices
+   * and volume are NaN). With a timeframe, each bar closes one timeframe after it opens and the
+   * series is labelled with it: "1m" is a minute, "1M" a month, "1d" a day (our "1D").
+   */
+  static fromExchangeRows(rows: readonly ExchangeRow[], timeframe?: ExchangeTimeframe | NodeTimeframe | null): NodeOhlcv;
+  /** Every field as a Float64Array (times in whole milliseconds, NaN where absent) and the timeframe. */
+  toColumns(): OhlcvColumns;
   /** Number of bars. */
   readonly length: number;
   /** A copy of the timeframe label; assigning replaces the label and leaves the bars alone. */
@@ -217,6 +235,78 @@ export declare function zipOhlcvBars(
   close?: NumberList | null,
   volume?: NumberList | null,
 ): NodeOhlcvBar[];
+
+/** Times in milliseconds since the epoch (NaN: absent), or nanoseconds in a BigInt64Array. */
+export type TimeList = readonly number[] | Float64Array | BigInt64Array;
+
+/** The columns `NodeOhlcv.fromColumns` reads. */
+export interface OhlcvColumnsInput {
+  openTime: TimeList;
+  closeTime?: TimeList | null;
+  open: NumberList;
+  high: NumberList;
+  low: NumberList;
+  close: NumberList;
+  volume?: NumberList | null;
+  /** The series' timeframe label; unknown when not given. */
+  timeframe?: NodeTimeframe | null;
+  /** Require open times that increase from bar to bar. */
+  sorted?: boolean | null;
+}
+
+/** The columns `toColumns` returns; `NodeOhlcv.fromColumns` reads them back. */
+export interface OhlcvColumns {
+  openTime: Float64Array;
+  closeTime: Float64Array;
+  open: Float64Array;
+  high: Float64Array;
+  low: Float64Array;
+  close: Float64Array;
+  volume: Float64Array;
+  timeframe: NodeTimeframe;
+}
+
+/** A CSV column: its header name (case ignored), its index (0 is the first), or false for none. */
+export type CsvColumnRef = string | number | false;
+
+/** How `fromCsv` and `fromCsvFile` read their text. */
+export interface CsvLoadOptions {
+  /** The first line names the columns (default true). */
+  header?: boolean | null;
+  /** One character between fields (default ","). */
+  delimiter?: string | null;
+  /** Where each field comes from; unnamed fields are found by their usual header names. */
+  columns?: {
+    openTime?: CsvColumnRef | null;
+    closeTime?: CsvColumnRef | null;
+    open?: CsvColumnRef | null;
+    high?: CsvColumnRef | null;
+    low?: CsvColumnRef | null;
+    close?: CsvColumnRef | null;
+    volume?: CsvColumnRef | null;
+  } | null;
+  /** ISO 8601, epoch milliseconds or epoch seconds; "auto" (the default) decides per column. */
+  timeFormat?: 'auto' | 'iso' | 'ms' | 's' | null;
+  /** Require open times that increase from row to row. */
+  sorted?: boolean | null;
+  /** The series' timeframe label; unknown when not given. */
+  timeframe?: NodeTimeframe | null;
+  /** Called about every 1 % of the rows and once at the end; a throw stops the load. */
+  onProgress?: ((rowsDone: number, rowsTotal: number) => void) | null;
+}
+
+/** A timeframe in the words of crypto exchange APIs: a count and s, m, h, d, w, M (month) or y. */
+export type ExchangeTimeframe = `${number}${'s' | 'm' | 'h' | 'd' | 'w' | 'M' | 'y'}`;
+
+/** One exchange row: `[timestampMs, open, high, low, close, volume]`. */
+export type ExchangeRow = readonly [
+  number,
+  number | null | undefined,
+  number | null | undefined,
+  number | null | undefined,
+  number | null | undefined,
+  number | null | undefined,
+];
 
 // ---------------------------------------------------------------------------------------------
 // Instruments

@@ -4,14 +4,15 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <new>
 #include <system_error>
 
 #if !defined(__cpp_lib_to_chars)
-#include <locale>
-#include <sstream>
+#include <clocale>
+#include <cstdlib>
 #endif
 
 #include "core/numfmt.h"
@@ -74,54 +75,14 @@ std::optional<double> convertDecimal(std::string_view body, bool overflows) {
   return v;
 }
 #else
-// Standard libraries without a floating-point from_chars: numbers of at most 19 significant
-// digits whose decimal exponent is small are exact with one multiplication or division (the
-// mantissa below 2^53 and the power of ten both exact); the rest goes through a stream in the
-// classic locale.
-std::optional<double> convertDecimal(std::string_view body, bool overflows) {
-  uint64_t mantissa = 0;
-  int digits = 0;
-  int exp10 = 0;
-  bool point = false, exact = true;
-  size_t i = 0;
-  for (; i < body.size() && body[i] != 'e' && body[i] != 'E'; ++i) {
-    if (body[i] == '.') {
-      point = true;
-      continue;
-    }
-    const auto d = static_cast<uint64_t>(body[i] - '0');
-    if (mantissa == 0 && d == 0) {
-      if (point) --exp10;
-      continue;
-    }
-    if (digits < 19) {
-      mantissa = mantissa * 10 + d;
-      ++digits;
-      if (point) --exp10;
-    } else {
-      exact = false;
-      if (!point) ++exp10;
-    }
-  }
-  if (i < body.size()) {
-    int e = 0;
-    const auto r = std::from_chars(body.data() + i + 1 + (body[i + 1] == '+'), body.data() + body.size(), e);
-    if (r.ec != std::errc{}) exact = false;
-    else exp10 += e;
-  }
-  static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  if (mantissa == 0 && exact) return 0.0;
-  if (exact && mantissa <= (uint64_t{1} << 53) && exp10 >= -22 && exp10 <= 22) {
-    const double m = static_cast<double>(mantissa);
-    return exp10 < 0 ? m / kPow10[-exp10] : m * kPow10[exp10];
-  }
-  std::istringstream in{std::string(body)};
-  in.imbue(std::locale::classic());
-  double v = 0;
-  in >> v;
-  if (in.fail()) return overflows ? std::numeric_limits<double>::infinity() : 0.0;
-  return v;
+// Standard libraries without a floating-point from_chars: strtod rounds correctly, overflow and
+// subnormals included; only its decimal point follows the C locale of the process, so the text
+// gets that one. The usual prices never come here (parseNumber reads them itself).
+std::optional<double> convertDecimal(std::string_view body, bool) {
+  std::string text(body);
+  const char point = *std::localeconv()->decimal_point;
+  std::replace(text.begin(), text.end(), '.', point);
+  return std::strtod(text.c_str(), nullptr);
 }
 #endif
 
@@ -162,6 +123,22 @@ std::optional<double> parseNumber(std::string_view s) {
   std::string_view body = (s[0] == '-' || s[0] == '+') ? s.substr(1) : s;
   if (body.empty()) return std::nullopt;
   const double sign = negative ? -1.0 : 1.0;
+  // The usual price or volume, at most 19 digits with an optional point and no exponent: exact
+  // with one division when the digits fit 53 bits, as both operands are exact and the division
+  // rounds once.
+  {
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    uint64_t m = 0;
+    size_t i = 0, digits = 0, decimals = 0;
+    for (; i < body.size() && isDigit(body[i]); ++i, ++digits) m = m * 10 + static_cast<uint64_t>(body[i] - '0');
+    if (i < body.size() && body[i] == '.') {
+      for (++i; i < body.size() && isDigit(body[i]); ++i, ++digits, ++decimals)
+        m = m * 10 + static_cast<uint64_t>(body[i] - '0');
+    }
+    if (i == body.size() && digits > 0 && digits <= 19 && m <= (uint64_t{1} << 53))
+      return sign * (static_cast<double>(m) / kPow10[decimals]);
+  }
   if (!isDigit(body[0]) && body[0] != '.') {
     if (equalsIgnoreCase(body, "nan")) return std::copysign(std::numeric_limits<double>::quiet_NaN(), sign);
     if (equalsIgnoreCase(body, "inf") || equalsIgnoreCase(body, "infinity"))
@@ -390,6 +367,36 @@ class CsvScanner {
  public:
   CsvScanner(std::string_view text, char delimiter) : p_(text.data()), end_(text.data() + text.size()), d_(delimiter) {
     if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") p_ += 3;
+    stops_[static_cast<unsigned char>(d_)] = stops_['\n'] = stops_['\r'] = true;
+  }
+
+  // The number of records left, as next() would find them, without splitting fields.
+  Result<size_t> countRecords() {
+    if (std::memchr(p_, '"', static_cast<size_t>(end_ - p_)) == nullptr) {
+      size_t n = 0;
+      const bool carriageReturns = std::memchr(p_, '\r', static_cast<size_t>(end_ - p_)) != nullptr;
+      while (p_ < end_) {
+        const char* q = p_;
+        while (q < end_ && isBlank(*q)) ++q;
+        if (q < end_ && *q != '\n' && *q != '\r') ++n;
+        const void* nl = std::memchr(q, '\n', static_cast<size_t>(end_ - q));
+        const char* lineEnd = nl ? static_cast<const char*>(nl) : end_;
+        // A lone carriage return ends a line too.
+        if (carriageReturns) {
+          const void* cr = std::memchr(q, '\r', static_cast<size_t>(lineEnd - q));
+          if (cr && static_cast<const char*>(cr) + 1 < lineEnd) lineEnd = static_cast<const char*>(cr);
+        }
+        p_ = lineEnd < end_ ? lineEnd + 1 : end_;
+      }
+      return n;
+    }
+    std::vector<Field> fields;
+    size_t n = 0;
+    for (;;) {
+      BW_ASSIGN(more, next(fields));
+      if (!more) return n;
+      ++n;
+    }
   }
 
   // The next record into `fields`; false at the end of the text.
@@ -439,7 +446,7 @@ class CsvScanner {
           return invalidArg("line " + std::to_string(line_) + ": text after the closing quote of a field");
       } else {
         const char* start = p_;
-        while (p_ < end_ && *p_ != d_ && *p_ != '\n' && *p_ != '\r') ++p_;
+        while (p_ < end_ && !stops_[static_cast<unsigned char>(*p_)]) ++p_;
         const char* stop = p_;
         while (stop > start && isBlank(stop[-1])) --stop;
         f.text = std::string_view(start, static_cast<size_t>(stop - start));
@@ -455,6 +462,7 @@ class CsvScanner {
   }
 
   size_t recordLine() const { return recordLine_; }
+  const char* position() const { return p_; }
 
  private:
   bool isBlank(char c) const { return (c == ' ' || c == '\t') && c != d_; }
@@ -468,6 +476,7 @@ class CsvScanner {
   const char* p_;
   const char* end_;
   char d_;
+  std::array<bool, 256> stops_{};  // bytes that end an unquoted field
   size_t line_ = 1;
   size_t recordLine_ = 1;
 };
@@ -561,53 +570,49 @@ Result<std::vector<OhlcvBar>> parseCsv(std::string_view text, const CsvOptions& 
     return invalidArg("the delimiter cannot be a quote or a line end");
   std::vector<Field> fields;
   fields.reserve(16);
-
-  // First pass: the number of records, so that the bars are allocated once and progress has a
-  // total; broken quotes are found here, before any work.
-  size_t records = 0;
-  {
-    CsvScanner scan(text, o.delimiter);
-    for (;;) {
-      BW_ASSIGN(more, scan.next(fields));
-      if (!more) break;
-      ++records;
-    }
-  }
-
   CsvScanner scan(text, o.delimiter);
+  const char* firstRowStart = scan.position();
+  BW_ASSIGN(firstRecord, scan.next(fields));
+  bool more = firstRecord;
   std::vector<std::string> headerNames;
   const std::vector<std::string>* header = nullptr;
-  if (o.header && records > 0) {
-    BW_ASSIGN(more, scan.next(fields));
-    (void)more;
+  if (o.header && more) {
     for (const Field& f : fields) headerNames.push_back(unescaped(f));
     header = &headerNames;
-    --records;
+    firstRowStart = scan.position();
+    BW_ASSIGN(next, scan.next(fields));
+    more = next;
   }
-  const size_t total = records;
-  if (total > kMaxLoadBars)
-    return invalidArg(std::to_string(total) + " rows are more than one series can hold (" +
-                      std::to_string(kMaxLoadBars) + ")");
-
-  std::vector<OhlcvBar> bars;
-  bars.reserve(total);
-  if (total == 0 && !header) {
+  if (!more && !header) {
     if (o.onProgress) BW_TRY(o.onProgress(0, 0));
-    return bars;
+    return std::vector<OhlcvBar>{};
   }
-
-  // The column layout, from the header or from the first row.
-  size_t firstRowFields = 0;
-  if (!header && total > 0) {
-    CsvScanner peek(text, o.delimiter);
-    BW_ASSIGN(more, peek.next(fields));
-    (void)more;
-    firstRowFields = fields.size();
-  }
-  BW_ASSIGN(at, resolveColumns(o, header, firstRowFields));
+  // The column layout, from the header or from the first row; the current record is the first
+  // row, if any.
+  BW_ASSIGN(at, resolveColumns(o, header, more ? fields.size() : 0));
   size_t width = 0;  // columns a row must have
   for (size_t c : at)
     if (c != SIZE_MAX) width = std::max(width, c + 1);
+
+  // The rows: counted exactly when progress is reported (a second scan without splitting
+  // fields); otherwise estimated from the length of the first row, and the loop below stops at
+  // the most a series can hold.
+  const size_t rest = static_cast<size_t>(text.data() + text.size() - scan.position());
+  size_t expected = 0;
+  if (o.onProgress) {
+    CsvScanner counter = scan;
+    BW_ASSIGN(n, counter.countRecords());
+    expected = n + (more ? 1 : 0);
+    if (expected > kMaxLoadBars)
+      return invalidArg(std::to_string(expected) + " rows are more than one series can hold (" +
+                        std::to_string(kMaxLoadBars) + ")");
+  } else if (more) {
+    const size_t firstRow = std::max<size_t>(1, static_cast<size_t>(scan.position() - firstRowStart));
+    expected = std::min(kMaxLoadBars, 1 + rest / firstRow + rest / firstRow / 8);
+  }
+  const size_t total = expected;  // exact when it is reported
+  std::vector<OhlcvBar> bars;
+  bars.reserve(expected);
 
   auto label = [&](size_t column, size_t k) {
     if (header && column < header->size()) return "column " + shown((*header)[column]);
@@ -618,14 +623,14 @@ Result<std::vector<OhlcvBar>> parseCsv(std::string_view text, const CsvOptions& 
   };
 
   std::array<TimeFormat, 2> formats = {o.timeFormat, o.timeFormat};
-  const size_t step = std::max<size_t>(1, total / 100);
+  const size_t step = std::max<size_t>(1, (total + 99) / 100);  // at most 100 reports before the last
   size_t nextReport = step;
   std::optional<DateTime> previousOpen;
   size_t previousLine = 0;
 
-  for (size_t row = 0; row < total; ++row) {
-    BW_ASSIGN(more, scan.next(fields));
-    (void)more;
+  for (size_t row = 0; more; ++row) {
+    if (row == kMaxLoadBars)
+      return invalidArg("more rows than one series can hold (" + std::to_string(kMaxLoadBars) + ")");
     const size_t line = scan.recordLine();
     if (fields.size() < width) {
       for (size_t k = 0; k < kBarFields; ++k)
@@ -676,7 +681,12 @@ Result<std::vector<OhlcvBar>> parseCsv(std::string_view text, const CsvOptions& 
       BW_TRY(o.onProgress(row + 1, total));
       nextReport += step;
     }
+    BW_ASSIGN(next, scan.next(fields));
+    more = next;
   }
+  if (o.onProgress && bars.size() != total)
+    return Error(Status::GenericFailure, "the CSV rows were miscounted: " + std::to_string(total) + " counted, " +
+                                             std::to_string(bars.size()) + " read");
   if (o.onProgress) BW_TRY(o.onProgress(total, total));
   return bars;
 }
@@ -742,35 +752,35 @@ Result<std::vector<OhlcvBar>> barsFromColumns(const BarColumns& c, bool sorted) 
     return invalidArg(std::to_string(n) + " bars are more than one series can hold (" +
                       std::to_string(kMaxLoadBars) + ")");
 
-  std::vector<OhlcvBar> bars(n);
-  auto times = [&](const TimeValues& v, OptTime OhlcvBar::*field, size_t k) -> Result<Unit> {
+  // One pass, bar by bar: each bar is written once, whole.
+  auto timeAt = [](const TimeValues& v, size_t i, size_t k) -> Result<OptTime> {
     if (const auto* ms = std::get_if<std::vector<double>>(&v)) {
-      for (size_t i = 0; i < n; ++i) {
-        const double x = (*ms)[i];
-        if (std::isnan(x)) continue;  // absent
-        auto t = timeFromMillis(x);
-        if (!t)
-          return invalidArg("`" + std::string(kFieldNames[k]) + "`[" + std::to_string(i) + "]: " + formatNumber(x) +
-                            " is not a time in milliseconds since the epoch");
-        bars[i].*field = *t;
-      }
-    } else {
-      const auto& ns = std::get<std::vector<int64_t>>(v);
-      for (size_t i = 0; i < n; ++i) bars[i].*field = timeFromNanos(ns[i]);
+      const double x = (*ms)[i];
+      if (std::isnan(x)) return OptTime{};
+      auto t = timeFromMillis(x);
+      if (!t)
+        return invalidArg("`" + std::string(kFieldNames[k]) + "`[" + std::to_string(i) + "]: " + formatNumber(x) +
+                          " is not a time in milliseconds since the epoch");
+      return OptTime{*t};
     }
-    return okUnit();
+    return OptTime{timeFromNanos(std::get<std::vector<int64_t>>(v)[i])};
   };
-  BW_TRY(times(*c.openTime, &OhlcvBar::openTime, 0));
-  if (c.closeTime) BW_TRY(times(*c.closeTime, &OhlcvBar::closeTime, 1));
-  auto numbers = [&](const std::optional<std::vector<double>>& col, double OhlcvBar::*field) {
-    if (col)
-      for (size_t i = 0; i < n; ++i) bars[i].*field = (*col)[i];
-  };
-  numbers(c.open, &OhlcvBar::open);
-  numbers(c.high, &OhlcvBar::high);
-  numbers(c.low, &OhlcvBar::low);
-  numbers(c.close, &OhlcvBar::close);
-  numbers(c.volume, &OhlcvBar::volume);
+  const double* open = c.open->data();
+  const double* high = c.high->data();
+  const double* low = c.low->data();
+  const double* close = c.close->data();
+  const double* volume = c.volume ? c.volume->data() : nullptr;
+  std::vector<OhlcvBar> bars;
+  bars.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    BW_ASSIGN(openTime, timeAt(*c.openTime, i, 0));
+    OptTime closeTime;
+    if (c.closeTime) {
+      BW_ASSIGN(t, timeAt(*c.closeTime, i, 1));
+      closeTime = t;
+    }
+    bars.push_back(OhlcvBar{openTime, closeTime, open[i], high[i], low[i], close[i], volume ? volume[i] : kNaN});
+  }
   if (sorted) {
     for (size_t i = 0; i < n; ++i) {
       if (!bars[i].openTime)
@@ -792,14 +802,15 @@ Result<std::vector<OhlcvBar>> barsFromExchangeRows(const std::vector<double>& fl
     return invalidArg(std::to_string(n) + " rows are more than one series can hold (" +
                       std::to_string(kMaxLoadBars) + ")");
   const bool closes = tf.isTimeBased() && tf.signedCount() > 0;
-  std::vector<OhlcvBar> bars(n);
+  std::vector<OhlcvBar> bars;
+  bars.reserve(n);
   for (size_t i = 0; i < n; ++i) {
     const double* r = &flat[i * kWidth];
     auto open = timeFromMillis(r[0]);
     if (!open)
       return invalidArg("rows[" + std::to_string(i) + "][0] (timestamp): " + formatNumber(r[0]) +
                         " is not a time in milliseconds since the epoch");
-    OhlcvBar& b = bars[i];
+    OhlcvBar& b = bars.emplace_back();
     b.openTime = open;
     if (closes) {
       b.closeTime = barCloseTime(*open, tf);

@@ -3,6 +3,7 @@
 // adds these members to the ones of ohlcv_node.cc.
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -295,14 +296,37 @@ Result<CsvCall> csvOptions(napi_env env, napi_value arg) {
 }
 
 // CSV text from a string or from UTF-8 bytes (a Buffer or another Uint8Array), copied: the
-// progress callback could otherwise detach the bytes under the parser.
-Result<std::string> csvText(napi_env env, napi_value v) {
+// progress callback could otherwise detach the bytes under the parser. A string is written into
+// room for three bytes per UTF-16 unit, its most, so that the host need not measure it first
+// (the pages never written are never touched).
+struct Text {
+  std::unique_ptr<char[]> bytes;
+  size_t size = 0;
+  std::string_view view() const { return {bytes.get(), size}; }
+};
+
+Result<Text> csvText(napi_env env, napi_value v) {
   BW_ASSIGN(t, typedInfo(env, v));
+  Text out;
   if (t.is && t.type == napi_uint8_array) {
-    const auto* p = static_cast<const char*>(t.data);
-    return std::string(p, p + t.length);
+    out.bytes.reset(new char[t.length + 1]);
+    if (t.length) std::memcpy(out.bytes.get(), t.data, t.length);
+    out.size = t.length;
+    return out;
   }
-  return readText(env, v);
+  BW_ASSIGN(kind, typeOf(env, v));
+  if (kind != napi_string) {
+    BW_ASSIGN(never, readText(env, v));  // the text conversion error, showing the value
+    (void)never;
+  }
+  size_t units = 0;
+  napi_status st = napi_get_value_string_utf16(env, v, nullptr, 0, &units);
+  if (st != napi_ok) return hostError(env, st, "Failed to read text");
+  const size_t room = units * 3 + 1;
+  out.bytes.reset(new char[room]);
+  st = napi_get_value_string_utf8(env, v, out.bytes.get(), room, &out.size);
+  if (st != napi_ok) return hostError(env, st, "Failed to read text");
+  return out;
 }
 
 Result<ArcOhlcv> fromCsv(const std::string& where, std::string_view text, const CsvCall& c) {
@@ -484,7 +508,7 @@ BW_REGISTER(ohlcv_loaders) {
   c.staticMethod("fromCsv", [](Call& call) -> Result<ArcOhlcv> {
     BW_ASSIGN(text, within("fromCsv", csvText(call.env, call.argv[0])));
     BW_ASSIGN(options, within("fromCsv", csvOptions(call.env, call.argv[1])));
-    return fromCsv("fromCsv", text, options);
+    return fromCsv("fromCsv", text.view(), options);
   });
   c.staticMethod("fromCsvFile", [](Call& call) -> Result<ArcOhlcv> {
     BW_ASSIGN(path, within("fromCsvFile", readText(call.env, call.argv[0])));
