@@ -106,8 +106,8 @@ napi_value registerModule(napi_env env, napi_value exports) {
 }  // namespace
 }  // namespace bw::js
 
-extern "C" __attribute__((visibility("default"))) napi_value napi_register_module_v1(napi_env env,
-                                                                                     napi_value exports) {
+// NAPI_MODULE_EXPORT (from node_api.h) is dllexport on Windows and default visibility elsewhere.
+extern "C" NAPI_MODULE_EXPORT napi_value napi_register_module_v1(napi_env env, napi_value exports) {
   return bw::js::registerModule(env, exports);
 }
 
