@@ -19,11 +19,11 @@ const root = path.join(__dirname, '..');
 
 const ARG_KINDS = {
   series: 'series', flags: 'flags', number: 'number', length: 'int', optLength: 'int', integer: 'int', real: 'float',
-  flag: 'bool',
+  flag: 'bool', period: 'timeframe',
 };
 const RESULT_KINDS = {
   number: 'number', optInt: 'int?', optFlag: 'bool?', numbers2: 'number2', numbers3: 'number3',
-  numberOptInt: 'number,int?',
+  numbers5: 'number5', numberOptInt: 'number,int?',
 };
 
 // The indicators of the listing in the shape the generators below use.
@@ -66,6 +66,7 @@ const RESULT_TYPES = {
   'bool?': 'boolean | null',
   number2: '[number, number]',
   number3: '[number, number, number]',
+  number5: '[number, number, number, number, number]',
   'number,int?': '[number, number | null]',
 };
 
@@ -76,6 +77,7 @@ function nextParam(a) {
     case 'number': return `${a.name}: number`;
     case 'int': case 'float': return `${a.name}?: number | null`;
     case 'bool': return `${a.name}?: boolean | null`;
+    case 'timeframe': return `${a.name}?: NodeTimeframe | null`;
     default: throw new Error(`unknown argument kind ${a.kind}`);
   }
 }
@@ -100,6 +102,7 @@ function argDoc(a) {
   if (a.kind === 'flags') return `${a.name} (flag or null)`;
   if (a.kind === 'number') return `${a.name} (number, required)`;
   if (a.def === undefined) return `${a.name} (no default)`;
+  if (a.kind === 'timeframe') return `${a.name} = "${a.def}" (a NodeTimeframe)`;
   return `${a.name} = ${formatDefault(a)}`;
 }
 
@@ -172,7 +175,8 @@ function indexMjs() {
 function firstDoc(r) {
   const one = (o) => {
     const step = listing.firstStep(r.decl, o);
-    return Number.isNaN(step) || String(step) === o.first ? o.first : `${step} (${o.first})`;
+    const text = Number.isNaN(step) || String(step) === o.first ? o.first : `${step} (${o.first})`;
+    return o.earliest ? `${text} at the earliest` : text;
   };
   const outs = r.decl.outputs;
   if (outs.every((o) => o.first === outs[0].first)) return one(outs[0]);
