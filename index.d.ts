@@ -766,6 +766,10 @@ export declare class Incr_fn_main_11e0b6 {
 // series argument (element i feeds the bar with index i) and returns one result per bar.
 
 // <indicators>
+/** The indicator classes under their friendly names (`indicators.sma` is `Incr_fn_sma_059403`), as
+ * in the module barwise/indicators. */
+export declare const indicators: typeof import('./indicators');
+
 /** sma: Simple moving average of src over length bars. Defaults: length 14. */
 export declare class Incr_fn_sma_059403 {
   private constructor();

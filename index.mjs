@@ -43,3 +43,5 @@ export const {
   Incr_fn_detrended_price_oscillator_36f9a0, Incr_fn_bull_bear_power_23f533,
   Incr_fn_macd_full_7a6916,
 } = barwise;
+// The indicator classes by their friendly names, as in barwise/indicators.
+export const indicators = barwise.indicators;

@@ -45,22 +45,24 @@ struct Barssince {
   }
 };
 
-// The extreme of the last n values (ties to the oldest); missing during the first n-1 steps.
+// The highest of the last n values (ties to the oldest); missing during the first n-1 steps.
 struct Highest {
   ExtremeScan scan;
   double step(const RuntimeCtx&, const NumSeries& src, int64_t n) { return highest(scan, src, n); }
 };
+// The lowest of the last n values (ties to the oldest); missing during the first n-1 steps.
 struct Lowest {
   ExtremeScan scan;
   double step(const RuntimeCtx&, const NumSeries& src, int64_t n) { return lowest(scan, src, n); }
 };
-// Offset of that extreme, 0 or negative; null during warm-up.
+// Offset of the highest of the last n values, 0 or negative; null during warm-up.
 struct Highestbars {
   ExtremeScan scan;
   std::optional<int64_t> step(const RuntimeCtx&, const NumSeries& src, int64_t n) {
     return highestbars(scan, src, n);
   }
 };
+// Offset of the lowest of the last n values, 0 or negative; null during warm-up.
 struct Lowestbars {
   ExtremeScan scan;
   std::optional<int64_t> step(const RuntimeCtx&, const NumSeries& src, int64_t n) {
@@ -83,11 +85,15 @@ double pivot(const NumSeries& src, int64_t left, int64_t right) {
   }
   return p;
 }
+// pivothigh: src rightBars back when it is strictly above the leftBars values before it and the
+// rightBars values after it, on the bar that confirms it; missing on every other step.
 struct Pivothigh {
   double step(const RuntimeCtx&, const NumSeries& src, int64_t left, int64_t right) {
     return pivot<true>(src, left, right);
   }
 };
+// pivotlow: src rightBars back when it is strictly below the leftBars values before it and the
+// rightBars values after it, on the bar that confirms it; missing on every other step.
 struct Pivotlow {
   double step(const RuntimeCtx&, const NumSeries& src, int64_t left, int64_t right) {
     return pivot<false>(src, left, right);

@@ -28,6 +28,8 @@ struct RsiBlock {
   }
 };
 
+// rsi(src, length) = 100 - 100 / (1 + rma(up, length) / rma(down, length)); first value on step
+// length + 1.
 struct Rsi {
   RsiBlock rsi;
   double step(const RuntimeCtx&, const NumSeries& src, int64_t length) { return rsi.update(src, length); }

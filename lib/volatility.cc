@@ -15,6 +15,8 @@ namespace {
 
 constexpr uint16_t kBarRange = kHigh | kLow | kClose;
 
+// max(high - low, |high - close[1]|, |low - close[1]|); on the first step, or after a bar with a
+// missing field, high - low (or missing when handleNa is false).
 struct Tr {
   static constexpr uint16_t reads = kBarRange;
   double step(const RuntimeCtx& rt, bool handleNa) { return trueRange(rt, handleNa); }
@@ -22,6 +24,8 @@ struct Tr {
 BW_INDICATOR(Tr, "tr", "296320", Group::Volatility, "True range of the current bar.",
              first("handleNa ? 1 : 2"), flag("handleNa", true));
 
+// rma(tr, length), the true range counting high - low on the first step; first value on step
+// length.
 struct Atr {
   static constexpr uint16_t reads = kBarRange;
   AtrBlock atr;
@@ -44,6 +48,8 @@ struct Bands {
   }
 };
 
+// [basis + mult * stdev, basis - mult * stdev] with basis = sma(src, length) and the population
+// stdev of src around it; first values on step length.
 struct BollingerBands {
   Bands bands;
   std::array<double, 2> step(const RuntimeCtx&, const NumSeries& src, int64_t length, double mult) {

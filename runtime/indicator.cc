@@ -58,6 +58,16 @@ std::string indicatorClassName(std::string_view name, const char* digits) {
   return out;
 }
 
+std::string sourcePath(const char* file) {
+  const std::string_view f(file);
+  for (std::string_view dir : {"lib/", "runtime/", "tools/", "tests/"}) {
+    const size_t at = f.rfind(dir);
+    if (at != std::string_view::npos && (at == 0 || f[at - 1] == '/' || f[at - 1] == '\\'))
+      return std::string(f.substr(at));
+  }
+  return std::string(f);
+}
+
 const char* kindName(ArgKind k) {
   switch (k) {
     case ArgKind::Series: return "series";
@@ -210,7 +220,7 @@ std::string declarationsJson() {
       if (d->outputs[i].earliest) out += ", \"earliest\": true";
       out += "}";
     }
-    out += "]}";
+    out += "], \"source\": " + quoted(d->source) + ", \"state\": " + quoted(d->state) + "}";
   }
   out += "\n]\n";
   return out;

@@ -194,6 +194,10 @@ struct Declaration {
   Group group = Group::Script;
   std::string summary;
   std::vector<OutputDecl> outputs;
+  // Where the step is defined (`lib/averages.cc`, `Sma`): the docs take its formula from the
+  // comment above the state record.
+  std::string source;
+  std::string state;
 
   // A new instance bound to the context (shared, not copied) with empty state and series.
   std::unique_ptr<Instance> make(SharedCtx ctx) const { return makeFn(*this, std::move(ctx), reads); }
@@ -212,7 +216,7 @@ const Declaration& addDeclaration(Declaration d);
 // per result value, an expression for each. The message names the first fault; empty when none.
 std::string checkDeclarations();
 // The whole list as JSON: [{"class", "name", "group", "summary", "args": [{"name", "kind",
-// "default"?}], "result", "outputs": [{"name", "first"}]}].
+// "default"?}], "result", "outputs": [{"name", "first", "earliest"?}], "source", "state"}].
 std::string declarationsJson();
 const char* kindName(ArgKind k);
 const char* kindName(ResultKind k);
@@ -470,10 +474,13 @@ class InstanceOf final : public Instance {
 
 }  // namespace detail
 
+// The source path from the library folder on (`lib/averages.cc`), whatever the build's path.
+std::string sourcePath(const char* file);
+
 // Records a declaration; the returned reference lives for the whole process.
 template <class S, class... A>
-const Declaration& declare(const char* name, const char* digits, Group group, const char* summary, Outputs out,
-                           A... a) {
+const Declaration& declare(const char* state, const char* file, const char* name, const char* digits, Group group,
+                           const char* summary, Outputs out, A... a) {
   using Inst = detail::InstanceOf<S, A...>;
   return addDeclaration(Declaration{indicatorClassName(name, digits),
                                     {a.argDecl()...},
@@ -485,18 +492,21 @@ const Declaration& declare(const char* name, const char* digits, Group group, co
                                     name,
                                     group,
                                     summary,
-                                    std::move(out.list)});
+                                    std::move(out.list),
+                                    sourcePath(file),
+                                    state});
 }
 // The same, with the class-name digits derived from the name.
 template <class S, class... A>
-const Declaration& declare(const char* name, Group group, const char* summary, Outputs out, A... a) {
-  return declare<S>(name, nullptr, group, summary, std::move(out), a...);
+const Declaration& declare(const char* state, const char* file, const char* name, Group group, const char* summary,
+                           Outputs out, A... a) {
+  return declare<S>(state, file, name, nullptr, group, summary, std::move(out), a...);
 }
 
 #define BW_RT_CAT2(a, b) a##b
 #define BW_RT_CAT(a, b) BW_RT_CAT2(a, b)
 #define BW_INDICATOR(State, ...)                                                             \
   [[maybe_unused]] static const ::bw::rt::Declaration& BW_RT_CAT(bw_indicator_, __LINE__) = \
-      ::bw::rt::declare<State>(__VA_ARGS__)
+      ::bw::rt::declare<State>(#State, __FILE__, __VA_ARGS__)
 
 }  // namespace bw::rt

@@ -91,6 +91,24 @@ test('the listing and the exports name the same classes', () => {
   assert.deepEqual(declared.map((d) => d.class).sort(), exported);
 });
 
+test('friendly names: every indicator under its name, from CommonJS and ES modules', async (t) => {
+  const indicators = listing.indicators();
+  await t.test('require(\'barwise\').indicators', () => {
+    assert.deepEqual(Object.keys(barwise.indicators).sort(), indicators.map((d) => d.name).sort());
+    for (const d of indicators) assert.equal(barwise.indicators[d.name], barwise[d.class], d.name);
+    assert.ok(!Object.keys(barwise).includes('indicators'), 'not one of the add-on\'s own exports');
+  });
+  await t.test('require(\'barwise/indicators\')', () => {
+    assert.equal(require('barwise/indicators'), barwise.indicators);
+  });
+  await t.test('import from \'barwise/indicators\' and \'barwise\'', async () => {
+    const esm = await import('barwise/indicators');
+    for (const d of indicators) assert.equal(esm[d.name], barwise[d.class], d.name);
+    assert.equal(esm.default, barwise.indicators);
+    assert.equal((await import('barwise')).indicators, barwise.indicators);
+  });
+});
+
 for (const decl of declared) {
   const Cls = barwise[decl.class];
   test(`${decl.class}: next and collect agree`, async (t) => {
