@@ -1,7 +1,7 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { rows, closes, collect, dailyWalk, firstDefined, assertNear, emaRef } =
+const { bw, rows, closes, collect, dailyWalk, firstDefined, assertNear, emaRef } =
   require('./support/indicator-cases');
 
 const N = NaN;
@@ -113,4 +113,17 @@ test('momentum indicators: lengths below 1 give missing values', () => {
       assert.ok(collect(name, walk, ...args(n)).flat().every(Number.isNaN), `${name} ${n}`);
     }
   }
+});
+
+test('macd_full by hand', async (t) => {
+  const macdFull = bw.indicators.macd_full.name;
+  const run = (...args) => collect(macdFull, closes([1, 2, 3, 4]), [1, 2, 3, 4], ...args);
+  // ema 1 is the input; ema 2 of 1, 2, 3, 4 is -, 1.5, 2.5, 3.5; the line 0.5 from step 2, its
+  // ema 2 from step 3.
+  await t.test('1, 2, 2', () => assertNear(run(1, 2, 2), [[N, N, N], [0.5, N, N], [0.5, 0.5, 0], [0.5, 0.5, 0]], 1e-12, 'macd_full'));
+  await t.test('the line is the specified macd', () => {
+    const walk = dailyWalk(120);
+    const full = collect(macdFull, walk, walk.close);
+    assert.deepEqual(full.map((r) => r[0]), collect('Incr_fn_macd_4e1ee0', walk, walk.close));
+  });
 });

@@ -159,3 +159,29 @@ test('oscillators: lengths below 1 give missing values', () => {
     }
   }
 });
+
+test('stoch, stoch_source, cmo, percentrank and dmi by hand', async (t) => {
+  const run = (name, cols, ...args) => bw.indicators[name].make(ctxOf(cols)).collect(...args);
+  // [open, high, low, close]: highs 10, 12, 11, 11 and lows 8, 9, 7, 9.
+  const bars = rows([[9, 10, 8, 9], [10, 12, 9, 11], [11, 11, 7, 10], [10, 11, 9, 11]]);
+  const cases = [
+    // 3-bar range 7 .. 12: the closes 10 and 11 sit at 60 % and 80 %; %D over 2 is 70.
+    ['stoch 3, 1, 2', run('stoch', bars, 3, 1, 2), [[N, N], [N, N], [60, N], [80, 70]]],
+    ['stoch of bars without range', run('stoch', closes([5, 5, 5]), 2, 1, 1), [[N, N], [N, N], [N, N]]],
+    // src 1, 3, 2, 5 within its own 3-step range: 50 %, then 100 %.
+    ['stoch_source 3, 1, 2', run('stoch_source', closes([1, 3, 2, 5]), [1, 3, 2, 5], 3, 1, 2),
+      [[N, N], [N, N], [50, N], [100, 75]]],
+    // changes -, 1, 2, -1: rises 0, 1, 2, 0 and falls -, 0, 0, 1 (a missing change counts in the
+    // rises as 0 and in the falls as missing), so the first value comes on step 3.
+    ['cmo 2', run('cmo', closes([1, 2, 4, 3]), [1, 2, 4, 3], 2), [N, N, 100, 100 / 3]],
+    ['cmo of a flat series', run('cmo', closes([2, 2, 2]), [2, 2, 2], 2), [N, N, N]],
+    // previous two values at most the current one: 1 of [3, 1], both of [1, 2], both of [2, 2].
+    ['percentrank 2', run('percentrank', closes([3, 1, 2, 2, 5]), [3, 1, 2, 2, 5], 2), [N, N, 50, 100, 100]],
+    ['percentrank skips a missing previous value', run('percentrank', closes([1, N, 2]), [1, N, 2], 2), [N, N, 50]],
+    ['percentrank of a missing value', run('percentrank', closes([1, 2, N]), [1, 2, N], 2), [N, N, N]],
+    // highs 10, 12, 11 and lows 8, 9, 7: +DM 2 then 0, -DM 0 then 2, true ranges 3 and 4.
+    ['dmi 1, 1', run('dmi', rows([[9, 10, 8, 9], [10, 12, 9, 11], [11, 11, 7, 8]]), 1, 1),
+      [[N, N, N], [200 / 3, 0, 100], [0, 50, 100]]],
+  ];
+  for (const [label, got, want] of cases) await t.test(label, () => assertNear(got, want, 1e-12, label));
+});

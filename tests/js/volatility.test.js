@@ -2,7 +2,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const {
-  rows, closes, collect, dailyWalk, firstDefined, assertNear,
+  bw, ctxOf, rows, closes, collect, dailyWalk, firstDefined, assertNear,
   smaRef, wilderRef, stdevRef, trRef,
 } = require('./support/indicator-cases');
 
@@ -154,4 +154,27 @@ test('volatility: lengths below 1 give missing values', () => {
     const out = collect('Incr_fn_supertrend_a392d5', walk, src, 3, n);
     assert.ok(out.slice(1).every(([v, d]) => Number.isNaN(v) && d === 1));
   }
+});
+
+test('keltner_channels, sar and ichimoku by hand', async (t) => {
+  const run = (name, cols, ...args) => bw.indicators[name].make(ctxOf(cols)).collect(...args);
+  // [open, high, low, close]
+  const three = rows([[9, 10, 8, 9], [10, 12, 9, 11], [11, 11, 7, 10]]);
+  const four = rows([[9, 10, 8, 9], [10, 12, 9, 11], [11, 11, 7, 10], [10, 13, 10, 12]]);
+  const sarBars = rows([[9, 10, 9, 9.5], [10, 11, 10, 10.8], [11, 12, 11, 11.9], [11, 11.5, 8, 8.5], [9, 10, 7.5, 8],
+    [8, 9, 7, 7.2]]);
+  const cases = [
+    // ema(close, 2): -, 10, 10; rma(high - low, 2) over ranges 2, 3, 4: -, 2.5, 3.25.
+    ['keltner_channels: ema basis, range bands', run('keltner_channels', three, three.close, 2, 1, true, false, 2),
+      [[N, N, N], [10, 12.5, 7.5], [10, 13.25, 6.75]]],
+    ['keltner_channels: sma basis', run('keltner_channels', three, three.close, 2, 1, false, false, 2),
+      [[N, N, N], [10, 12.5, 7.5], [10.5, 13.75, 7.25]]],
+    // The second bar closes higher: long, the stop at the first low. The third bar's new high
+    // raises the acceleration; the fourth bar falls through the stop, which jumps to the extreme
+    // high 12; then it falls towards the new lows, held above the two previous highs.
+    ['sar 0.02, 0.02, 0.2', run('sar', sarBars, 0.02, 0.02, 0.2), [N, 9, 9, 12, 12, 11.82]],
+    ['ichimoku 2, 3, 4', run('ichimoku', four, 2, 3, 4),
+      [[N, N, N, N, 9], [10, N, N, N, 11], [9.5, 9.5, 9.5, N, 10], [10, 10, 10, 10, 12]]],
+  ];
+  for (const [label, got, want] of cases) await t.test(label, () => assertNear(got, want, 1e-12, label));
 });

@@ -122,3 +122,30 @@ test('volume indicators: lengths below 1 give missing values', () => {
     }
   }
 });
+
+test('obv and vwap by hand', async (t) => {
+  const { bw, ctxOf } = require('./support/indicator-cases');
+  const run = (name, cols, ...args) => bw.indicators[name].make(ctxOf(cols)).collect(...args);
+  // Hourly bars across midnight: 22:00 and 23:00 on one day, 00:00 and 01:00 on the next.
+  const hourly = (src, vol, times = true) => {
+    const t = [22, 23, 24, 25].map((h) => new Date(Date.UTC(2024, 0, 1, h)));
+    const bars = bw.zipOhlcvBars(times ? t : undefined, undefined, src, src, src, src, vol);
+    return (...args) => bw.indicators.vwap.make(new bw.NodeCtx(bw.NodeOhlcv.fromBars(bars))).collect(src, ...args);
+  };
+  const sd = Math.sqrt((100 * 1 + 400 * 3) / 4 - 17.5 ** 2);
+  const cases = [
+    ['obv', run('obv', { ...closes([10, 11, 11, 9]), volume: [100, 200, 300, 400] }), [N, 200, 200, -200]],
+    ['obv restarts after a missing close', run('obv', { ...closes([10, N, 12, 13]), volume: [1, 2, 3, 400] }),
+      [N, N, N, 400]],
+    // day one: 10 x 1, 20 x 3; day two: 30 x 2, 40 x 2.
+    ['vwap anchored to days, bands 2 deviations away', hourly([10, 20, 30, 40], [1, 3, 2, 2])(bw.NodeTimeframe.Days(1), 2),
+      [[10, 10, 10], [17.5, 17.5 + 2 * sd, 17.5 - 2 * sd], [30, 30, 30], [35, 45, 25]]],
+    ['vwap anchored to hours', hourly([10, 20, 30, 40], [1, 3, 2, 2])(bw.NodeTimeframe.Hours(1)).map((r) => r[0]),
+      [10, 20, 30, 40]],
+    ['vwap: a missing volume until the next period', hourly([10, 20, 30, 40], [1, N, 2, 2])().map((r) => r[0]),
+      [10, N, 30, 35]],
+    ['vwap: bars without open times make one period', hourly([10, 20, 30, 40], [1, 3, 2, 2], false)().map((r) => r[0]),
+      [10, 17.5, 130 / 6, 210 / 8]],
+  ];
+  for (const [label, got, want] of cases) await t.test(label, () => assertNear(got, want, 1e-12, label));
+});
