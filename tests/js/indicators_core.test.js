@@ -155,7 +155,7 @@ test('the script entry: no arguments, an empty result object, the context at its
   assert.equal(m.next(), undefined);
 });
 
-test('moving averages: warm-ups, seeding and weights', () => {
+test('moving averages: warm-ups, seeding and weights', async (t) => {
   const N = NaN;
   const cases = [
     ['sma 14', b.Incr_fn_sma_059403, [range(14)], [], [...Array(13).fill(N), 7.5]],
@@ -173,7 +173,8 @@ test('moving averages: warm-ups, seeding and weights', () => {
     ['cum', b.Incr_fn_cum_c1d3ea, [[1, N, 2]], [], [1, N, 2]],
     ['change', b.Incr_fn_change_1e4fad, [[1, 4, 2]], [], [N, 3, -2]],
   ];
-  for (const [label, Cls, cols, params, want] of cases) close(stepped(Cls, cols, ...params), want, label);
+  for (const [label, Cls, cols, params, want] of cases)
+    await t.test(label, () => close(stepped(Cls, cols, ...params), want, label));
 
   // sma: a gap after warm-up counts as 0; leading gaps delay the first value to step 19.
   const xs = range(20);
@@ -221,7 +222,7 @@ test('vwma weighs by the bar volume', () => {
   close(out, [NaN, (10 + 60) / 40, (60 + 60) / 50], 'vwma');
 });
 
-test('crosses, barssince and extremes', () => {
+test('crosses, barssince and extremes', async (t) => {
   const N = NaN;
   const cases = [
     ['crossover', b.Incr_fn_crossover_94210a, [[1, 3], [2, 2]], [false, true]],
@@ -230,7 +231,7 @@ test('crosses, barssince and extremes', () => {
     ['crossunder', b.Incr_fn_crossunder_ed654e, [[3, 1], [2, 2]], [false, true]],
     ['missing now and before', b.Incr_fn_crossover_94210a, [[1, N, 3], [2, 2, 2]], [false, null, false]],
   ];
-  for (const [label, Cls, cols, want] of cases) assert.deepEqual(stepped(Cls, cols), want, label);
+  for (const [label, Cls, cols, want] of cases) await t.test(label, () => assert.deepEqual(stepped(Cls, cols), want));
   assert.deepEqual(stepped(b.Incr_fn_barssince_a2ae8d, [[null, false, true, false, undefined, true]]),
     [null, null, 0, 1, 2, 0]);
   // collect: flags beyond the end of the list count as null.

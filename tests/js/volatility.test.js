@@ -12,7 +12,7 @@ const walk = dailyWalk(300);
 const bars6 = rows([[9, 10, 8, 9], [10, 12, 10, 11], [11, 11, 9, 9.5], [9, 9, 7, 7.5], [12, 14, 12, 13.5],
   [14, 15, 13, 14]]);
 
-test('volatility: first value with default arguments', () => {
+test('volatility: first value with default arguments', async (t) => {
   // [class, collect arguments, step of the first value per output]
   const cases = [
     ['Incr_fn_tr_296320', [], [1]],
@@ -31,14 +31,16 @@ test('volatility: first value with default arguments', () => {
     ['Incr_fn_aroon_39638b', [], [15, 15]],
   ];
   for (const [name, args, steps] of cases) {
-    const out = collect(name, walk, ...args);
-    assert.equal(out.length, walk.close.length, name);
-    steps.forEach((step, k) =>
-      assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
+    await t.test(name, () => {
+      const out = collect(name, walk, ...args);
+      assert.equal(out.length, walk.close.length, name);
+      steps.forEach((step, k) =>
+        assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
+    });
   }
 });
 
-test('volatility: hand-computed values', () => {
+test('volatility: hand-computed values', async (t) => {
   const two = rows([[9, 10, 8, 9], [10, 12, 10, 11]]);
   const chop2 = (100 * Math.log10(5 / 4)) / Math.log10(2);
   // [label, class, bars, collect arguments, expected results]
@@ -72,7 +74,9 @@ test('volatility: hand-computed values', () => {
       [2], [[N, N], [N, N], [50, 0], [100, 50]]],
   ];
   for (const [label, name, bars, args, expected] of cases) {
-    assertNear(collect(name, bars, ...args), expected, 1e-12, label);
+    await t.test(label, () => {
+      assertNear(collect(name, bars, ...args), expected, 1e-12, label);
+    });
   }
 });
 
@@ -129,7 +133,7 @@ test('bollinger_bands of a coin around 0.00002 lie around the price', () => {
   });
 });
 
-test('volatility: lengths below 1 give missing values', () => {
+test('volatility: lengths below 1 give missing values', async (t) => {
   const src = walk.close;
   const cases = [
     ['Incr_fn_atr_d37266', (n) => [n]],
@@ -144,10 +148,12 @@ test('volatility: lengths below 1 give missing values', () => {
     ['Incr_fn_aroon_39638b', (n) => [n]],
   ];
   for (const [name, args] of cases) {
-    for (const n of [0, -3]) {
-      const out = collect(name, walk, ...args(n)).flat();
-      assert.ok(out.every(Number.isNaN), `${name} ${n}`);
-    }
+    await t.test(name, () => {
+      for (const n of [0, -3]) {
+        const out = collect(name, walk, ...args(n)).flat();
+        assert.ok(out.every(Number.isNaN), `${name} ${n}`);
+      }
+    });
   }
   // supertrend: the average is missing, the first step still compares against the zero bands.
   for (const n of [0, -3]) {

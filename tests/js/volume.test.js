@@ -6,7 +6,7 @@ const { rows, closes, collect, dailyWalk, firstDefined, assertNear } = require('
 const N = NaN;
 const walk = dailyWalk(300);
 
-test('volume indicators: first value with default arguments', () => {
+test('volume indicators: first value with default arguments', async (t) => {
   const cases = [
     ['Incr_fn_accdist_8c0ce2', [], 1],
     ['Incr_fn_chaikin_money_flow_040712', [], 20],
@@ -18,13 +18,15 @@ test('volume indicators: first value with default arguments', () => {
     ['Incr_fn_advance_decline_ratio_c534f8', [], 9],
   ];
   for (const [name, args, step] of cases) {
-    const out = collect(name, walk, ...args);
-    assert.equal(out.length, walk.close.length, name);
-    assert.equal(firstDefined(out) + 1, step, name);
+    await t.test(name, () => {
+      const out = collect(name, walk, ...args);
+      assert.equal(out.length, walk.close.length, name);
+      assert.equal(firstDefined(out) + 1, step, name);
+    });
   }
 });
 
-test('volume indicators: hand-computed values', () => {
+test('volume indicators: hand-computed values', async (t) => {
   // [open, high, low, close, volume]
   const mixed = rows([[9, 10, 8, 10, 100], [9, 10, 8, 8, 50], [9, 9, 9, 9, 70], [7, 10, 6, 9, 40]]);
   const updown = rows([[1, 2, 1, 2], [2, 2, 1, 1], [1, 1, 1, 1], [1, 2, 1, 2], [1, 2, 1, 2], [1, 2, 1, NaN]]);
@@ -48,7 +50,9 @@ test('volume indicators: hand-computed values', () => {
     ['advance_decline_ratio 3', 'Incr_fn_advance_decline_ratio_c534f8', updown, [3], [N, N, 2, 2, 3, 2]],
   ];
   for (const [label, name, bars, args, expected] of cases) {
-    assertNear(collect(name, bars, ...args), expected, 1e-12, label);
+    await t.test(label, () => {
+      assertNear(collect(name, bars, ...args), expected, 1e-12, label);
+    });
   }
 });
 
@@ -106,7 +110,7 @@ test('volume indicators agree with the textbook formulas on a daily walk', () =>
   assertNear(collect('Incr_fn_chaikin_money_flow_040712', walk), cmf, 1e-9, 'cmf');
 });
 
-test('volume indicators: lengths below 1 give missing values', () => {
+test('volume indicators: lengths below 1 give missing values', async (t) => {
   const cases = [
     ['Incr_fn_chaikin_money_flow_040712', (n) => [n]],
     ['Incr_fn_money_flow_index_7401be', (n) => [walk.close, n]],
@@ -117,9 +121,11 @@ test('volume indicators: lengths below 1 give missing values', () => {
     ['Incr_fn_advance_decline_ratio_c534f8', (n) => [n]],
   ];
   for (const [name, args] of cases) {
-    for (const n of [0, -3]) {
-      assert.ok(collect(name, walk, ...args(n)).every(Number.isNaN), `${name} ${n}`);
-    }
+    await t.test(name, () => {
+      for (const n of [0, -3]) {
+        assert.ok(collect(name, walk, ...args(n)).every(Number.isNaN), `${name} ${n}`);
+      }
+    });
   }
 });
 
