@@ -1018,6 +1018,10 @@ export declare class Incr_fn_main_11e0b6 {
 // series argument (element i feeds the bar with index i) and returns one result per bar.
 
 // <indicators>
+/** The indicator classes under their friendly names (`indicators.sma` is `Incr_fn_sma_059403`), as
+ * in the module barwise/indicators. */
+export declare const indicators: typeof import('./indicators');
+
 /** sma: Simple moving average of src over length bars. Defaults: length 14. */
 export declare class Incr_fn_sma_059403 {
   private constructor();
@@ -1183,6 +1187,50 @@ export declare class Incr_fn_change_1e4fad {
   collect(src: NumberList): number[];
 }
 
+/** alma: Arnaud Legoux moving average: Gaussian weights centred at offset * (length - 1), width length / sigma. Defaults: length 9, offset 0.85, sigma 6.0, floor false. */
+export declare class Incr_fn_alma_b88cee {
+  private constructor();
+  /** Binds a new alma instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_alma_b88cee;
+  /** One alma step on the context's current bar. */
+  next(src: number, length?: number | null, offset?: number | null, sigma?: number | null, floor?: boolean | null): number;
+  /** One alma step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, length?: number | null, offset?: number | null, sigma?: number | null, floor?: boolean | null): number[];
+}
+
+/** linreg: Least-squares line through the last length values, read offset bars back from the current one. Defaults: length 100, offset 0. */
+export declare class Incr_fn_linreg_e1107d {
+  private constructor();
+  /** Binds a new linreg instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_linreg_e1107d;
+  /** One linreg step on the context's current bar. */
+  next(src: number, length?: number | null, offset?: number | null): number;
+  /** One linreg step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, length?: number | null, offset?: number | null): number[];
+}
+
+/** median: Median of the last length values. Defaults: length 14. */
+export declare class Incr_fn_median_cdb883 {
+  private constructor();
+  /** Binds a new median instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_median_cdb883;
+  /** One median step on the context's current bar. */
+  next(src: number, length?: number | null): number;
+  /** One median step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, length?: number | null): number[];
+}
+
+/** percentile_nearest_rank: Nearest-rank percentile of the last length values (rank ceil(percentage / 100 * length)). Defaults: length 14, percentage 50.0. */
+export declare class Incr_fn_percentile_nearest_rank_2991da {
+  private constructor();
+  /** Binds a new percentile_nearest_rank instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_percentile_nearest_rank_2991da;
+  /** One percentile_nearest_rank step on the context's current bar. */
+  next(src: number, length?: number | null, percentage?: number | null): number;
+  /** One percentile_nearest_rank step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, length?: number | null, percentage?: number | null): number[];
+}
+
 /** rsi: Relative strength index. Defaults: length 14. */
 export declare class Incr_fn_rsi_4196b9 {
   private constructor();
@@ -1280,6 +1328,61 @@ export declare class Incr_fn_balance_of_power_b52747 {
   next(): number;
   /** One balance_of_power step per remaining bar of the context; returns every step's result. */
   collect(): number[];
+}
+
+/** stoch: Stochastic oscillator of the bars, [k, d]: the close within the periodK-bar high-low range, averaged over smoothK bars, and k averaged over periodD bars. Defaults: periodK 14, smoothK 1, periodD 3. */
+export declare class Incr_fn_stoch_0c7e63 {
+  private constructor();
+  /** Binds a new stoch instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_stoch_0c7e63;
+  /** One stoch step on the context's current bar. */
+  next(periodK?: number | null, smoothK?: number | null, periodD?: number | null): [number, number];
+  /** One stoch step per remaining bar of the context; returns every step's result. */
+  collect(periodK?: number | null, smoothK?: number | null, periodD?: number | null): [number, number][];
+}
+
+/** stoch_source: Stochastic oscillator of src within its own periodK-step range, [k, d], smoothed like stoch. Defaults: periodK 14, smoothK 1, periodD 3. */
+export declare class Incr_fn_stoch_source_4bd266 {
+  private constructor();
+  /** Binds a new stoch_source instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_stoch_source_4bd266;
+  /** One stoch_source step on the context's current bar. */
+  next(src: number, periodK?: number | null, smoothK?: number | null, periodD?: number | null): [number, number];
+  /** One stoch_source step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, periodK?: number | null, smoothK?: number | null, periodD?: number | null): [number, number][];
+}
+
+/** cmo: Chande momentum oscillator, 100 * (U - D) / (U + D) over length steps. Defaults: length 9. */
+export declare class Incr_fn_cmo_924c09 {
+  private constructor();
+  /** Binds a new cmo instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_cmo_924c09;
+  /** One cmo step on the context's current bar. */
+  next(src: number, length?: number | null): number;
+  /** One cmo step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, length?: number | null): number[];
+}
+
+/** percentrank: Percent of the previous length values that are less than or equal to the current one. Defaults: length 14. */
+export declare class Incr_fn_percentrank_0e17be {
+  private constructor();
+  /** Binds a new percentrank instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_percentrank_0e17be;
+  /** One percentrank step on the context's current bar. */
+  next(src: number, length?: number | null): number;
+  /** One percentrank step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, length?: number | null): number[];
+}
+
+/** dmi: Directional movement index, [plus, minus, adx]: +DI, -DI and the average directional index. Defaults: diLength 14, adxSmoothing 14. */
+export declare class Incr_fn_dmi_6d4345 {
+  private constructor();
+  /** Binds a new dmi instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_dmi_6d4345;
+  /** One dmi step on the context's current bar. */
+  next(diLength?: number | null, adxSmoothing?: number | null): [number, number, number];
+  /** One dmi step per remaining bar of the context; returns every step's result. */
+  collect(diLength?: number | null, adxSmoothing?: number | null): [number, number, number][];
 }
 
 /** tr: True range of the current bar. Defaults: handleNa true. */
@@ -1403,6 +1506,39 @@ export declare class Incr_fn_aroon_39638b {
   collect(length?: number | null): [number, number][];
 }
 
+/** keltner_channels: Keltner channels, [basis, upper, lower]: an ema or sma of src, bands mult atrs (or bar ranges) away. Defaults: length 20, mult 2.0, useEma true, useAtr true, atrLength 10. */
+export declare class Incr_fn_keltner_channels_855777 {
+  private constructor();
+  /** Binds a new keltner_channels instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_keltner_channels_855777;
+  /** One keltner_channels step on the context's current bar. */
+  next(src: number, length?: number | null, mult?: number | null, useEma?: boolean | null, useAtr?: boolean | null, atrLength?: number | null): [number, number, number];
+  /** One keltner_channels step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, length?: number | null, mult?: number | null, useEma?: boolean | null, useAtr?: boolean | null, atrLength?: number | null): [number, number, number][];
+}
+
+/** sar: Parabolic SAR: a trailing stop that accelerates towards each new extreme. Defaults: start 0.02, increment 0.02, maximum 0.2. */
+export declare class Incr_fn_sar_1c8f65 {
+  private constructor();
+  /** Binds a new sar instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_sar_1c8f65;
+  /** One sar step on the context's current bar. */
+  next(start?: number | null, increment?: number | null, maximum?: number | null): number;
+  /** One sar step per remaining bar of the context; returns every step's result. */
+  collect(start?: number | null, increment?: number | null, maximum?: number | null): number[];
+}
+
+/** ichimoku: Ichimoku cloud without the display shift, [conversion, base, spanA, spanB, lagging]. Defaults: conversionPeriods 9, basePeriods 26, spanBPeriods 52. */
+export declare class Incr_fn_ichimoku_fb4f30 {
+  private constructor();
+  /** Binds a new ichimoku instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_ichimoku_fb4f30;
+  /** One ichimoku step on the context's current bar. */
+  next(conversionPeriods?: number | null, basePeriods?: number | null, spanBPeriods?: number | null): [number, number, number, number, number];
+  /** One ichimoku step per remaining bar of the context; returns every step's result. */
+  collect(conversionPeriods?: number | null, basePeriods?: number | null, spanBPeriods?: number | null): [number, number, number, number, number][];
+}
+
 /** accdist: Accumulation/distribution line. */
 export declare class Incr_fn_accdist_8c0ce2 {
   private constructor();
@@ -1478,6 +1614,28 @@ export declare class Incr_fn_advance_decline_ratio_c534f8 {
   next(length?: number | null): number;
   /** One advance_decline_ratio step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null): number[];
+}
+
+/** obv: On-balance volume, the running total of volume signed by the close's change. */
+export declare class Incr_fn_obv_4517cd {
+  private constructor();
+  /** Binds a new obv instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_obv_4517cd;
+  /** One obv step on the context's current bar. */
+  next(): number;
+  /** One obv step per remaining bar of the context; returns every step's result. */
+  collect(): number[];
+}
+
+/** vwap: Volume-weighted average price of src anchored to each period of anchor, [vwap, upper, lower]. Defaults: anchor 1D, mult 1.0. */
+export declare class Incr_fn_vwap_807f88 {
+  private constructor();
+  /** Binds a new vwap instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_vwap_807f88;
+  /** One vwap step on the context's current bar. */
+  next(src: number, anchor?: NodeTimeframe | null, mult?: number | null): [number, number, number];
+  /** One vwap step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, anchor?: NodeTimeframe | null, mult?: number | null): [number, number, number][];
 }
 
 /** crossover: True on the bar where a crosses above b; null when a or b is missing. */
@@ -1566,6 +1724,28 @@ export declare class Incr_fn_lowestbars_45ca87 {
   next(src: number, length?: number | null): number | null;
   /** One lowestbars step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): (number | null)[];
+}
+
+/** pivothigh: The pivot high confirmed on this bar: src rightBars back, above the leftBars before and rightBars after. Defaults: leftBars 10, rightBars 10. */
+export declare class Incr_fn_pivothigh_e2dcad {
+  private constructor();
+  /** Binds a new pivothigh instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_pivothigh_e2dcad;
+  /** One pivothigh step on the context's current bar. */
+  next(src: number, leftBars?: number | null, rightBars?: number | null): number;
+  /** One pivothigh step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, leftBars?: number | null, rightBars?: number | null): number[];
+}
+
+/** pivotlow: The pivot low confirmed on this bar: src rightBars back, below the leftBars before and rightBars after. Defaults: leftBars 10, rightBars 10. */
+export declare class Incr_fn_pivotlow_1f7c14 {
+  private constructor();
+  /** Binds a new pivotlow instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_pivotlow_1f7c14;
+  /** One pivotlow step on the context's current bar. */
+  next(src: number, leftBars?: number | null, rightBars?: number | null): number;
+  /** One pivotlow step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, leftBars?: number | null, rightBars?: number | null): number[];
 }
 
 /** momentum: Momentum, src - src[length]. Defaults: length 10. */
@@ -1698,5 +1878,16 @@ export declare class Incr_fn_bull_bear_power_23f533 {
   next(length?: number | null): number;
   /** One bull_bear_power step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null): number[];
+}
+
+/** macd_full: MACD with its signal line and histogram, [macd, signal, hist]. Defaults: fastLength 12, slowLength 26, signalLength 9. */
+export declare class Incr_fn_macd_full_7a6916 {
+  private constructor();
+  /** Binds a new macd_full instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_macd_full_7a6916;
+  /** One macd_full step on the context's current bar. */
+  next(src: number, fastLength?: number | null, slowLength?: number | null, signalLength?: number | null): [number, number, number];
+  /** One macd_full step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, fastLength?: number | null, slowLength?: number | null, signalLength?: number | null): [number, number, number][];
 }
 // </indicators>

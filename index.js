@@ -33,3 +33,11 @@ module.exports = load();
 
 // JavaScript-side extensions of the add-on's classes (the browser report).
 require('./js/html-report').attach(module.exports);
+
+// The indicator classes under their friendly names (`indicators.sma`), generated from the
+// indicator declarations; not enumerable, so the export list stays the add-on's own.
+Object.defineProperty(module.exports, 'indicators', {
+  configurable: true,
+  enumerable: false,
+  get: () => require('./indicators.js'),
+});

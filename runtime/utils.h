@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "runtime/runtime_ctx.h"
 #include "runtime/series.h"
 
 namespace bw::rt {
@@ -139,6 +140,28 @@ inline double minOf(double a, double b) { return missing(a) || missing(b) ? kNaN
 // Symmetric four-value average x[3]/6 + 2x[2]/6 + 2x[1]/6 + x[0]/6; missing on the first three
 // steps and whenever one of the four values is.
 inline double swma(const NumSeries& x) { return (1 * x[3]) / 6 + (2 * x[2]) / 6 + (2 * x[1]) / 6 + (1 * x[0]) / 6; }
+
+// max(high - low, |high - close[1]|, |low - close[1]|); on the first step, or after a bar with a
+// missing field, high - low (or missing when handleNa is false).
+inline double trueRange(const RuntimeCtx& rt, bool handleNa) {
+  const double h = rt.high[0], l = rt.low[0];
+  if (rt.close.length() >= 2 && !missing(rt.high[1]) && !missing(rt.low[1]) && !missing(rt.close[1])) {
+    const double c1 = rt.close[1];
+    return maxOf(maxOf(h - l, std::fabs(h - c1)), std::fabs(l - c1));
+  }
+  return handleNa ? h - l : kNaN;
+}
+
+// atr(n) = rma(tr, n) over its own series of true ranges; the first true range counts, so the
+// first value comes on step n.
+struct AtrBlock {
+  NumSeries tr;
+  SeededAverage avg;
+  double update(const RuntimeCtx& rt, int64_t n) {
+    tr.push(trueRange(rt, true));
+    return rma(avg, tr, n);
+  }
+};
 
 // Standard deviation of the last n values of x around the mean m (sma(x, n), computed by the
 // caller): sqrt(S / n) when biased, sqrt(S / (n - 1)) otherwise, S the sum of the squared

@@ -9,7 +9,7 @@ const {
 const N = NaN;
 const walk = dailyWalk(300);
 
-test('oscillators: first value with default arguments', () => {
+test('oscillators: first value with default arguments', async (t) => {
   // [class, collect arguments, step of the first value per output]
   const cases = [
     ['Incr_fn_rsi_4196b9', [walk.close], [15]],
@@ -28,10 +28,12 @@ test('oscillators: first value with default arguments', () => {
     ['Incr_fn_balance_of_power_b52747', [], [1]],
   ];
   for (const [name, args, steps] of cases) {
-    const out = collect(name, walk, ...args);
-    assert.equal(out.length, walk.close.length, name);
-    steps.forEach((step, k) =>
-      assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
+    await t.test(name, () => {
+      const out = collect(name, walk, ...args);
+      assert.equal(out.length, walk.close.length, name);
+      steps.forEach((step, k) =>
+        assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
+    });
   }
 });
 
@@ -51,7 +53,7 @@ test('relative_volatility_index: missing while stdev is, seeded after', async (t
   for (const [label, got, want] of cases) await t.test(label, () => assertNear(got, want, 1e-12, label));
 });
 
-test('oscillators: hand-computed values', () => {
+test('oscillators: hand-computed values', async (t) => {
   const up = 100 - 100 / 1.5; // rsi 2 over 1, 2, 3, 1
   // [label, class, bars, collect arguments, expected results]
   const cases = [
@@ -90,19 +92,23 @@ test('oscillators: hand-computed values', () => {
     ['balance_of_power', 'Incr_fn_balance_of_power_b52747', rows([[1, 3, 1, 3], [2, 4, 0, 1]]), [], [1, -0.25]],
   ];
   for (const [label, name, bars, args, expected] of cases) {
-    assertNear(collect(name, bars, ...args), expected, 1e-12, label);
+    await t.test(label, () => {
+      assertNear(collect(name, bars, ...args), expected, 1e-12, label);
+    });
   }
 });
 
-test('rsi: rising gives 100, falling 0, constant a missing value', () => {
+test('rsi: rising gives 100, falling 0, constant a missing value', async (t) => {
   const n = 30;
   const rising = Array.from({ length: n }, (_, i) => 10 + i);
   const falling = rising.map((x) => 100 - x);
   const flat = rising.map(() => 7);
   for (const [src, value] of [[rising, 100], [falling, 0], [flat, NaN]]) {
-    const out = collect('Incr_fn_rsi_4196b9', closes(src), src);
-    assert.ok(out.slice(0, 14).every(Number.isNaN));
-    assert.deepEqual(out.slice(14), new Array(n - 14).fill(value));
+    await t.test(`rsi of ${value}`, () => {
+      const out = collect('Incr_fn_rsi_4196b9', closes(src), src);
+      assert.ok(out.slice(0, 14).every(Number.isNaN));
+      assert.deepEqual(out.slice(14), new Array(n - 14).fill(value));
+    });
   }
 });
 
@@ -137,7 +143,7 @@ test('oscillators agree with the textbook formulas on a daily walk', () => {
   }
 });
 
-test('oscillators: lengths below 1 give missing values', () => {
+test('oscillators: lengths below 1 give missing values', async (t) => {
   const src = walk.close.slice(0, 30);
   const cases = [
     ['Incr_fn_rsi_4196b9', (n) => [src, n]],
@@ -153,9 +159,37 @@ test('oscillators: lengths below 1 give missing values', () => {
     ['Incr_fn_relative_vigor_index_419773', (n) => [n]],
   ];
   for (const [name, args] of cases) {
-    for (const n of [0, -3]) {
-      const out = collect(name, walk, ...args(n)).flat();
-      assert.ok(out.every(Number.isNaN), `${name} ${JSON.stringify(args(n).slice(1))}`);
-    }
+    await t.test(name, () => {
+      for (const n of [0, -3]) {
+        const out = collect(name, walk, ...args(n)).flat();
+        assert.ok(out.every(Number.isNaN), `${name} ${JSON.stringify(args(n).slice(1))}`);
+      }
+    });
   }
+});
+
+test('stoch, stoch_source, cmo, percentrank and dmi by hand', async (t) => {
+  const run = (name, cols, ...args) => bw.indicators[name].make(ctxOf(cols)).collect(...args);
+  // [open, high, low, close]: highs 10, 12, 11, 11 and lows 8, 9, 7, 9.
+  const bars = rows([[9, 10, 8, 9], [10, 12, 9, 11], [11, 11, 7, 10], [10, 11, 9, 11]]);
+  const cases = [
+    // 3-bar range 7 .. 12: the closes 10 and 11 sit at 60 % and 80 %; %D over 2 is 70.
+    ['stoch 3, 1, 2', run('stoch', bars, 3, 1, 2), [[N, N], [N, N], [60, N], [80, 70]]],
+    ['stoch of bars without range', run('stoch', closes([5, 5, 5]), 2, 1, 1), [[N, N], [N, N], [N, N]]],
+    // src 1, 3, 2, 5 within its own 3-step range: 50 %, then 100 %.
+    ['stoch_source 3, 1, 2', run('stoch_source', closes([1, 3, 2, 5]), [1, 3, 2, 5], 3, 1, 2),
+      [[N, N], [N, N], [50, N], [100, 75]]],
+    // changes -, 1, 2, -1: rises 0, 1, 2, 0 and falls -, 0, 0, 1 (a missing change counts in the
+    // rises as 0 and in the falls as missing), so the first value comes on step 3.
+    ['cmo 2', run('cmo', closes([1, 2, 4, 3]), [1, 2, 4, 3], 2), [N, N, 100, 100 / 3]],
+    ['cmo of a flat series', run('cmo', closes([2, 2, 2]), [2, 2, 2], 2), [N, N, N]],
+    // previous two values at most the current one: 1 of [3, 1], both of [1, 2], both of [2, 2].
+    ['percentrank 2', run('percentrank', closes([3, 1, 2, 2, 5]), [3, 1, 2, 2, 5], 2), [N, N, 50, 100, 100]],
+    ['percentrank skips a missing previous value', run('percentrank', closes([1, N, 2]), [1, N, 2], 2), [N, N, 50]],
+    ['percentrank of a missing value', run('percentrank', closes([1, 2, N]), [1, 2, N], 2), [N, N, N]],
+    // highs 10, 12, 11 and lows 8, 9, 7: +DM 2 then 0, -DM 0 then 2, true ranges 3 and 4.
+    ['dmi 1, 1', run('dmi', rows([[9, 10, 8, 9], [10, 12, 9, 11], [11, 11, 7, 8]]), 1, 1),
+      [[N, N, N], [200 / 3, 0, 100], [0, 50, 100]]],
+  ];
+  for (const [label, got, want] of cases) await t.test(label, () => assertNear(got, want, 1e-12, label));
 });
