@@ -546,11 +546,33 @@ export interface SignalJSON {
   id: string | null;
   /** Free text, or `null`. */
   comment: string | null;
+  /** The order terms, written only when set. */
+  limit_price?: number;
+  stop_price?: number;
+  time_in_force?: number;
+  stop_loss?: SignalExitLevel;
+  take_profit?: SignalExitLevel;
+  trailing_stop?: SignalTrailingStop;
 }
+
+/** An exit level: an absolute price, or a fraction of the entry's fill price away from it. */
+export type SignalExitLevel = number | { pct: number };
+/** A stop that follows the best price since entry, by a fraction of it or by ticks. */
+export type SignalTrailingStop = { pct: number } | { ticks: number };
 
 /** Input of `NodeSignal.fromJSON`: the object form, or the positional [kind, id, comment]. */
 export type SignalJSONInput =
-  | { kind: SignalKindJSON; id?: string | null; comment?: string | null }
+  | {
+      kind: SignalKindJSON;
+      id?: string | null;
+      comment?: string | null;
+      limit_price?: number | null;
+      stop_price?: number | null;
+      time_in_force?: number | null;
+      stop_loss?: SignalExitLevel | null;
+      take_profit?: SignalExitLevel | null;
+      trailing_stop?: SignalTrailingStop | null;
+    }
   | [SignalKindJSON, string | null | undefined, string | null | undefined];
 
 /** A trading instruction for the current bar. */
@@ -588,6 +610,28 @@ export declare class NodeSignal {
   toJSON(): SignalJSON;
   /** Debug text, "Signal { kind: ..., id: ..., comment: ... }". */
   toString(): string;
+  /** Buy (size > 0) or sell at `limitPrice` or better: fills when the bar reaches it, at the open when the bar opened past it. */
+  static Limit(size: number, limitPrice: number): NodeSignal;
+  /** Buy or sell once the price reaches `stopPrice`: at it, or at the open when the bar gapped past it. */
+  static Stop(size: number, stopPrice: number): NodeSignal;
+  /** A stop order that becomes a limit order at `limitPrice` once its stop is reached. */
+  static StopLimit(size: number, stopPrice: number, limitPrice: number): NodeSignal;
+  /** The limit price, or `null`. */
+  readonly limitPrice: number | null;
+  /** The stop price, or `null`. */
+  readonly stopPrice: number | null;
+  /** Bars the order stays live from the first bar it may fill on; `null`: until filled or cancelled. */
+  get timeInForce(): number | null;
+  set timeInForce(value: number | null | undefined);
+  /** Stop-loss of the trade the order opens: a price, or `{ pct }` from the fill price; `null` for none. */
+  get stopLoss(): SignalExitLevel | null;
+  set stopLoss(value: SignalExitLevel | null | undefined);
+  /** Take-profit of the trade the order opens, as `stopLoss`; the two cancel each other. */
+  get takeProfit(): SignalExitLevel | null;
+  set takeProfit(value: SignalExitLevel | null | undefined);
+  /** A stop following the best price since entry, `{ pct }` or `{ ticks }`; `null` for none. */
+  get trailingStop(): SignalTrailingStop | null;
+  set trailingStop(value: SignalTrailingStop | null | undefined);
 }
 
 /** Direction of a trade: long (1) or short (-1). */
@@ -695,6 +739,24 @@ export interface NodeBacktestOptions {
   slippage?: NodeBacktestSlippage | null;
 }
 
+/** An order waiting for a fill (`NodeBacktest.pendingOrders`). */
+export interface NodeBacktestPendingOrder {
+  /** Sequence number of the order, from 0. */
+  order_id: number;
+  /** The signal's id, or `null`. */
+  id: string | null;
+  type: 'market' | 'limit' | 'stop' | 'stop_limit';
+  size: number;
+  limit_price: number | null;
+  stop_price: number | null;
+  /** A stop-limit whose stop was reached: a limit order from then on. */
+  triggered: boolean;
+  /** The first bar a limit or stop order may fill on (`null` for market orders). */
+  live_from_bar_index: number | null;
+  /** The last bar it may fill on, with a time in force; `null`: until filled or cancelled. */
+  last_bar_index: number | null;
+}
+
 /** The figures of one trade direction in `NodeBacktest.summary()`. */
 export interface NodeBacktestSideSummary {
   closed_trades: number;
@@ -778,6 +840,10 @@ export declare class NodeBacktest implements IterableIterator<number> {
   length(): number;
   /** Turns a signal into at most one queued order. */
   signal(signal: NodeSignal): void;
+  /** Takes every pending order with this id (the signal's `id`) off the queue; throws when there is none. */
+  cancel(id: string): void;
+  /** The orders waiting for a fill, oldest first. */
+  readonly pendingOrders: NodeBacktestPendingOrder[];
   /** Starting equity. */
   readonly initialCapital: number;
   /** `true` when orders fill at the bar close, `false` at the open. */
