@@ -156,8 +156,7 @@ Result<TimeValues> timeColumn(napi_env env, napi_value v, const std::string& nam
 }
 
 Result<Timeframe> timeframeValue(napi_env env, napi_value v, const std::string& name) {
-  if (const Timeframe* tf = unwrapAs<Timeframe>(env, v)) return *tf;
-  return within(name, recoverError(ClassOf<Timeframe>::name));
+  return within(name, readValue<Timeframe>(env, v, recoverError(ClassOf<Timeframe>::name)));
 }
 
 Result<bool> boolValue(napi_env env, napi_value v, const std::string& name) {
@@ -456,9 +455,10 @@ Result<Timeframe> exchangeTimeframeArg(napi_env env, napi_value v) {
     BW_ASSIGN(text, readText(env, v));
     return exchangeTimeframe(text);
   }
-  if (const Timeframe* tf = unwrapAs<Timeframe>(env, v)) return *tf;
-  return invalidArg("timeframe: expected an exchange timeframe such as \"1m\", \"1h\", \"1d\" or \"1M\", or a "
-                    "NodeTimeframe, got " + std::string(typeName(env, v)));
+  return readValue<Timeframe>(
+      env, v,
+      invalidArg("timeframe: expected an exchange timeframe such as \"1m\", \"1h\", \"1d\" or \"1M\", or a "
+                 "NodeTimeframe, got " + std::string(typeName(env, v))));
 }
 
 // --- toColumns -----------------------------------------------------------------------------------
@@ -493,7 +493,7 @@ Result<napi_value> toColumns(napi_env env, const ArcOhlcv& s) {
   BW_ASSIGN(obj, makeObject(env));
   for (size_t k = 0; k < kBarFields; ++k)
     BW_TRY(setProperty(env, obj, std::string(barFieldName(static_cast<BarField>(k))).c_str(), arrays[k]));
-  BW_ASSIGN(tfValue, newInstance<Timeframe>(env, tf));
+  BW_ASSIGN(tfValue, makeValue<Timeframe>(env, tf));
   BW_TRY(setProperty(env, obj, "timeframe", tfValue));
   return obj;
 }
