@@ -4,7 +4,8 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { NodeBacktest, NodeCtx, NodeOhlcv, NodeOhlcvBar, NodeSignal, NodeTimeframe } = require('../..');
-const { DAY, T0, stock } = require('./backtest_fixture');
+const { stock } = require('./support/backtest');
+const { DAY, T0 } = require('./support/market');
 
 function market(quads) {
   const bars = quads.map(([o, h, l, c], i) => new NodeOhlcvBar(new Date(T0 + i * DAY), new Date(T0 + (i + 1) * DAY),
