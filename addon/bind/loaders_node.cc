@@ -109,8 +109,14 @@ const char* typedName(napi_typedarray_type t) {
 
 // A column of numbers: a Float64Array or an array of numbers, copied. A bad element is named by
 // its index.
+Error tooLong(const std::string& name, size_t n) {
+  return invalidArg("`" + name + "` has " + std::to_string(n) + " entries, more than one series can hold (" +
+                    std::to_string(kMaxLoadBars) + ")");
+}
+
 Result<std::vector<double>> numberColumn(napi_env env, napi_value v, const std::string& name) {
   BW_ASSIGN(t, typedInfo(env, v));
+  if (t.is && t.length > kMaxLoadBars) return tooLong(name, t.length);
   if (t.is) {
     if (t.type != napi_float64_array)
       return invalidArg("`" + name + "`: expected a Float64Array or an array of numbers, got " + typedName(t.type));
@@ -122,6 +128,8 @@ Result<std::vector<double>> numberColumn(napi_env env, napi_value v, const std::
   if (!isArray)
     return invalidArg("`" + name + "`: expected a Float64Array or an array of numbers, got " +
                       std::string(typeName(env, v)));
+  BW_ASSIGN(length, arrayLength(env, v));
+  if (length > kMaxLoadBars) return tooLong(name, length);
   auto numbers = readNumbers(env, v);
   if (numbers.ok() || numbers.error().status == Status::PendingException) return numbers;
   // Name the first element that is not a number.
@@ -141,6 +149,7 @@ Result<std::vector<double>> numberColumn(napi_env env, napi_value v, const std::
 Result<TimeValues> timeColumn(napi_env env, napi_value v, const std::string& name) {
   BW_ASSIGN(t, typedInfo(env, v));
   if (t.is && t.type == napi_bigint64_array) {
+    if (t.length > kMaxLoadBars) return tooLong(name, t.length);
     const auto* p = static_cast<const int64_t*>(t.data);
     return TimeValues(std::vector<int64_t>(p, p + t.length));
   }
