@@ -149,6 +149,24 @@ export declare class NodeOhlcv {
   constructor();
   /** A new series holding copies of the bars, in list order. */
   static fromBars(bars: readonly NodeOhlcvBar[]): NodeOhlcv;
+  /**
+   * A new series from columns, with no `Date` per bar: times in milliseconds since the epoch (NaN
+   * for an absent time) or nanoseconds in a `BigInt64Array`. Open time and the four prices are
+   * required, close time and volume optional; every column has the length of the open times.
+   */
+  static fromColumns(columns: OhlcvColumnsInput): NodeOhlcv;
+  /** A new series from CSV text (or its UTF-8 bytes); a bad row fails with its line and column. */
+  static fromCsv(text: string | Uint8Array, options?: CsvLoadOptions | null): NodeOhlcv;
+  /** A new series from a CSV file, as `fromCsv` reads its text. */
+  static fromCsvFile(path: string, options?: CsvLoadOptions | null): NodeOhlcv;
+  /**
+   * A new series from exchange rows `[timestampMs, open, high, low, close, volume]` (null prices
+   * and volume are NaN). With a timeframe, each bar closes one timeframe after it opens and the
+   * series is labelled with it: "1m" is a minute, "1M" a month, "1d" a day (our "1D").
+   */
+  static fromExchangeRows(rows: readonly ExchangeRow[], timeframe?: ExchangeTimeframe | NodeTimeframe | null): NodeOhlcv;
+  /** Every field as a Float64Array (times in whole milliseconds, NaN where absent) and the timeframe. */
+  toColumns(): OhlcvColumns;
   /** Number of bars. */
   readonly length: number;
   /** A copy of the timeframe label; assigning replaces the label and leaves the bars alone. */
@@ -217,6 +235,78 @@ export declare function zipOhlcvBars(
   close?: NumberList | null,
   volume?: NumberList | null,
 ): NodeOhlcvBar[];
+
+/** Times in milliseconds since the epoch (NaN: absent), or nanoseconds in a BigInt64Array. */
+export type TimeList = readonly number[] | Float64Array | BigInt64Array;
+
+/** The columns `NodeOhlcv.fromColumns` reads. */
+export interface OhlcvColumnsInput {
+  openTime: TimeList;
+  closeTime?: TimeList | null;
+  open: NumberList;
+  high: NumberList;
+  low: NumberList;
+  close: NumberList;
+  volume?: NumberList | null;
+  /** The series' timeframe label; unknown when not given. */
+  timeframe?: NodeTimeframe | null;
+  /** Require open times that increase from bar to bar. */
+  sorted?: boolean | null;
+}
+
+/** The columns `toColumns` returns; `NodeOhlcv.fromColumns` reads them back. */
+export interface OhlcvColumns {
+  openTime: Float64Array;
+  closeTime: Float64Array;
+  open: Float64Array;
+  high: Float64Array;
+  low: Float64Array;
+  close: Float64Array;
+  volume: Float64Array;
+  timeframe: NodeTimeframe;
+}
+
+/** A CSV column: its header name (case ignored), its index (0 is the first), or false for none. */
+export type CsvColumnRef = string | number | false;
+
+/** How `fromCsv` and `fromCsvFile` read their text. */
+export interface CsvLoadOptions {
+  /** The first line names the columns (default true). */
+  header?: boolean | null;
+  /** One character between fields (default ","). */
+  delimiter?: string | null;
+  /** Where each field comes from; unnamed fields are found by their usual header names. */
+  columns?: {
+    openTime?: CsvColumnRef | null;
+    closeTime?: CsvColumnRef | null;
+    open?: CsvColumnRef | null;
+    high?: CsvColumnRef | null;
+    low?: CsvColumnRef | null;
+    close?: CsvColumnRef | null;
+    volume?: CsvColumnRef | null;
+  } | null;
+  /** ISO 8601, epoch milliseconds or epoch seconds; "auto" (the default) decides per column. */
+  timeFormat?: 'auto' | 'iso' | 'ms' | 's' | null;
+  /** Require open times that increase from row to row. */
+  sorted?: boolean | null;
+  /** The series' timeframe label; unknown when not given. */
+  timeframe?: NodeTimeframe | null;
+  /** Called about every 1 % of the rows and once at the end; a throw stops the load. */
+  onProgress?: ((rowsDone: number, rowsTotal: number) => void) | null;
+}
+
+/** A timeframe in the words of crypto exchange APIs: a count and s, m, h, d, w, M (month) or y. */
+export type ExchangeTimeframe = `${number}${'s' | 'm' | 'h' | 'd' | 'w' | 'M' | 'y'}`;
+
+/** One exchange row: `[timestampMs, open, high, low, close, volume]`. */
+export type ExchangeRow = readonly [
+  number,
+  number | null | undefined,
+  number | null | undefined,
+  number | null | undefined,
+  number | null | undefined,
+  number | null | undefined,
+];
 
 // ---------------------------------------------------------------------------------------------
 // Instruments
@@ -456,11 +546,33 @@ export interface SignalJSON {
   id: string | null;
   /** Free text, or `null`. */
   comment: string | null;
+  /** The order terms, written only when set. */
+  limit_price?: number;
+  stop_price?: number;
+  time_in_force?: number;
+  stop_loss?: SignalExitLevel;
+  take_profit?: SignalExitLevel;
+  trailing_stop?: SignalTrailingStop;
 }
+
+/** An exit level: an absolute price, or a fraction of the entry's fill price away from it. */
+export type SignalExitLevel = number | { pct: number };
+/** A stop that follows the best price since entry, by a fraction of it or by ticks. */
+export type SignalTrailingStop = { pct: number } | { ticks: number };
 
 /** Input of `NodeSignal.fromJSON`: the object form, or the positional [kind, id, comment]. */
 export type SignalJSONInput =
-  | { kind: SignalKindJSON; id?: string | null; comment?: string | null }
+  | {
+      kind: SignalKindJSON;
+      id?: string | null;
+      comment?: string | null;
+      limit_price?: number | null;
+      stop_price?: number | null;
+      time_in_force?: number | null;
+      stop_loss?: SignalExitLevel | null;
+      take_profit?: SignalExitLevel | null;
+      trailing_stop?: SignalTrailingStop | null;
+    }
   | [SignalKindJSON, string | null | undefined, string | null | undefined];
 
 /** A trading instruction for the current bar. */
@@ -498,6 +610,28 @@ export declare class NodeSignal {
   toJSON(): SignalJSON;
   /** Debug text, "Signal { kind: ..., id: ..., comment: ... }". */
   toString(): string;
+  /** Buy (size > 0) or sell at `limitPrice` or better: fills when the bar reaches it, at the open when the bar opened past it. */
+  static Limit(size: number, limitPrice: number): NodeSignal;
+  /** Buy or sell once the price reaches `stopPrice`: at it, or at the open when the bar gapped past it. */
+  static Stop(size: number, stopPrice: number): NodeSignal;
+  /** A stop order that becomes a limit order at `limitPrice` once its stop is reached. */
+  static StopLimit(size: number, stopPrice: number, limitPrice: number): NodeSignal;
+  /** The limit price, or `null`. */
+  readonly limitPrice: number | null;
+  /** The stop price, or `null`. */
+  readonly stopPrice: number | null;
+  /** Bars the order stays live from the first bar it may fill on; `null`: until filled or cancelled. */
+  get timeInForce(): number | null;
+  set timeInForce(value: number | null | undefined);
+  /** Stop-loss of the trade the order opens: a price, or `{ pct }` from the fill price; `null` for none. */
+  get stopLoss(): SignalExitLevel | null;
+  set stopLoss(value: SignalExitLevel | null | undefined);
+  /** Take-profit of the trade the order opens, as `stopLoss`; the two cancel each other. */
+  get takeProfit(): SignalExitLevel | null;
+  set takeProfit(value: SignalExitLevel | null | undefined);
+  /** A stop following the best price since entry, `{ pct }` or `{ ticks }`; `null` for none. */
+  get trailingStop(): SignalTrailingStop | null;
+  set trailingStop(value: SignalTrailingStop | null | undefined);
 }
 
 /** Direction of a trade: long (1) or short (-1). */
@@ -545,12 +679,138 @@ export declare class NodeTrade {
   readonly isActive: boolean;
   /** Closed. */
   readonly isClosed: boolean;
+  /** The trade as a row of the trade table. */
+  toJSON(): NodeTradeRecord;
+}
+
+/** One row of the trade table (`trade.toJSON()`, `bt.tradeTable()`); times in RFC 3339 UTC. */
+export interface NodeTradeRecord {
+  /** Opening order of the trade, from 0; the closed part of a partial close keeps it. */
+  id: number;
+  direction: 'long' | 'short';
+  size: number;
+  /** The tags (signal ids) of the entry and exit orders. */
+  entry_id: string | null;
+  exit_id: string | null;
+  /** Fill bars; the exit's is `null` while open. */
+  entry_bar_index: number | null;
+  exit_bar_index: number | null;
+  /** The fill bar's open time (its close time when orders fill on close). */
+  entry_time: string | null;
+  exit_time: string | null;
+  entry_price: number | null;
+  exit_price: number | null;
+  /** Net of the commission; while open, at the last marking. */
+  pnl: number;
+  /** pnl / (entry price × |size|). */
+  return_pct: number;
+  commission: number;
+  duration_bars: number | null;
+  /** The highest and lowest prices seen while open (how far it ran for and against the trade). */
+  highest_price: number;
+  lowest_price: number;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Backtest
 
 /** The backtest engine on a bar context; iterating runs one whole bar per step. */
+/** What each fill pays: `percent` × notional + `perUnit` × |size| + `perOrder`, at least `minimum`; all default 0. */
+export interface NodeBacktestCommission {
+  /** A fraction of the fill's notional: 0.001 is 0.1 %. */
+  percent?: number;
+  perUnit?: number;
+  perOrder?: number;
+  minimum?: number;
+}
+
+/** How far every fill price moves against the order (by a fraction, then by ticks) before it is rounded to the tick. */
+export interface NodeBacktestSlippage {
+  ticks?: number;
+  percent?: number;
+}
+
+/** The options object of `new NodeBacktest(ctx, initialCapital, options)`; unknown keys are refused. */
+export interface NodeBacktestOptions {
+  processOrdersOnClose?: boolean | null;
+  riskFreeRate?: number | null;
+  annualizationFactor?: number | null;
+  commission?: NodeBacktestCommission | null;
+  slippage?: NodeBacktestSlippage | null;
+}
+
+/** An order waiting for a fill (`NodeBacktest.pendingOrders`). */
+export interface NodeBacktestPendingOrder {
+  /** Sequence number of the order, from 0. */
+  order_id: number;
+  /** The signal's id, or `null`. */
+  id: string | null;
+  type: 'market' | 'limit' | 'stop' | 'stop_limit';
+  size: number;
+  limit_price: number | null;
+  stop_price: number | null;
+  /** A stop-limit whose stop was reached: a limit order from then on. */
+  triggered: boolean;
+  /** The first bar a limit or stop order may fill on (`null` for market orders). */
+  live_from_bar_index: number | null;
+  /** The last bar it may fill on, with a time in force; `null`: until filled or cancelled. */
+  last_bar_index: number | null;
+}
+
+/** The figures of one trade direction in `NodeBacktest.summary()`. */
+export interface NodeBacktestSideSummary {
+  closed_trades: number;
+  winning_trades: number;
+  losing_trades: number;
+  win_rate: number;
+  net_profit: number;
+  gross_profit: number;
+  gross_loss: number;
+  profit_factor: number;
+}
+
+/** `NodeBacktest.summary()`: every figure of the backtest; fractions end in `_pct`. */
+export interface NodeBacktestSummary {
+  initial_capital: number;
+  equity: number;
+  net_equity: number;
+  net_profit: number;
+  net_profit_pct: number;
+  gross_profit: number;
+  gross_loss: number;
+  commission_paid: number;
+  open_profit: number;
+  position_size: number;
+  closed_trades: number;
+  open_trades: number;
+  winning_trades: number;
+  losing_trades: number;
+  win_rate: number;
+  avg_trade: number;
+  avg_winning_trade: number;
+  avg_losing_trade: number;
+  avg_win_loss_ratio: number;
+  profit_factor: number;
+  expectancy: number;
+  largest_winning_trade: number;
+  largest_losing_trade: number;
+  avg_trade_duration: number;
+  max_drawdown: number;
+  max_drawdown_pct: number;
+  max_drawdown_duration: number;
+  max_drawdown_peak_bar_index: number | null;
+  max_drawdown_trough_bar_index: number | null;
+  cagr: number;
+  exposure_pct: number;
+  buy_and_hold_return_pct: number;
+  sharpe_ratio: number;
+  sortino_ratio: number;
+  annualized_sharpe_ratio: number;
+  annualized_sortino_ratio: number;
+  long: NodeBacktestSideSummary;
+  short: NodeBacktestSideSummary;
+}
+
 export declare class NodeBacktest implements IterableIterator<number> {
   /** A backtest on `ctx`'s context; throws when the symbol lacks a tick or minimum quantity. */
   constructor(
@@ -560,6 +820,8 @@ export declare class NodeBacktest implements IterableIterator<number> {
     riskFreeRate?: number | null,
     annualizationFactor?: number | null,
   );
+  /** The same with an options object in place of the positional flags, and trading costs. */
+  constructor(ctx: NodeCtx, initialCapital: number | null | undefined, options: NodeBacktestOptions);
   /** Bar-open hook: opens the bar's equity entries and, in open mode, fills queued orders. */
   onBarOpen(): void;
   /** Bar-close hook: refreshes prices and, in close mode, fills queued orders. */
@@ -578,13 +840,17 @@ export declare class NodeBacktest implements IterableIterator<number> {
   length(): number;
   /** Turns a signal into at most one queued order. */
   signal(signal: NodeSignal): void;
+  /** Takes every pending order with this id (the signal's `id`) off the queue; throws when there is none. */
+  cancel(id: string): void;
+  /** The orders waiting for a fill, oldest first. */
+  readonly pendingOrders: NodeBacktestPendingOrder[];
   /** Starting equity. */
   readonly initialCapital: number;
   /** `true` when orders fill at the bar close, `false` at the open. */
   readonly processOrdersOnClose: boolean;
   /** A context object on the same context; moving it runs no hook. */
   readonly ctx: NodeCtx;
-  /** Mark price: the current close rounded to the tick, NaN before the first hook. */
+  /** Mark price: the last real close rounded to the tick (a bar without a close keeps the one before), NaN until one is seen. */
   readonly instrumentSize: number;
   /** Equity (realised plus open profit), one entry per bar. */
   readonly equityList: number[];
@@ -612,16 +878,18 @@ export declare class NodeBacktest implements IterableIterator<number> {
   winningTradesCount(): bigint;
   /** Closed trades with a profit of 0 or less. */
   readonly losingTradesCount: bigint;
-  /** Open long trades counter (kept at 0). */
+  /** Number of open long trades. */
   readonly openLongsCount: bigint;
-  /** Open short trades counter (kept at 0). */
+  /** Number of open short trades. */
   readonly openShortsCount: bigint;
-  /** Closed long trades counter (kept at 0). */
+  /** Number of closed long trades (a partial close counts as one). */
   readonly closedLongsCount: bigint;
-  /** Closed short trades counter (kept at 0). */
+  /** Number of closed short trades (a partial close counts as one). */
   readonly closedShortsCount: bigint;
-  /** Sum of the profit of closed trades. */
+  /** Sum of the profit of closed trades, net of their commissions. */
   readonly netProfit: number;
+  /** Every commission paid so far, open trades' entries included. */
+  readonly commissionPaid: number;
   /** Sum of the profits of winning trades. */
   readonly grossProfit: number;
   /** Sum of the losses of the other closed trades, as a positive number. */
@@ -652,10 +920,60 @@ export declare class NodeBacktest implements IterableIterator<number> {
   sortinoRatio(): number;
   /** Expectancy of the closed trades' profits, in units of the average loss. */
   expectancy(): number;
+  /** Per-bar Sharpe ratio times the square root of the annualization factor. */
+  readonly annualizedSharpeRatio: number;
+  /** Per-bar Sortino ratio times the square root of the annualization factor. */
+  readonly annualizedSortinoRatio: number;
+  /** Largest fall of the equity list from a running peak, in money (0 when it never fell). */
+  readonly maxDrawdown: number;
+  /** That fall as a fraction of the peak it fell from. */
+  readonly maxDrawdownPct: number;
+  /** Bars from that peak to the first bar back at or above it, or to the last bar when equity has not recovered. */
+  readonly maxDrawdownDuration: number;
+  /** Bar index of that peak, or `null` when equity never fell. */
+  readonly maxDrawdownPeakBarIndex: number | null;
+  /** Bar index of that trough, or `null` when equity never fell. */
+  readonly maxDrawdownTroughBarIndex: number | null;
+  /** Compound annual growth: (equity / initial capital) ^ (annualization factor / bars run) - 1; NaN before the first bar. */
+  readonly cagr: number;
+  /** Fraction of the bars run with a position held through the bar; NaN before the first bar. */
+  readonly exposurePct: number;
+  /** Buying at the first open seen and holding to the mark price: mark / first open - 1. */
+  readonly buyAndHoldReturnPct: number;
+  /** Mean bars from entry fill to exit fill of the closed trades; NaN with none. */
+  readonly avgTradeDuration: number;
+  /** Best closed profit above 0; NaN with no winner. */
+  readonly largestWinningTrade: number;
+  /** Worst closed loss (0 included) as a positive number; NaN with no loser. */
+  readonly largestLosingTrade: number;
+  /** Net profit of the closed long trades. */
+  readonly longNetProfit: number;
+  /** Net profit of the closed short trades. */
+  readonly shortNetProfit: number;
+  /** Every trade as a row of the trade table, in the order of `trades`. */
+  tradeTable(): NodeTradeRecord[];
+  /** The trade table as CSV text with a header row; tags are quoted and defused against spreadsheet formulas. */
+  tradesCsv(): string;
+  /** Every figure as one plain object (counts as numbers, so it survives `JSON.stringify`). */
+  summary(): NodeBacktestSummary;
   /** Prints the metrics table, the headline table and the equity chart to standard output. */
   display(): void;
   /** The trades as a Pine Script (version 5) strategy that replays them. */
   toPine(): string;
+  /** The report as one self-contained HTML page (price with fills, equity, drawdown, figures, trades); also written to `options.path` when given. */
+  toHtml(options?: HtmlReportOptions | null): string;
+}
+
+/** Options of `NodeBacktest.prototype.toHtml`. */
+export interface HtmlReportOptions {
+  /** Page title and heading; default from the symbol and timeframe. */
+  title?: string | null;
+  /** When set, the page is also written to this file. */
+  path?: string | null;
+  /** Most chart points; more bars than this merge into one point each (default 20000, at least 2). */
+  maxPoints?: number | null;
+  /** The price as candles (default; a line when the bars lack open, high or low) or a line of closes. */
+  priceStyle?: 'candles' | 'line' | null;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,7 +1,8 @@
 'use strict';
 // The one data set of the benchmarks: a seeded geometric random walk of OHLCV bars, the same
 // bars for every contender. Columns are Float64Arrays; `arrays(n)` gives the same columns as
-// plain JavaScript arrays (what most callers hold). Both are built once per length and cached.
+// plain JavaScript arrays (what most callers hold), `series(n)` the same bars as a one-minute
+// NodeOhlcv. Each is built once per length and cached.
 
 const SEED = 0x5eed2024;
 const START_MS = Date.UTC(2020, 0, 1); // first bar opens here; one bar a minute
@@ -31,6 +32,7 @@ function normal(rand) {
 
 const columnsCache = new Map();
 const arraysCache = new Map();
+const seriesCache = new Map();
 
 // Bars i = 0 .. n-1: close follows exp(mu + sigma * z); open is the previous close with a small
 // gap; high and low lie outside both; volume is log-normal. Prices stay positive.
@@ -90,4 +92,17 @@ function candles(n) {
   return out;
 }
 
-module.exports = { columns, arrays, candles, SEED, START_MS, STEP_MS };
+// Open or close times as Dates.
+const dates = (ms) => Array.from(ms, (t) => new Date(t));
+
+function series(n) {
+  if (seriesCache.has(n)) return seriesCache.get(n);
+  const bw = require('..');
+  const a = arrays(n);
+  const s = bw.NodeOhlcv.fromBars(bw.zipOhlcvBars(dates(a.openTime), dates(a.closeTime), a.open, a.high, a.low, a.close, a.volume));
+  s.timeframe = bw.NodeTimeframe.Minutes(1);
+  seriesCache.set(n, s);
+  return s;
+}
+
+module.exports = { columns, arrays, candles, dates, series, SEED, START_MS, STEP_MS };

@@ -5,6 +5,7 @@
 // time of this process (the steadier figure on a busy machine).
 const { execFileSync } = require('node:child_process');
 const b = require('..');
+const { measure, median, line } = require('./measure');
 
 const { NodeCtx, NodeOhlcv, NodeOhlcvBar } = b;
 const N = 1_000_000;
@@ -29,26 +30,8 @@ for (let i = 0; i < N; i++) closes[i] = 100 + Math.sin((i % 1000) / 40) * 10 + (
 const typed = Float64Array.from(closes);
 const other = closes.map((x, i) => x + Math.sin(i / 7));
 
-function median(xs) {
-  const s = [...xs].sort((a, b) => a - b);
-  return s[Math.floor(s.length / 2)];
-}
-function time(fn) {
-  const wall = [];
-  const cpu = [];
-  for (let r = 0; r < RUNS; r++) {
-    global.gc?.();
-    const t = process.hrtime.bigint();
-    const c = process.cpuUsage();
-    fn();
-    const dc = process.cpuUsage(c);
-    wall.push(Number(process.hrtime.bigint() - t) / 1e6);
-    cpu.push((dc.user + dc.system) / 1e3);
-  }
-  return [median(wall), median(cpu)];
-}
-const report = (label, [wall, cpu]) =>
-  console.log(`${label.padEnd(40)} ${wall.toFixed(1).padStart(8)} ms wall ${cpu.toFixed(1).padStart(8)} ms cpu`);
+const time = (fn) => measure(fn, { runs: RUNS, n: N });
+const report = (label, m) => console.log(line(label, m));
 
 const collect = (Cls, ...args) => () => {
   const out = Cls.make(new NodeCtx(series)).collect(...args);
@@ -118,4 +101,4 @@ const growth = (cls) => Number(execFileSync(process.execPath,
   ['--expose-gc', '--max-semi-space-size=1', __filename, 'memory', cls],
   { encoding: 'utf8', env: { ...process.env, MALLOC_MMAP_THRESHOLD_: '131072' } }).trim());
 const perBar = [0, 1, 2].map(() => (growth('Incr_fn_sma_059403') - growth('Incr_fn_main_11e0b6')) / (MEMORY_INSTANCES * N));
-console.log(`${'sma(14) instance: native bytes per bar'.padEnd(40)} ${median(perBar).toFixed(1).padStart(8)}`);
+console.log(`${'sma(14) instance: native bytes per bar'.padEnd(44)} ${median(perBar).toFixed(1).padStart(9)}`);

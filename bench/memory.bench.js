@@ -55,15 +55,6 @@ const keep = [];
 const has = (names) => names.every((k) => typeof bw[k] === 'function');
 const SMA = 'Incr_fn_sma_059403';
 
-function buildSeries() {
-  const a = data.arrays(N);
-  const dates = (ms) => ms.map((t) => new Date(t));
-  const bars = bw.zipOhlcvBars(dates(a.openTime), dates(a.closeTime), a.open, a.high, a.low, a.close, a.volume);
-  const s = bw.NodeOhlcv.fromBars(bars);
-  s.timeframe = bw.NodeTimeframe.Minutes(1);
-  return s;
-}
-
 function main() {
   if (!has(['NodeOhlcv', 'NodeCtx', 'zipOhlcvBars', 'NodeSym'])) {
     skipped('sma instance', 'series or context not exported yet');
@@ -71,7 +62,7 @@ function main() {
     return;
   }
   const x = data.columns(N).close;
-  const series = buildSeries();
+  const series = data.series(N);
 
   if (has([SMA])) {
     const ctx = new bw.NodeCtx(series, bw.NodeSym.BTC_USD());

@@ -1,56 +1,22 @@
 'use strict';
 // Bars and series on 1,000,000 one-minute bars: building from columns, appending, the column
-// getters, walking with at(i), and resampling. Prints the median of a few runs in milliseconds.
+// getters, walking with at(i), and resampling.
 //
 //   node --expose-gc bench/ohlcv.bench.js [bars] [runs]
 const { NodeOhlcv, NodeOhlcvBar, NodeTimeframe, zipOhlcvBars } = require('..');
+const { measure, line } = require('./measure');
+const data = require('./data');
 
 const N = Number(process.argv[2]) || 1_000_000;
 const RUNS = Number(process.argv[3]) || 5;
 
-function median(xs) {
-  const s = [...xs].sort((a, b) => a - b);
-  return s[Math.floor(s.length / 2)];
-}
-
-// Wall time, and the process's CPU time beside it: on a shared machine the second is the steadier.
 function bench(name, setup, body) {
-  const wall = [];
-  const cpu = [];
-  for (let r = 0; r < RUNS; r++) {
-    const state = setup();
-    if (global.gc) global.gc();
-    const c0 = process.cpuUsage();
-    const t0 = process.hrtime.bigint();
-    body(state);
-    wall.push(Number(process.hrtime.bigint() - t0) / 1e6);
-    const c = process.cpuUsage(c0);
-    cpu.push((c.user + c.system) / 1e3);
-  }
-  console.log(`${name.padEnd(34)} ${median(wall).toFixed(1).padStart(9)} ms   cpu ${median(cpu).toFixed(1).padStart(9)} ms`);
+  console.log(line(name, measure(body, { prepare: setup, runs: RUNS, n: N })));
 }
 
-// Columns of a random walk.
-const t0 = Date.UTC(2020, 0, 1);
-const openTime = new Array(N);
-const closeTime = new Array(N);
-const open = new Array(N);
-const high = new Array(N);
-const low = new Array(N);
-const close = new Array(N);
-const volume = new Array(N);
-let price = 100;
-for (let i = 0; i < N; i++) {
-  openTime[i] = new Date(t0 + i * 60000);
-  closeTime[i] = new Date(t0 + (i + 1) * 60000);
-  const next = price * (1 + (Math.sin(i * 12.9898) * 43758.5453 % 1) * 0.001);
-  open[i] = price;
-  close[i] = next;
-  high[i] = Math.max(price, next) * 1.0005;
-  low[i] = Math.min(price, next) * 0.9995;
-  volume[i] = 10 + (i % 17);
-  price = next;
-}
+const { open, high, low, close, volume, ...times } = data.arrays(N);
+const openTime = data.dates(times.openTime);
+const closeTime = data.dates(times.closeTime);
 
 console.log(`${N} bars, median of ${RUNS} runs`);
 let series;

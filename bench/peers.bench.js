@@ -11,6 +11,7 @@ const os = require('node:os');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
 const data = require('./data');
+const { measure, measureAsync } = require('./measure');
 
 const quick = process.argv.includes('--quick');
 const RUNS = quick ? 3 : 5;
@@ -29,38 +30,6 @@ function consume(x) {
   if (typeof x === 'number') sink += x === x ? 1 : 0;
   else if (x.length !== undefined) sink += x.length;
   else sink += 1;
-}
-
-function median(xs) {
-  const s = [...xs].sort((a, b) => a - b);
-  const m = s.length >> 1;
-  return s.length % 2 ? s[m] : (s[m - 1] + s[m]) / 2;
-}
-
-// `prepare()` builds a fresh untimed state for one run; `run(state)` is timed and returns the
-// result (kept until the next run, and its last value reported).
-// Wall time and the process's CPU time (all its threads), both in ms.
-function measure(prepare, run, runs = RUNS) {
-  const times = [];
-  const cpu = [];
-  let last;
-  for (let r = 0; r < WARMUP + runs; r++) {
-    last = undefined;
-    const state = prepare ? prepare() : undefined;
-    if (global.gc) global.gc();
-    const c0 = process.cpuUsage();
-    const t0 = process.hrtime.bigint();
-    const out = run(state);
-    const t1 = process.hrtime.bigint();
-    const c1 = process.cpuUsage(c0);
-    consume(out);
-    last = out;
-    if (r >= WARMUP) {
-      times.push(Number(t1 - t0) / 1e6);
-      cpu.push((c1.user + c1.system) / 1e3);
-    }
-  }
-  return { ms: median(times), cpuMs: median(cpu), last };
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -336,17 +305,7 @@ function streamLoop(step) {
 // ---------------------------------------------------------------------------------------------
 // barwise set-up: one shared series per size, a fresh context per run.
 
-const series = new Map();
-function barwiseSeries(n) {
-  if (series.has(n)) return series.get(n);
-  const a = data.arrays(n);
-  const dates = (ms) => ms.map((t) => new Date(t));
-  const bars = bw.zipOhlcvBars(dates(a.openTime), dates(a.closeTime), a.open, a.high, a.low, a.close, a.volume);
-  const s = bw.NodeOhlcv.fromBars(bars);
-  s.timeframe = bw.NodeTimeframe.Minutes(1);
-  series.set(n, s);
-  return s;
-}
+const barwiseSeries = (n) => data.series(n);
 function symbol() {
   return bw.NodeSym.BTC_USD();
 }
@@ -367,7 +326,7 @@ function skip(contender, workload, api, n, note) {
 }
 function timed(contender, workload, api, n, group, prepare, run, opts = {}) {
   try {
-    const { ms, cpuMs, last } = measure(prepare, run, opts.runs);
+    const { ms, cpuMs, last } = measure(run, { prepare, runs: opts.runs ?? RUNS, warmup: WARMUP, onResult: consume });
     row({ contender, workload, api, n, ms, cpuMs, group, last: opts.noValue ? NaN : lastNumber(last), note: opts.note });
   } catch (e) {
     skip(contender, workload, api, n, `failed: ${String(e && e.message).slice(0, 80)}`);
@@ -612,26 +571,13 @@ async function pineWorkload(n) {
     return;
   }
   const candles = data.candles(n);
-  const times = [];
-  const cpu = [];
-  let last = NaN;
   try {
-    for (let r = 0; r < WARMUP + RUNS; r++) {
-      const pine = new peers.pine.PineTS(candles.map((c) => ({ ...c })));
-      if (global.gc) global.gc();
-      const c0 = process.cpuUsage();
-      const t0 = process.hrtime.bigint();
-      const res = await pine.run(PINE_STRATEGY);
-      const t1 = process.hrtime.bigint();
-      const c1 = process.cpuUsage(c0);
-      const np = res && res.plots && res.plots.netprofit && res.plots.netprofit.data;
-      last = np && np.length ? Number(np[np.length - 1].value) : NaN;
-      if (r >= WARMUP) {
-        times.push(Number(t1 - t0) / 1e6);
-        cpu.push((c1.user + c1.system) / 1e3);
-      }
-    }
-    row({ contender: 'pinets', workload: wl, api: 'Pine strategy', n, ms: median(times), cpuMs: median(cpu), group: 'backtestPeer', last, note: 'net profit' });
+    const { ms, cpuMs, last: res } = await measureAsync((pine) => pine.run(PINE_STRATEGY), {
+      prepare: () => new peers.pine.PineTS(candles.map((c) => ({ ...c }))), runs: RUNS, warmup: WARMUP,
+    });
+    const np = res && res.plots && res.plots.netprofit && res.plots.netprofit.data;
+    const last = np && np.length ? Number(np[np.length - 1].value) : NaN;
+    row({ contender: 'pinets', workload: wl, api: 'Pine strategy', n, ms, cpuMs, group: 'backtestPeer', last, note: 'net profit' });
   } catch (e) {
     skip('pinets', wl, 'Pine strategy', n, `failed: ${String(e && e.message).slice(0, 80)}`);
   }

@@ -8,16 +8,20 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
-#include <type_traits>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/bar_ctx.h"
+#include "core/borrow.h"
 #include "core/error.h"
+#include "core/fill.h"
+#include "core/ledger.h"
 #include "core/orderbook.h"
 #include "core/signal.h"
 #include "core/trade.h"
+#include "core/trade_table.h"
 
 namespace bw {
 
@@ -26,19 +30,24 @@ struct BacktestOptions {
   bool processOrdersOnClose = false;
   double riskFreeRate = 0;                    // NaN is replaced by 0
   std::optional<double> annualizationFactor;  // absent or NaN: from the series' timeframe
+  Costs costs;                                // none by default
 };
 
 class Backtest {
  public:
+  static constexpr const char* kCellName = "Backtest";
+
   // Refused, in this order: a symbol whose min_qty or min_tick is NaN; a timeframe without a fixed
   // length when the annualization factor has to be computed ("Unknown timeframe"); a min_qty not
-  // greater than 0; a min_qty or min_tick that gives no usable grid (see the definition).
+  // greater than 0; a min_qty or min_tick that gives no usable grid; a negative or non-finite cost.
   static Result<Backtest> create(SharedCtx ctx, BacktestOptions options);
 
   // ---- Driving -------------------------------------------------------------------------------
 
-  // Appends NaN to both equity lists, refreshes the prices from the current bar and, when orders
-  // fill at the open, runs the processing pass (which writes those newest entries).
+  // Appends NaN to both equity lists, refreshes the mark price from the current bar and, when
+  // orders fill at the open, runs the processing pass (which writes those newest entries). A pass
+  // on a bar without the fill price (its open, or its close in close mode) fills nothing: the
+  // orders stay queued for the next pass.
   Result<Unit> onBarOpen();
   // Refreshes the prices and, when orders fill at the close, runs the processing pass.
   Result<Unit> onBarClose();
@@ -51,22 +60,29 @@ class Backtest {
   // the series. A target at or before the current bar runs nothing.
   Result<Unit> skip(const CtxSkip& s);
   Result<Unit> runUntil(uint64_t target);
-  // Turns a signal into at most one queued order.
+  // Takes every pending order whose id (the signal's id) is `id` off the queue; an error naming
+  // the id when there is none.
+  Result<Unit> cancel(std::string_view id);
+  // Copies of the orders waiting for a pass, oldest first.
+  std::vector<Order> pendingOrders() const;
+  // Turns a signal into at most one queued order. An EquityPct signal queues nothing until a real
+  // mark price has been seen.
   Result<Unit> signal(const Signal& s);
 
   // ---- Configuration and state ---------------------------------------------------------------
 
   const SharedCtx& ctx() const { return ctx_; }
   double initialCapital() const { return initialCapital_; }
-  bool processOrdersOnClose() const { return onClose_; }
+  bool processOrdersOnClose() const { return fill_.onClose(); }
   double riskFreeRate() const { return riskFreeRate_; }
   double annualizationFactor() const { return annualization_; }
-  // Close of the current bar rounded to the tick at the last price refresh; NaN before the first.
+  // The last real close rounded to the tick (a bar without a close keeps the one before); NaN
+  // until a bar with a close has been seen.
   double markPrice() const { return markPrice_; }
   Result<uint64_t> length() const;
 
   const OrderBook& orderBook() const { return orders_; }
-  const TradeBook& tradeBook() const { return trades_; }
+  const Ledger& ledger() const { return ledger_; }
   const std::vector<double>& equityList() const { return equity_; }
   const std::vector<double>& netEquityList() const { return netEquity_; }
 
@@ -80,16 +96,20 @@ class Backtest {
   std::vector<double> returnsList() const;
   // The pnl of every closed trade, in closing order.
   std::vector<double> pnlList() const;
+  // The trade table: open trades first, then closed ones (the order of `trades`).
+  std::vector<TradeRow> tradeRows() const;
 
-  double positionSize() const { return trades_.positionSize; }
-  double netProfit() const { return trades_.netProfit; }
-  double grossProfit() const { return trades_.grossProfit; }
-  double grossLoss() const { return trades_.grossLoss; }
-  double openProfit() const { return trades_.openProfit; }
-  uint64_t winningTradesCount() const { return trades_.winningTrades; }
-  uint64_t losingTradesCount() const { return trades_.losingTrades; }
-  uint64_t closedTradesCount() const { return trades_.closed.size(); }
-  uint64_t openTradesCount() const { return trades_.open.size(); }
+  double positionSize() const { return ledger_.positionSize(); }
+  double netProfit() const { return ledger_.netProfit(); }
+  double grossProfit() const { return ledger_.grossProfit(); }
+  double grossLoss() const { return ledger_.grossLoss(); }
+  double openProfit() const { return ledger_.openProfit(); }
+  double commissionPaid() const { return ledger_.commissionPaid(); }
+  const Costs& costs() const { return fill_.costs(); }
+  uint64_t winningTradesCount() const { return ledger_.winningTrades(); }
+  uint64_t losingTradesCount() const { return ledger_.losingTrades(); }
+  uint64_t closedTradesCount() const { return ledger_.closed().size(); }
+  uint64_t openTradesCount() const { return ledger_.open().size(); }
 
   // Fractions of the initial capital, not percentages.
   double netProfitPct() const;
@@ -106,94 +126,128 @@ class Backtest {
   // factor itself (not by its square root), with the risk-free rate taken per bar.
   double sharpeRatio() const;
   double sortinoRatio() const;
+  // The same per-bar ratios annualised the conventional way, by the square root of the factor.
+  double annualizedSharpeRatio() const;
+  double annualizedSortinoRatio() const;
   // The expectancy metric over the pnl of the closed trades.
   double expectancy() const;
 
+  // The largest fall of the equity list from a running peak, located by bar index.
+  struct DrawdownFigures {
+    double amount = 0;    // in money; 0 when equity never fell
+    double fraction = 0;  // of the peak it fell from
+    // Bars from the peak to the first bar back at or above it, or to the last bar when equity
+    // has not recovered; 0 when equity never fell.
+    uint64_t durationBars = 0;
+    std::optional<uint64_t> peakBarIndex;
+    std::optional<uint64_t> troughBarIndex;
+  };
+  DrawdownFigures maxDrawdown() const;
+  // Compound annual growth of equity over the bars run: (equity / initial capital) ^ (A / bars) - 1
+  // with A the annualization factor; NaN before the first bar.
+  double cagr() const;
+  // Fraction of the bars run with a position held through the bar (after the fills at its open in
+  // open mode, before the fills at its close in close mode); NaN before the first bar.
+  double exposurePct() const;
+  // Buying at the first open seen and holding to the last mark: last mark / first open - 1.
+  double buyAndHoldReturnPct() const;
+  // Mean of the closed trades' bars from entry fill to exit fill; NaN with none.
+  double avgTradeDuration() const;
+  // The best closed pnl above 0, and the worst below or at 0 as a positive number; NaN with none.
+  double largestWinningTrade() const;
+  double largestLosingTrade() const;
+
+  // The closed trades of one direction.
+  struct SideFigures {
+    uint64_t closedTrades = 0;
+    uint64_t winningTrades = 0;
+    uint64_t losingTrades = 0;
+    double netProfit = 0;
+    double grossProfit = 0;
+    double grossLoss = 0;  // positive
+  };
+  SideFigures sideFigures(TradeDirection side) const;
+
+  // Every figure at once.
+  struct Summary {
+    double initialCapital, equity, netEquity, netProfit, netProfitPct, grossProfit, grossLoss, commissionPaid,
+        openProfit, positionSize;
+    uint64_t closedTrades, openTrades, winningTrades, losingTrades;
+    double winRate, avgTrade, avgWinningTrade, avgLosingTrade, avgWinLossRatio, profitFactor, expectancy,
+        largestWinningTrade, largestLosingTrade, avgTradeDuration;
+    DrawdownFigures drawdown;
+    double cagr, exposurePct, buyAndHoldReturnPct, sharpeRatio, sortinoRatio, annualizedSharpeRatio,
+        annualizedSortinoRatio;
+    SideFigures longs, shorts;
+  };
+  Summary summary() const;
+
  private:
-  Backtest(SharedCtx ctx, const BacktestOptions& options, double annualization, double minQty, double minTick);
+  Backtest(SharedCtx ctx, const BacktestOptions& options, double annualization, QtyGrid grid, double minTick);
 
   struct BarPoint {
     uint64_t index;
     OhlcvBar bar;
   };
+  // What one processing pass decided: the newest entries of the two equity lists.
+  struct PassOutcome {
+    double equity;
+    double netEquity;
+  };
+  // The exits attached to one open trade, as absolute prices.
+  struct ExitPlan {
+    uint64_t tradeId;
+    std::optional<std::string> tag;  // the entry order's, written on the exit
+    double side;                     // +1 long, -1 short
+    double stopLoss;                 // NaN when absent
+    double takeProfit;
+    std::optional<TrailingStop> trail;
+    double best;                     // the best price since entry, which the trail follows
+    uint64_t entryBar;
+  };
   Result<BarPoint> currentBar() const;
-  void refreshPrices(const OhlcvBar& bar);
-  Result<Unit> runPass(uint64_t barIndex);
+  Result<Unit> fillOrder(Order& order, double raw, const BarPoint& at, bool rangeFromOpen);
+  Result<Unit> fillMarketOrders(const BarPoint& at);
+  Result<Unit> fillRestingOrders(const BarPoint& at);
+  ExitLevels levelsOf(const ExitPlan& p) const;
+  // Whether the plan's trade is gone: exited on this bar (from `start`), or closed before.
+  Result<bool> tryExit(ExitPlan& p, const BarPoint& at, double start, bool targetLive);
+  Result<Unit> runExits(const BarPoint& at);
+  void refreshMark(const OhlcvBar& bar);
+  Result<PassOutcome> processingPass(const BarPoint& at);
+  Result<Unit> runPass(const BarPoint& at);
   Result<Unit> openHook(const BarPoint& at);
   Result<Unit> closeHook(const BarPoint& at);
-  Result<std::optional<uint64_t>> advance();
 
   SharedCtx ctx_;
   double initialCapital_;
-  bool onClose_;
   double riskFreeRate_;
   double annualization_;
-  double minQty_;
   double minTick_;
+  FillModel fill_;
   OrderBook orders_;
-  TradeBook trades_;
+  Ledger ledger_;
   std::vector<double> equity_;
   std::vector<double> netEquity_;
+  std::vector<uint64_t> equityBars_;  // the bar index of each equity entry
+  std::vector<ExitPlan> exits_;       // of open trades, in opening order
+  uint64_t exposedBars_ = 0;
+  double firstOpen_ = kNaN;
   double markPrice_ = kNaN;
   double lastEquityFraction_ = 0;
 };
 
-// The shared single-threaded cell a NodeBacktest wraps: indicators and the script runtime may
-// hold the same backtest. One writer or many readers at a time; each operation borrows only for
-// its own duration, and a conflicting borrow is an error value, never an abort. Copies share the
-// cell. Beside it, a second handle on the bar context, readable without borrowing the backtest.
-class SharedBacktest {
-  struct Cell {
-    explicit Cell(Backtest b) : bt(std::move(b)) {}
-    Backtest bt;
-    int readers = 0;
-    bool writing = false;
-  };
-
-  template <class R>
-  struct Flat {
-    using type = Result<R>;
-    static type wrap(R r) { return type(std::move(r)); }
-  };
-  template <class R>
-  struct Flat<Result<R>> {
-    using type = Result<R>;
-    static type wrap(Result<R> r) { return r; }
-  };
-
+// The shared cell a NodeBacktest wraps: indicators and the script runtime may hold the same
+// backtest. Beside it, a second handle on the bar context, readable without borrowing the
+// backtest.
+class SharedBacktest : public SharedCell<Backtest> {
  public:
-  explicit SharedBacktest(Backtest bt) : ctx_(bt.ctx()), c_(std::make_shared<Cell>(std::move(bt))) {}
+  explicit SharedBacktest(Backtest bt) : SharedCell(std::move(bt)), ctx_(unshared().ctx()) {}
 
   const SharedCtx& ctx() const { return ctx_; }
 
-  // Runs f(const Backtest&) under a read borrow; a Result returned by f is passed through.
-  template <class F, class R = std::invoke_result_t<F, const Backtest&>>
-  typename Flat<R>::type read(F&& f) const {
-    if (c_->writing) return Error(Status::GenericFailure, "Backtest is already mutably borrowed");
-    ++c_->readers;
-    struct Release {
-      Cell* c;
-      ~Release() { --c->readers; }
-    } release{c_.get()};
-    return Flat<R>::wrap(std::forward<F>(f)(static_cast<const Backtest&>(c_->bt)));
-  }
-  // Runs f(Backtest&) under the write borrow; a Result returned by f is passed through.
-  template <class F, class R = std::invoke_result_t<F, Backtest&>>
-  typename Flat<R>::type write(F&& f) const {
-    if (c_->writing || c_->readers > 0) return Error(Status::GenericFailure, "Backtest is already borrowed");
-    c_->writing = true;
-    struct Release {
-      Cell* c;
-      ~Release() { c->writing = false; }
-    } release{c_.get()};
-    return Flat<R>::wrap(std::forward<F>(f)(c_->bt));
-  }
-
-  bool sameCell(const SharedBacktest& o) const { return c_ == o.c_; }
-
  private:
   SharedCtx ctx_;
-  std::shared_ptr<Cell> c_;
 };
 
 }  // namespace bw

@@ -15,31 +15,20 @@ Result<OhlcvBar> Ctx::bar() const {
                     std::to_string(n - 1));
 }
 
-void Ctx::skip(const CtxSkip& s) {
-  ohlcv.read([&](const Ohlcv& o) {
-    // Unsigned, wrapping: on an empty series `last` is the largest index.
-    const uint64_t last = static_cast<uint64_t>(o.bars.size()) - 1;
-    const auto widened = static_cast<uint64_t>(static_cast<int64_t>(s.n));
-    uint64_t target = last;
-    switch (s.kind) {
-      case CtxSkip::Kind::End: break;
-      case CtxSkip::Kind::Bars: target = barIndex + widened; break;
-      case CtxSkip::Kind::BarIndex: target = widened; break;
-      case CtxSkip::Kind::OpenTimeEq:
-      case CtxSkip::Kind::OpenTimeGeq: {
-        const bool eq = s.kind == CtxSkip::Kind::OpenTimeEq;
-        for (size_t i = 0; i < o.bars.size(); ++i) {
-          const auto& t = o.bars[i].openTime;
-          if (t && (eq ? *t == s.time : *t >= s.time)) {
-            target = i;
-            break;
-          }
-        }
-        break;
-      }
-    }
-    barIndex = std::min(target, last);
-  });
+uint64_t Ctx::skipTarget(const CtxSkip& s) const {
+  // Unsigned, wrapping: on an empty series `last` is the largest index.
+  const uint64_t last = static_cast<uint64_t>(ohlcv.length()) - 1;
+  const auto widened = static_cast<uint64_t>(static_cast<int64_t>(s.n));
+  std::optional<uint64_t> found;
+  switch (s.kind) {
+    case CtxSkip::Kind::End: break;
+    case CtxSkip::Kind::Bars: found = barIndex + widened; break;
+    case CtxSkip::Kind::BarIndex: found = widened; break;
+    case CtxSkip::Kind::OpenTimeEq: found = ohlcv.findOpenTime(s.time); break;
+    case CtxSkip::Kind::OpenTimeGeq: found = ohlcv.findOpenTimeAtOrAfter(s.time); break;
+  }
+  // Bars appended between the two reads lie past `last` and clamp to it.
+  return std::min<uint64_t>(found.value_or(last), last);
 }
 
 Result<double> Ctx::annualizationFactor() const {

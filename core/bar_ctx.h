@@ -1,12 +1,13 @@
 // The bar context: the cursor that walks one shared series for one symbol, shared by reference
-// between every holder through a single-threaded cell with a run-time borrow check.
+// between every holder through a single-threaded cell with a run-time borrow check (core/borrow.h).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <type_traits>
+#include <utility>
 
+#include "core/borrow.h"
 #include "core/error.h"
 #include "core/ohlcv.h"
 #include "core/sym.h"
@@ -29,6 +30,8 @@ struct CtxSkip {
 };
 
 struct Ctx {
+  static constexpr const char* kCellName = "Bar context";
+
   Sym sym;
   ArcOhlcv ohlcv;
   uint64_t barIndex = 0;
@@ -52,9 +55,19 @@ struct Ctx {
     barIndex = 0;
     initialized = false;
   }
-  // Moves the bar index as told, never past the last bar; the initialised flag stays as it is.
-  // On an empty series there is no last bar and the index may end up past the end.
-  void skip(const CtxSkip& s);
+  // The same step, also returning a copy of the new bar: one read of the series for both.
+  std::optional<std::pair<uint64_t, OhlcvBar>> advanceToBar() {
+    return ohlcv.read([this](const Ohlcv& o) -> std::optional<std::pair<uint64_t, OhlcvBar>> {
+      auto i = advanceWithin(o.bars.size());
+      if (!i) return std::nullopt;
+      return std::pair(*i, o.bars[*i]);
+    });
+  }
+  // Moves the bar index to the skip's target; the initialised flag stays as it is.
+  void skip(const CtxSkip& s) { barIndex = skipTarget(s); }
+  // Where a skip moves the bar index, never past the last bar. On an empty series there is no
+  // last bar and the index may end up past the end.
+  uint64_t skipTarget(const CtxSkip& s) const;
   // Bars per year: seconds of a trading year (365 days for Crypto, else 252) over the length of
   // one bar of the series' timeframe. "Unknown timeframe" for ticks, ranges and Unknown.
   Result<double> annualizationFactor() const;
@@ -62,75 +75,15 @@ struct Ctx {
   Timeframe timeframe() const { return ohlcv.timeframe(); }
 };
 
-// What a borrow gives back for f's result R: Result<R>; Result<Unit> for void; a Result<U> that f
-// returns itself is passed through rather than nested.
-template <class R>
-struct BorrowResult {
-  using type = Result<R>;
-};
-template <>
-struct BorrowResult<void> {
-  using type = Result<Unit>;
-};
-template <class U>
-struct BorrowResult<Result<U>> {
-  using type = Result<U>;
-};
-
-// Shared single-threaded cell: one writer or many readers at a time. Borrows are held only for
-// one operation; a conflicting borrow (possible only through re-entrant calls) is an error value,
-// never an abort. Copying a SharedCtx shares the cell (that is `ref`); `Ctx` copies make `copy`.
-class SharedCtx {
-  struct Cell {
-    Ctx ctx;
-    int readers = 0;
-    bool writing = false;
-  };
-
+// Copying a SharedCtx shares the cell (that is `ref`); `Ctx` copies make `copy`.
+class SharedCtx : public SharedCell<Ctx> {
  public:
-  explicit SharedCtx(Ctx ctx = {}) : c_(std::make_shared<Cell>()) { c_->ctx = std::move(ctx); }
+  explicit SharedCtx(Ctx ctx = {}) : SharedCell(std::move(ctx)) {}
 
-  // Runs f(const Ctx&) under a read borrow.
-  template <class F>
-  auto read(F&& f) const -> typename BorrowResult<std::invoke_result_t<F, const Ctx&>>::type {
-    if (c_->writing) return Error(Status::GenericFailure, "Bar context is already mutably borrowed");
-    ++c_->readers;
-    struct Release {
-      Cell* c;
-      ~Release() { --c->readers; }
-    } release{c_.get()};
-    if constexpr (std::is_void_v<std::invoke_result_t<F, const Ctx&>>) {
-      std::forward<F>(f)(static_cast<const Ctx&>(c_->ctx));
-      return Unit{};
-    } else {
-      return std::forward<F>(f)(static_cast<const Ctx&>(c_->ctx));
-    }
-  }
-  // Runs f(Ctx&) under the write borrow.
-  template <class F>
-  auto write(F&& f) const -> typename BorrowResult<std::invoke_result_t<F, Ctx&>>::type {
-    if (c_->writing || c_->readers > 0) return Error(Status::GenericFailure, "Bar context is already borrowed");
-    c_->writing = true;
-    struct Release {
-      Cell* c;
-      ~Release() { c->writing = false; }
-    } release{c_.get()};
-    if constexpr (std::is_void_v<std::invoke_result_t<F, Ctx&>>) {
-      std::forward<F>(f)(c_->ctx);
-      return Unit{};
-    } else {
-      return std::forward<F>(f)(c_->ctx);
-    }
-  }
-
-  bool sameCell(const SharedCtx& o) const { return c_ == o.c_; }
   // A new cell holding a copy of this context: same shared series, own cursor and symbol.
   Result<SharedCtx> copy() const {
     return read([](const Ctx& c) { return SharedCtx(c); });
   }
-
- private:
-  std::shared_ptr<Cell> c_;
 };
 
 }  // namespace bw

@@ -90,9 +90,9 @@ Result<std::string> toPine(double initialCapital, std::span<const PineTrade> tra
 }
 
 Result<std::string> toPine(const Backtest& bt, const DateTime& generatedAt) {
-  const TradeBook& book = bt.tradeBook();
+  const Ledger& book = bt.ledger();
   std::vector<PineTrade> trades;
-  trades.reserve(book.open.size() + book.closed.size());
+  trades.reserve(book.open().size() + book.closed().size());
   auto add = [&](const Trade& t) {
     PineTrade p;
     if (t.entry) p.entryOrderBarIndex = t.entry->orderBarIndex;
@@ -100,8 +100,8 @@ Result<std::string> toPine(const Backtest& bt, const DateTime& generatedAt) {
     p.size = t.size;
     trades.push_back(p);
   };
-  for (const Trade& t : book.open) add(t);
-  for (const Trade& t : book.closed) add(t);
+  for (const Trade& t : book.open()) add(t);
+  for (const Trade& t : book.closed()) add(t);
   BW_ASSIGN(series, bt.ctx().read([](const Ctx& c) { return c.ohlcv; }));
   return series.read([&](const Ohlcv& o) { return toPine(bt.initialCapital(), trades, o, generatedAt); });
 }

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
+#include <vector>
 
 #include "core/table.h"
 
@@ -33,14 +33,14 @@ struct ReportFigures {
   double avgWinLossRatio = 0;
   double expectancy = 0;
   std::optional<std::string> currency;  // printed as " ?" when absent
-  std::span<const double> netEquity;    // the chart's curve; must outlive the rendering
+  std::vector<double> netEquity;        // the chart's curve
 };
 
 // The two tables and the chart, each followed by a line break. `layout` says whether to emit
 // bold and colours and the terminal width to stretch the tables to, if any.
 std::string renderReport(const ReportFigures& f, const TableLayout& layout);
 
-// The figures of a backtest as it stands; the curve points into the backtest's own list.
+// The figures of a backtest as it stands, copied out so that rendering needs no hold on it.
 ReportFigures reportFigures(const Backtest& bt);
 
 }  // namespace bw

@@ -17,8 +17,8 @@ BW_REGISTER(report) {
   c.method("display", [](const SharedBacktest& b) -> Result<Unit> {
     const StdoutInfo out = stdoutInfo();
     const TableLayout layout{out.isTerminal, out.columns};
-    BW_ASSIGN(text, b.read([&](const Backtest& t) { return renderReport(reportFigures(t), layout); }));
-    return writeStdout(text);
+    BW_ASSIGN(figures, b.read([](const Backtest& t) { return reportFigures(t); }));
+    return writeStdout(renderReport(figures, layout));
   });
   c.method("toPine", [](const SharedBacktest& b) {
     return b.read([](const Backtest& t) { return toPine(t, DateTime::now()); });

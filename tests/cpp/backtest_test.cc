@@ -39,9 +39,9 @@ Backtest make(SharedCtx ctx, bool onClose = false) {
 }
 
 Signal size(double x, const char* id = nullptr) {
-  return Signal{SignalKind::size(x), id ? std::optional<std::string>(id) : std::nullopt, std::nullopt};
+  return Signal{SignalKind::size(x), id ? std::optional<std::string>(id) : std::nullopt, std::nullopt, {}};
 }
-Signal pct(double x) { return Signal{SignalKind::equityPct(x), std::nullopt, std::nullopt}; }
+Signal pct(double x) { return Signal{SignalKind::equityPct(x), std::nullopt, std::nullopt, {}}; }
 
 }  // namespace
 
@@ -95,8 +95,8 @@ TEST(Backtest, OpenModeFillsAtTheNextOpen) {
   auto moved = bt.step();
   ASSERT_TRUE(moved.ok());
   EXPECT_EQ(**moved, 6u);
-  ASSERT_EQ(bt.tradeBook().open.size(), 1u);
-  const TradeEvent& e = *bt.tradeBook().open[0].entry;
+  ASSERT_EQ(bt.ledger().open().size(), 1u);
+  const TradeEvent& e = *bt.ledger().open()[0].entry;
   EXPECT_EQ(e.orderBarIndex, 5);
   EXPECT_EQ(e.fillBarIndex, 6u);
   EXPECT_EQ(e.price, 106);
@@ -113,7 +113,7 @@ TEST(Backtest, CloseModeFillsAtACloseAndLeavesNaNBetweenTheHooks) {
   for (int i = 0; i < 6; ++i) ASSERT_TRUE(it.step().ok());
   ASSERT_TRUE(it.signal(size(1)).ok());
   ASSERT_TRUE(it.step().ok());
-  const TradeEvent& a = *it.tradeBook().open[0].entry;
+  const TradeEvent& a = *it.ledger().open()[0].entry;
   EXPECT_EQ(a.orderBarIndex, 6);
   EXPECT_EQ(a.fillBarIndex, 6u);
   EXPECT_EQ(a.price, 106.5);
@@ -132,7 +132,7 @@ TEST(Backtest, CloseModeFillsAtACloseAndLeavesNaNBetweenTheHooks) {
     }
     ASSERT_TRUE(script.onBarClose().ok());
   }
-  const TradeEvent& b = *script.tradeBook().open[0].entry;
+  const TradeEvent& b = *script.ledger().open()[0].entry;
   EXPECT_EQ(b.orderBarIndex, 5);
   EXPECT_EQ(b.fillBarIndex, 5u);
   EXPECT_EQ(b.price, 105.5);
@@ -150,22 +150,23 @@ TEST(Backtest, EquityPctQueuesOncePerChange) {
   ASSERT_TRUE(bt.signal(pct(1)).ok());
   ASSERT_TRUE(bt.signal(pct(1.000001)).ok());  // within 1e-5 of the last fraction
   EXPECT_EQ(bt.orderBook().nextId(), 1u);
-  ASSERT_TRUE(bt.signal(Signal{SignalKind::closeAll(), std::nullopt, std::nullopt}).ok());
+  ASSERT_TRUE(bt.signal(Signal{SignalKind::closeAll(), std::nullopt, std::nullopt, {}}).ok());
   EXPECT_EQ(bt.orderBook().orders()[1].size, -9.95);
   ASSERT_TRUE(bt.signal(pct(1)).ok());  // the fraction was reset to 0
   EXPECT_EQ(bt.orderBook().nextId(), 3u);
   ASSERT_TRUE(bt.step().ok());
-  EXPECT_EQ(bt.tradeBook().closed.size(), 1u);
-  EXPECT_EQ(bt.tradeBook().open.size(), 1u);
+  EXPECT_EQ(bt.ledger().closed().size(), 1u);
+  EXPECT_EQ(bt.ledger().open().size(), 1u);
 }
 
-TEST(Backtest, EquityPctBeforeAnyBarQueuesANaNOrder) {
+TEST(Backtest, EquityPctWaitsForARealMarkPrice) {
   Backtest bt = make(series(3));
+  ASSERT_TRUE(bt.signal(pct(0.5)).ok());  // no bar seen: nothing to size from
+  EXPECT_EQ(bt.orderBook().nextId(), 0u);
+  ASSERT_TRUE(bt.step().ok());
   ASSERT_TRUE(bt.signal(pct(0.5)).ok());
   ASSERT_EQ(bt.orderBook().nextId(), 1u);
-  EXPECT_TRUE(std::isnan(bt.orderBook().orders()[0].size));
-  ASSERT_TRUE(bt.step().ok());  // nothing open: the NaN order does nothing
-  EXPECT_TRUE(bt.tradeBook().open.empty());
+  EXPECT_EQ(bt.orderBook().orders()[0].size, 4.975);  // 500 / 100.5 on the 0.001 grid
   ASSERT_TRUE(bt.signal(pct(0.5)).ok());  // last fraction is 0.5: no change, no order
   EXPECT_EQ(bt.orderBook().nextId(), 1u);
 }
@@ -173,12 +174,12 @@ TEST(Backtest, EquityPctBeforeAnyBarQueuesANaNOrder) {
 TEST(Backtest, CloseAllWithoutPositionOpensNothing) {
   Backtest bt = make(series(3));
   ASSERT_TRUE(bt.step().ok());
-  ASSERT_TRUE(bt.signal(Signal{SignalKind::closeAll(), std::nullopt, std::nullopt}).ok());
+  ASSERT_TRUE(bt.signal(Signal{SignalKind::closeAll(), std::nullopt, std::nullopt, {}}).ok());
   ASSERT_EQ(bt.orderBook().nextId(), 1u);
   EXPECT_EQ(bt.orderBook().orders()[0].size, 0);  // -0 asked, on the grid it is 0
   ASSERT_TRUE(bt.step().ok());
-  EXPECT_TRUE(bt.tradeBook().open.empty());
-  EXPECT_TRUE(bt.tradeBook().closed.empty());
+  EXPECT_TRUE(bt.ledger().open().empty());
+  EXPECT_TRUE(bt.ledger().closed().empty());
 }
 
 TEST(Backtest, HooksAndSkips) {

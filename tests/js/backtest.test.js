@@ -2,15 +2,10 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { NodeBacktest, NodeCtx, NodeCtxSkip, NodeSignal, NodeSym, NodeSymKind, NodeTimeframe, NodeOhlcv } = require('../..');
-const { bars, stock, series, rising, backtest, event, trade } = require('./backtest_fixture');
+const { bars, series, rising, walk, advance } = require('./support/market');
+const { stock, backtest, size, event, trade } = require('./support/backtest');
 
-const size = (x, id) => {
-  const s = NodeSignal.Size(x);
-  if (id !== undefined) s.id = id;
-  return s;
-};
-
-test('construction: defaults, annualization and the checks in order', () => {
+test('construction: defaults, annualization and the checks in order', async (t) => {
   const bt = new NodeBacktest(new NodeCtx(series(rising(3)), stock()));
   assert.equal(bt.initialCapital, 1000);
   assert.equal(bt.processOrdersOnClose, false);
@@ -27,7 +22,9 @@ test('construction: defaults, annualization and the checks in order', () => {
     [stock({ minTick: 0 }), NodeTimeframe.Days(1), 'min_tick must be a positive finite number'],
   ];
   for (const [sym, tf, message] of refused) {
-    assert.throws(() => new NodeBacktest(new NodeCtx(series(rising(2), tf), sym)), { message, code: 'InvalidArg' });
+    await t.test(`${tf}, min tick ${sym.minTick}, min qty ${sym.minQty}: ${message}`, () => {
+      assert.throws(() => new NodeBacktest(new NodeCtx(series(rising(2), tf), sym)), { message, code: 'InvalidArg' });
+    });
   }
   // A given factor needs no timeframe; NaN asks for the computed one.
   assert.doesNotThrow(() => new NodeBacktest(new NodeCtx(series(rising(2), NodeTimeframe.Ticks(1)), stock()), 1000, false, 0, 12));
@@ -79,7 +76,7 @@ test('the ctx getter shares the context and runs no hook', () => {
 
 test('open mode: an order given on bar 5 fills at the open of bar 6', () => {
   const bt = backtest(rising(10));
-  for (let i = 0; i <= 5; i++) NodeBacktest.prototype.next.call(bt);
+  advance(bt, 6, NodeBacktest.prototype.next);
   bt.signal(size(1, 'buy'));
   assert.deepEqual(bt.next(), { value: 6, done: false });
   const [t] = bt.openTrades;
@@ -224,23 +221,24 @@ test('hooks: two bar-open hooks append two entries; no current bar is an error',
   assert.deepEqual([...empty], []);
 });
 
-test('skip runs whole bars up to the target', () => {
+test('skip runs whole bars up to the target', async (t) => {
   const cases = [
-    // [setup steps, skip, expected bar index, expected equity entries]
-    [0, NodeCtxSkip.barIndex(0), 0, 1],
-    [1, NodeCtxSkip.bars(0), 0, 1],
-    [2, NodeCtxSkip.bars(3), 4, 5],
-    [0, NodeCtxSkip.end(), 9, 10],
-    [3, NodeCtxSkip.barIndex(1), 2, 3],  // at or before the current bar: nothing
-    [3, NodeCtxSkip.bars(100), 9, 10],
-    [0, NodeCtxSkip.openTimeGeq(new Date(Date.UTC(2024, 0, 7, 12))), 7, 8],
-    [0, NodeCtxSkip.openTimeEq(new Date(Date.UTC(2030, 0, 1))), 9, 10],
+    // [setup steps, skip kind, its argument, expected bar index, expected equity entries]
+    [0, 'barIndex', 0, 0, 1],
+    [1, 'bars', 0, 0, 1],
+    [2, 'bars', 3, 4, 5],
+    [0, 'end', undefined, 9, 10],
+    [3, 'barIndex', 1, 2, 3],  // at or before the current bar: nothing
+    [3, 'bars', 100, 9, 10],
+    [0, 'openTimeGeq', new Date(Date.UTC(2024, 0, 7, 12)), 7, 8],
+    [0, 'openTimeEq', new Date(Date.UTC(2030, 0, 1)), 9, 10],
   ];
-  for (const [steps, skip, index, entries] of cases) {
-    const bt = backtest(rising(10));
-    for (let i = 0; i < steps; i++) bt.next();
-    bt.skip(skip);
-    assert.deepEqual([bt.ctx.barIndex, bt.equityList.length], [index, entries]);
+  for (const [steps, kind, arg, index, entries] of cases) {
+    await t.test(`${kind}(${arg instanceof Date ? arg.toISOString() : arg ?? ''}) after ${steps} bars`, () => {
+      const bt = advance(backtest(rising(10)), steps);
+      bt.skip(NodeCtxSkip[kind](arg));
+      assert.deepEqual([bt.ctx.barIndex, bt.equityList.length], [index, entries]);
+    });
   }
   // Skipped bars are whole bars: an order queued before the skip fills on the first of them.
   const bt = backtest(rising(10));
@@ -290,21 +288,8 @@ test('receivers and arguments of other classes are refused', () => {
 test('an always-in-the-market EquityPct strategy matches an independent simulation', () => {
   // A seeded walk, a plain moving-average cross, and the same rules worked out by hand: fills at
   // the next open, prices on whole ticks, sizes on the 0.001 grid, one order per change of side.
-  let seed = 7;
-  const rand = () => {
-    seed = (seed + 0x6d2b79f5) | 0;
-    let t = Math.imul(seed ^ (seed >>> 15), 1 | seed);
-    t = (t + Math.imul(t ^ (t >>> 7), 61 | t)) ^ t;
-    return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
-  };
   const n = 3000;
-  const pairs = [];
-  let p = 500;
-  for (let i = 0; i < n; i++) {
-    const o = p;
-    p = p * (1 + (rand() - 0.5) * 0.02);
-    pairs.push([o, p]);
-  }
+  const pairs = walk(n, { seed: 7, start: 500 });
   const sym = stock({ minTick: 0.5, minQty: 0.001 });
   const bt = backtest(pairs, { capital: 10000, sym });
   const sma = (i, len) => (i + 1 < len ? NaN : pairs.slice(i + 1 - len, i + 1).reduce((a, [, c]) => a + c, 0) / len);

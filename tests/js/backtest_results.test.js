@@ -2,9 +2,17 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { NodeBacktest, NodeSignal, NodeCtx, NodeSymKind, NodeTimeframe, expectancy } = require('../..');
-const { backtest, rising, series, stock } = require('./backtest_fixture');
+const { rising, series } = require('./support/market');
+const { backtest, stock } = require('./support/backtest');
 
 const size = (x) => NodeSignal.Size(x);
+// Orders `qty` on the first bar and runs the backtest to its end.
+function held(bt, qty) {
+  bt.next();
+  bt.signal(size(qty));
+  for (const _ of bt);  // eslint-disable-line no-unused-vars
+  return bt;
+}
 const isNaNAll = (bt, names) => names.forEach((n) => assert.ok(Number.isNaN(bt[n]), n));
 
 // Population mean and standard deviation, written out for the expected figures.
@@ -87,31 +95,27 @@ test('profit figures of a winning and a losing round trip', () => {
   assert.deepEqual(bt.trades.map((t) => t.isClosed), [true, true]);
 });
 
-test('Sharpe and Sortino: per-bar ratios times the annualization factor', () => {
+test('Sharpe and Sortino: per-bar ratios times the annualization factor', async (t) => {
   // Closes wander, so the equity of a held long goes up and down.
   const closes = [100, 104, 101, 106, 103, 99, 107, 108];
   const pairs = closes.map((c) => [c, c]);
   for (const [rf, af, expectedFactor] of [[0, undefined, 252], [0.0001, 12, 12]]) {
-    const bt = backtest(pairs, { rf, af });
-    bt.next();
-    bt.signal(size(5));
-    for (const _ of bt);  // eslint-disable-line no-unused-vars
-    const r = bt.returnsList;
-    const eq = bt.equityList;
-    assert.deepEqual(r, eq.slice(1).map((e, i) => (e - eq[i]) / eq[i]));
-    const m = mean(r);
-    assert.ok(Math.abs(bt.sharpeRatio() - (m - rf) / sd(r) * expectedFactor) < 1e-9);
-    const d = r.filter((x) => x < 0);
-    assert.ok(Math.abs(bt.sortinoRatio() - (m - rf) / sd(d) * expectedFactor) < 1e-9);
+    await t.test(`risk-free rate ${rf}, factor ${af ?? 'from the timeframe'}`, () => {
+      const bt = held(backtest(pairs, { rf, af }), 5);
+      const r = bt.returnsList;
+      const eq = bt.equityList;
+      assert.deepEqual(r, eq.slice(1).map((e, i) => (e - eq[i]) / eq[i]));
+      const m = mean(r);
+      assert.ok(Math.abs(bt.sharpeRatio() - (m - rf) / sd(r) * expectedFactor) < 1e-9);
+      const d = r.filter((x) => x < 0);
+      assert.ok(Math.abs(bt.sortinoRatio() - (m - rf) / sd(d) * expectedFactor) < 1e-9);
+    });
   }
   // A NaN risk-free rate counts as 0.
-  const a = backtest(pairs, { rf: NaN });
-  const b = backtest(pairs, { rf: 0 });
-  for (const bt of [a, b]) { bt.next(); bt.signal(size(5)); for (const _ of bt); }  // eslint-disable-line no-unused-vars
-  assert.equal(a.sharpeRatio(), b.sharpeRatio());
+  assert.equal(held(backtest(pairs, { rf: NaN }), 5).sharpeRatio(), held(backtest(pairs, { rf: 0 }), 5).sharpeRatio());
 });
 
-test('annualization follows the timeframe and the symbol kind', () => {
+test('annualization follows the timeframe and the symbol kind', async (t) => {
   const flatPairs = [[10, 10], [10, 11], [10, 12]];
   const cases = [
     [NodeTimeframe.Days(1), NodeSymKind.Crypto(), 365],
@@ -119,10 +123,11 @@ test('annualization follows the timeframe and the symbol kind', () => {
     [NodeTimeframe.Weeks(1), NodeSymKind.Stock(), 36],
   ];
   for (const [tf, kind, factor] of cases) {
-    const bt = new NodeBacktest(new NodeCtx(series(flatPairs, tf), stock({ kind })));
-    const ref = new NodeBacktest(new NodeCtx(series(flatPairs, tf), stock({ kind })), 1000, false, 0, 1);
-    for (const x of [bt, ref]) { x.next(); x.signal(size(1)); for (const _ of x); }  // eslint-disable-line no-unused-vars
-    assert.ok(Math.abs(bt.sharpeRatio() - ref.sharpeRatio() * factor) < 1e-9, `${tf} ${kind}`);
+    await t.test(`${tf} ${kind}: ${factor}`, () => {
+      const bt = held(new NodeBacktest(new NodeCtx(series(flatPairs, tf), stock({ kind }))), 1);
+      const ref = held(new NodeBacktest(new NodeCtx(series(flatPairs, tf), stock({ kind })), 1000, false, 0, 1), 1);
+      assert.ok(Math.abs(bt.sharpeRatio() - ref.sharpeRatio() * factor) < 1e-9);
+    });
   }
 });
 

@@ -1,20 +1,12 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { NodeCtx, NodeCtxSkip, NodeOhlcv, NodeOhlcvBar, NodeSym, NodeSymKind, NodeTimeframe } = require('../..');
+const { NodeCtx, NodeCtxSkip, NodeOhlcv, NodeSym, NodeSymKind, NodeTimeframe } = require('../..');
+const { T0, HOUR, hourly, hourlyBar } = require('./support/market');
 
-const T0 = Date.UTC(2024, 0, 1);
-const HOUR = 3600e3;
-
-// n hourly bars; bar i opens at T0 + i hours and closes at 100 + i.
-function series(n, from = 0) {
-  const bars = [];
-  for (let i = from; i < from + n; i++) bars.push(bar(i));
-  return NodeOhlcv.fromBars(bars);
-}
-function bar(i) {
-  return new NodeOhlcvBar(new Date(T0 + i * HOUR), new Date(T0 + (i + 1) * HOUR), 100 + i, 101 + i, 99 + i, 100 + i, 1);
-}
+// n hourly bars with no timeframe; bar i opens at T0 + i hours and closes at 100 + i.
+const series = (n) => hourly(n, { lift: 0, timeframe: null });
+const bar = (i) => hourlyBar(i, { lift: 0 });
 const steps = (ctx, n) => Array.from({ length: n }, () => ctx.next());
 
 test('a new context walks its series bar by bar and stops at the end', () => {
@@ -77,7 +69,7 @@ test('the symbol is a private copy; without one the context has the default symb
   assert.equal(new NodeCtx(undefined, undefined).length, 0);
 });
 
-test('annualization factor from the timeframe and the symbol kind', () => {
+test('annualization factor from the timeframe and the symbol kind', async (t) => {
   const stock = new NodeSym();
   stock.kind = NodeSymKind.Stock();
   const cases = [
@@ -88,9 +80,11 @@ test('annualization factor from the timeframe and the symbol kind', () => {
     [NodeTimeframe.Minutes(15), stock, 252 * 96],
   ];
   for (const [tf, sym, want] of cases) {
-    const s = series(1);
-    s.timeframe = tf;
-    assert.equal(new NodeCtx(s, sym).annualizationFactor, want, `${tf.toString()} ${sym.kind.toString()}`);
+    await t.test(`${tf.toString()} ${sym.kind.toString()}: ${want}`, () => {
+      const s = series(1);
+      s.timeframe = tf;
+      assert.equal(new NodeCtx(s, sym).annualizationFactor, want);
+    });
   }
   assert.throws(() => new NodeCtx().annualizationFactor, { message: 'Unknown timeframe', code: 'InvalidArg' });
   const ticks = series(1);
@@ -101,7 +95,7 @@ test('annualization factor from the timeframe and the symbol kind', () => {
   assert.throws(() => new NodeCtx(huge).annualizationFactor, { code: 'InvalidArg' });
 });
 
-test('skips move the index only, never past the last bar', () => {
+test('skips move the index only, never past the last bar', async (t) => {
   const ctx = new NodeCtx(series(10));
   ctx.skip(NodeCtxSkip.end());
   assert.equal(ctx.barIndex, 9);
@@ -109,23 +103,26 @@ test('skips move the index only, never past the last bar', () => {
   assert.deepEqual(ctx.next(), { value: 0, done: false }, 'a skip does not initialise');
 
   const moves = [
-    [NodeCtxSkip.bars(3), 3],
-    [NodeCtxSkip.bars(100), 9],
-    [NodeCtxSkip.bars(-4), 5],
-    [NodeCtxSkip.bars(-6), 9], // wraps below bar 0 and lands on the last bar
-    [NodeCtxSkip.barIndex(4), 4],
-    [NodeCtxSkip.barIndex(-1), 9],
-    [NodeCtxSkip.barIndex(2.9), 2],
-    [NodeCtxSkip.openTimeGeq(new Date(T0 + 6.5 * HOUR)), 7],
-    [NodeCtxSkip.openTimeGeq(new Date(T0 + 20 * HOUR)), 9],
-    [NodeCtxSkip.openTimeEq(new Date(T0 + 2 * HOUR)), 2], // searched from the start: moves back
-    [NodeCtxSkip.openTimeEq(new Date(T0 + 2 * HOUR + 1)), 9],
-    [NodeCtxSkip.openTimeGeq(new Date(0)), 0],
+    // [from bar, skip kind, its argument, bar after the skip]
+    [0, 'bars', 3, 3],
+    [3, 'bars', 100, 9],
+    [9, 'bars', -4, 5],
+    [5, 'bars', -6, 9], // wraps below bar 0 and lands on the last bar
+    [9, 'barIndex', 4, 4],
+    [4, 'barIndex', -1, 9],
+    [9, 'barIndex', 2.9, 2],
+    [2, 'openTimeGeq', new Date(T0 + 6.5 * HOUR), 7],
+    [7, 'openTimeGeq', new Date(T0 + 20 * HOUR), 9],
+    [9, 'openTimeEq', new Date(T0 + 2 * HOUR), 2], // searched from the start: moves back
+    [2, 'openTimeEq', new Date(T0 + 2 * HOUR + 1), 9],
+    [9, 'openTimeGeq', new Date(0), 0],
   ];
-  ctx.skip(NodeCtxSkip.barIndex(0));
-  for (const [skip, want] of moves) {
-    ctx.skip(skip);
-    assert.equal(ctx.barIndex, want);
+  for (const [from, kind, arg, want] of moves) {
+    await t.test(`${kind}(${arg instanceof Date ? arg.toISOString() : arg}) from bar ${from}`, () => {
+      ctx.skip(NodeCtxSkip.barIndex(from));
+      ctx.skip(NodeCtxSkip[kind](arg));
+      assert.equal(ctx.barIndex, want);
+    });
   }
   ctx.skip(NodeCtxSkip.barIndex(4));
   assert.deepEqual(ctx.next(), { value: 5, done: false });
@@ -164,16 +161,18 @@ test('wrong argument types create or change nothing', () => {
     { message: 'Failed to unwrap exclusive reference of `NodeCtx` type from napi value' });
 });
 
-test('every NodeCtx carries the iteration protocol as own properties', () => {
+test('every NodeCtx carries the iteration protocol as own properties', async (t) => {
   const ctx = new NodeCtx(series(2));
-  for (const obj of [ctx, ctx.ref(), ctx.copy()]) {
-    assert.deepEqual(Reflect.ownKeys(obj), ['next', 'return', 'throw', '[[GeneratorState]]', Symbol.iterator]);
-    assert.equal(obj[Symbol.iterator].name, 'Iterator');
-    assert.equal(obj[Symbol.iterator](), obj);
-    for (const key of [Symbol.iterator, 'next', 'return', 'throw'])
-      assert.deepEqual(Object.getOwnPropertyDescriptor(obj, key).enumerable, true);
-    const state = Object.getOwnPropertyDescriptor(obj, '[[GeneratorState]]');
-    assert.deepEqual(state, { value: false, writable: true, enumerable: false, configurable: false });
+  for (const [name, obj] of [['new', ctx], ['ref', ctx.ref()], ['copy', ctx.copy()]]) {
+    await t.test(name, () => {
+      assert.deepEqual(Reflect.ownKeys(obj), ['next', 'return', 'throw', '[[GeneratorState]]', Symbol.iterator]);
+      assert.equal(obj[Symbol.iterator].name, 'Iterator');
+      assert.equal(obj[Symbol.iterator](), obj);
+      for (const key of [Symbol.iterator, 'next', 'return', 'throw'])
+        assert.deepEqual(Object.getOwnPropertyDescriptor(obj, key).enumerable, true);
+      const state = Object.getOwnPropertyDescriptor(obj, '[[GeneratorState]]');
+      assert.deepEqual(state, { value: false, writable: true, enumerable: false, configurable: false });
+    });
   }
   if (typeof globalThis.Iterator === 'function') {
     assert.equal(Object.getPrototypeOf(NodeCtx.prototype), globalThis.Iterator.prototype);

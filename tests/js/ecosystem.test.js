@@ -104,7 +104,7 @@ test('package contents: what an install needs to build and run, and no tests or 
   if (r.error) return t.skip(`npm is not available: ${r.error.message}`);
   assert.equal(r.status, 0, r.stderr);
   const files = new Set(JSON.parse(r.stdout)[0].files.map((f) => f.path));
-  const needed = ['index.js', 'index.mjs', 'index.d.ts', 'index.d.mts', 'package.json', 'CMakeLists.txt', 'data/btcusd-1h.csv', 'data/sample.js', 'scripts/demo.js'];
+  const needed = ['index.js', 'index.mjs', 'index.d.ts', 'index.d.mts', 'package.json', 'CMakeLists.txt', 'data/btcusd-1h.csv', 'data/sample.js', 'scripts/demo.js', 'js/html-report.js'];
   // Every folder the build reads sources from.
   const cmake = fs.readFileSync(path.join(root, 'CMakeLists.txt'), 'utf8');
   const dirs = new Set([...cmake.matchAll(/\$\{CMAKE_SOURCE_DIR\}\/(\w+)\//g)].map((m) => m[1]).filter((d) => d !== 'tests'));
@@ -153,8 +153,16 @@ const PROGRAMS = [
     expect: [/^loaded 17544 bars of 1h from btcusd-1h\.csv$/m, /^first: OhlcvBar \{ open_time: Some\(2023-01-01T00:00:00Z\), close_time: None, open: 16500\.0, high: 16621\.0,/m],
   },
   {
+    file: 'examples/load-csv.js',
+    expect: [/^loaded 17544 bars of 1h from btcusd-1h\.csv in \d+\.\d ms$/m, /^last: +OhlcvBar \{ open_time: Some\(2024-12-31T23:00:00Z\),/m],
+  },
+  {
     file: 'examples/sweep.js',
     expect: [/^16 backtests on \d+ worker threads$/m, /^best: fast=\d+ slow=\d+ net profit -?\d+\.\d\d$/m],
+  },
+  {
+    file: 'examples/report.js',
+    expect: [/^\d+ closed trades, net profit -?\d+\.\d\d USD$/m, /^report written to .*barwise-report\.html$/m],
   },
 ];
 

@@ -57,16 +57,18 @@ describe('number lists in', () => {
     'getter giving a string': { get: () => 'x', enumerable: true, configurable: true },
   };
   for (const [name, descriptor] of Object.entries(bad)) {
-    test(`${name} inside a large array gives the one-by-one error`, () => {
+    test(`${name} inside a large array gives the one-by-one error`, async (t) => {
       const expected = oneByOneError({ ...descriptor, configurable: true });
       assert.ok(expected, 'the short array fails');
       for (const at of [0, 31, 32, 49_151, 49_152, BIG - 1]) {
-        const list = numbers(BIG);
-        Object.defineProperty(list, at, { ...descriptor, configurable: true });
-        assert.throws(() => bw.zipOhlcvBars(undefined, undefined, list), (e) => {
-          assert.equal(e.message, expected.message, `at ${at}`);
-          assert.equal(e.code, expected.code, `at ${at}`);
-          return true;
+        await t.test(`at ${at}`, () => {
+          const list = numbers(BIG);
+          Object.defineProperty(list, at, { ...descriptor, configurable: true });
+          assert.throws(() => bw.zipOhlcvBars(undefined, undefined, list), (e) => {
+            assert.equal(e.message, expected.message);
+            assert.equal(e.code, expected.code);
+            return true;
+          });
         });
       }
     });
@@ -87,12 +89,14 @@ describe('number lists in', () => {
     });
   });
 
-  test('a throwing getter propagates its own exception, unchanged', () => {
+  test('a throwing getter propagates its own exception, unchanged', async (t) => {
     const boom = new RangeError('from the getter');
     for (const at of [3, 50_000]) {
-      const list = numbers(BIG);
-      Object.defineProperty(list, at, { get() { throw boom; } });
-      assert.throws(() => bw.zipOhlcvBars(undefined, undefined, list), (e) => e === boom);
+      await t.test(`at ${at}`, () => {
+        const list = numbers(BIG);
+        Object.defineProperty(list, at, { get() { throw boom; } });
+        assert.throws(() => bw.zipOhlcvBars(undefined, undefined, list), (e) => e === boom);
+      });
     }
   });
 

@@ -7,22 +7,12 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const barwise = require('../..');
+const { mulberry32, hourly } = require('./support/market');
 
 const SEED = Number(process.env.BARWISE_FUZZ_SEED || 20261211);
 const CALLS = Number(process.env.BARWISE_FUZZ_CALLS || 50000);
 
-// Small deterministic generator (mulberry32).
-function rng(seed) {
-  let a = seed >>> 0;
-  return () => {
-    a = (a + 0x6d2b79f5) >>> 0;
-    let t = a;
-    t = Math.imul(t ^ (t >>> 15), t | 1);
-    t ^= t + Math.imul(t ^ (t >>> 7), t | 61);
-    return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
-  };
-}
-const rand = rng(SEED);
+const rand = mulberry32(SEED);
 const pick = (xs) => xs[Math.floor(rand() * xs.length)];
 
 const NO_CTOR = 'Class contains no `constructor`, can not new it!';
@@ -52,21 +42,11 @@ let reentrantSeries;
 let reentrantBacktest;
 function seedPool() {
   const B = barwise;
-  const t0 = Date.UTC(2024, 0, 1);
-  const bars = [];
-  for (let i = 0; i < 30; i++) {
-    const px = 100 + Math.sin(i) * 3;
-    const bar = attempt(() => new B.NodeOhlcvBar(new Date(t0 + i * 3600e3), new Date(t0 + (i + 1) * 3600e3),
-      px, px + 1, px - 1, px + 0.5, 10 + i));
-    if (bar) bars.push(bar);
-  }
+  // Thirty hourly bars, each also in the pool on its own, then the series of them.
+  hourly(30).bars.forEach(keep);
   attempt(() => B.NodeTimeframe.Hours(1));
   attempt(() => B.NodeTimeframe.Unknown());
-  const series = attempt(() => {
-    const s = B.NodeOhlcv.fromBars(bars);
-    s.timeframe = B.NodeTimeframe.Hours(1);
-    return s;
-  });
+  const series = attempt(() => hourly(30));
   attempt(() => new B.NodeOhlcv());
   const sym = attempt(() => B.NodeSym.BTC_USD());
   attempt(() => new B.NodeSym());

@@ -4,26 +4,15 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const b = require('../..');
+const { hourly } = require('./support/market');
 
 // Without --expose-gc nothing is collected and these tests would prove nothing: they skip.
 const gc = globalThis.gc;
 const needsGc = { skip: !gc && 'needs --expose-gc' };
 const collect = () => { for (let i = 0; i < 3; i++) gc?.(); };
 
-function makeSeries(n) {
-  const t0 = Date.UTC(2024, 0, 1);
-  const bars = [];
-  for (let i = 0; i < n; i++) {
-    const px = 100 + i;
-    bars.push(new b.NodeOhlcvBar(new Date(t0 + i * 3600e3), new Date(t0 + (i + 1) * 3600e3), px, px + 1, px - 1, px + 0.5, 1));
-  }
-  const s = b.NodeOhlcv.fromBars(bars);
-  s.timeframe = b.NodeTimeframe.Hours(1);
-  return s;
-}
-
 test('a series held only by a context survives its creator', needsGc, () => {
-  const ctx = (() => new b.NodeCtx(makeSeries(20), b.NodeSym.BTC_USD()))();
+  const ctx = (() => new b.NodeCtx(hourly(20), b.NodeSym.BTC_USD()))();
   collect();
   assert.equal(ctx.length, 20);
   assert.deepEqual([...ctx].length, 20);
@@ -32,7 +21,7 @@ test('a series held only by a context survives its creator', needsGc, () => {
 });
 
 test('a context held only by an indicator survives its creator', needsGc, () => {
-  const sma = (() => b.Incr_fn_sma_059403.make(new b.NodeCtx(makeSeries(10))))();
+  const sma = (() => b.Incr_fn_sma_059403.make(new b.NodeCtx(hourly(10))))();
   collect();
   const out = sma.collect(Array.from({ length: 10 }, (_, i) => i), 2);
   assert.equal(out.length, 10);
@@ -41,7 +30,7 @@ test('a context held only by an indicator survives its creator', needsGc, () => 
 });
 
 test('a ref and a copy outlive the object they came from', needsGc, () => {
-  let ctx = new b.NodeCtx(makeSeries(5));
+  let ctx = new b.NodeCtx(hourly(5));
   ctx.next();
   const ref = ctx.ref();
   const copy = ctx.copy();
@@ -58,7 +47,7 @@ test('a ref and a copy outlive the object they came from', needsGc, () => {
 });
 
 test('a backtest keeps its context and series alive', needsGc, () => {
-  const bt = (() => new b.NodeBacktest(new b.NodeCtx(makeSeries(30), b.NodeSym.BTC_USD()), 1000))();
+  const bt = (() => new b.NodeBacktest(new b.NodeCtx(hourly(30), b.NodeSym.BTC_USD()), 1000))();
   collect();
   let steps = 0;
   for (const i of bt) {

@@ -7,7 +7,7 @@ const f64 = (...xs) => new Float64Array(xs);
 const same = (got, want, what) =>
   assert.ok(Object.is(got, want) || Math.abs(got - want) <= 1e-12 * Math.abs(want), `${what}: got ${got}, want ${want}`);
 
-test('ratios of two figures and their zero-divisor rules', () => {
+test('ratios of two figures and their zero-divisor rules', async (t) => {
   const cases = [
     ['profitFactor', [100, 0], NaN],
     ['profitFactor', [0, 50], 0],
@@ -35,7 +35,7 @@ test('ratios of two figures and their zero-divisor rules', () => {
     ['longNetProfitPct', [30, 1000], 0.03],
     ['shortNetProfitPct', [-30, 1000], -0.03],
   ];
-  for (const [fn, args, want] of cases) same(bw[fn](...args), want, `${fn}(${args})`);
+  for (const [fn, args, want] of cases) await t.test(`${fn}(${args})`, () => same(bw[fn](...args), want, fn));
 });
 
 test('counts are 32-bit integers read as unsigned', () => {
@@ -47,7 +47,7 @@ test('counts are 32-bit integers read as unsigned', () => {
   assert.throws(() => bw.avgTrade(10), { code: 'NumberExpected' });
 });
 
-test('other formulas', () => {
+test('other formulas', async (t) => {
   const cases = [
     ['pnl', [2, 100, 110], 20],
     ['pnl', [-2, 100, 110], -20],
@@ -68,11 +68,11 @@ test('other formulas', () => {
     ['f1', [0, 0], NaN],
     ['f1', [1, -1], NaN],
   ];
-  for (const [fn, args, want] of cases) same(bw[fn](...args), want, `${fn}(${args})`);
+  for (const [fn, args, want] of cases) await t.test(`${fn}(${args})`, () => same(bw[fn](...args), want, fn));
   assert.throws(() => bw.pnl(1, 2), { code: 'NumberExpected' });
 });
 
-test('Sharpe, Sortino and Omega from a returns series, not annualized', () => {
+test('Sharpe, Sortino and Omega from a returns series, not annualized', async (t) => {
   const r = f64(0.1, -0.05, 0.02, -0.01);
   const m = 0.015;
   const v = ((0.085 ** 2) + (0.065 ** 2) + (0.005 ** 2) + (0.025 ** 2)) / 4;
@@ -91,11 +91,13 @@ test('Sharpe, Sortino and Omega from a returns series, not annualized', () => {
     ['omegaRatioFromReturns', [0.1, 0.2], NaN],
     ['omegaRatioFromReturns', [], NaN],
   ];
-  for (const [fn, xs, want] of cases) same(bw[fn](f64(...xs), 0), want, `${fn}([${xs}])`);
+  for (const [fn, xs, want] of cases) {
+    await t.test(`${fn}([${xs}])`, () => same(bw[fn](f64(...xs), 0), want, fn));
+  }
   assert.throws(() => bw.sharpeRatioFromReturns([0.1], 0), { message: 'Get TypedArray info failed' });
 });
 
-test('expectancy of trade results', () => {
+test('expectancy of trade results', async (t) => {
   const cases = [
     [[10, 20, -5, -15], 0],
     [[10, -5], 0.5],
@@ -110,6 +112,8 @@ test('expectancy of trade results', () => {
     // Array order does not matter; the smallest win goes.
     [[1, 100, -10, 50], (1 / 3 * -10 + 2 / 3 * 75) / 10],
   ];
-  for (const [xs, want] of cases) same(bw.expectancy(f64(...xs)), want, `expectancy([${xs}])`);
+  for (const [xs, want] of cases) {
+    await t.test(`expectancy([${xs}])`, () => same(bw.expectancy(f64(...xs)), want, 'expectancy'));
+  }
   assert.throws(() => bw.expectancy([1, -1]), { message: 'Get TypedArray info failed' });
 });

@@ -103,17 +103,21 @@ test('slice, head and tail copy ranges and keep the timeframe', () => {
   assert.equal(s.tail(2).timeframe.toString(), '1m');
 });
 
-test('slice and head outside their limits are refused', () => {
+test('slice and head outside their limits are refused', async (t) => {
   const s = series(5);
   const cases = [
-    [() => s.head(6), 'head: count 6 is outside 0..5, the length of the series'],
-    [() => s.head(-1), 'head: count -1 is outside 0..5, the length of the series'],
-    [() => s.slice(3, 1), 'slice: start 3 is after end 1'],
-    [() => s.slice(0, 6), 'slice: range 0..6 is outside 0..5, the length of the series'],
-    [() => s.slice(-1, 2), 'slice: range -1..2 is outside 0..5, the length of the series'],
-    [() => s.slice(2, -1), 'slice: range 2..-1 is outside 0..5, the length of the series'],
+    ['head', [6], 'head: count 6 is outside 0..5, the length of the series'],
+    ['head', [-1], 'head: count -1 is outside 0..5, the length of the series'],
+    ['slice', [3, 1], 'slice: start 3 is after end 1'],
+    ['slice', [0, 6], 'slice: range 0..6 is outside 0..5, the length of the series'],
+    ['slice', [-1, 2], 'slice: range -1..2 is outside 0..5, the length of the series'],
+    ['slice', [2, -1], 'slice: range 2..-1 is outside 0..5, the length of the series'],
   ];
-  for (const [f, message] of cases) assert.throws(f, { message, code: 'InvalidArg' });
+  for (const [method, args, message] of cases) {
+    await t.test(`${method}(${args.join(', ')})`, () => {
+      assert.throws(() => s[method](...args), { message, code: 'InvalidArg' });
+    });
+  }
   assert.equal(s.length, 5);
 });
 

@@ -3,7 +3,8 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const bw = require('../..');
 const { homepage } = require('../../package.json');
-const { DAY, T0, makeCtx, run, traded } = require('./fixtures/backtest');
+const { DAY, T0 } = require('./support/market');
+const { makeCtx, run, traded, stock } = require('./support/backtest');
 
 const GENERATED = /\n\/\/ Generated at (\d{4}-\d\d-\d\d \d\d:\d\d:\d\d(?:\.\d{3}|\.\d{6}|\.\d{9})?) UTC\n/;
 const MAKER = /\n(\/\/ by [^\n]*)\n\n/;
@@ -53,10 +54,12 @@ test('two exports are identical apart from the generation line', () => {
   assert.equal(a.replace(GENERATED, ''), b.replace(GENERATED, ''));
 });
 
-test('initial capital and sizes in the shortest plain form', () => {
+test('initial capital and sizes in the shortest plain form', async (t) => {
   for (const [capital, text] of [[1000, '1000'], [2500.5, '2500.5'], [1e21, '1000000000000000000000'], [0.0001, '0.0001']]) {
-    const bt = new bw.NodeBacktest(makeCtx(), capital);
-    assert.ok(bt.toPine().includes(`initial_capital=${text}, `), text);
+    await t.test(`initial capital ${text}`, () => {
+      const bt = new bw.NodeBacktest(makeCtx(), capital);
+      assert.ok(bt.toPine().includes(`initial_capital=${text}, `));
+    });
   }
   const bt = new bw.NodeBacktest(makeCtx({ minQty: 0.001 }), 1000);
   run(bt, (i) => { if (i === 0) bt.signal(bw.NodeSignal.Size(-0.125)); });
@@ -83,10 +86,7 @@ test('a trade whose order bar cannot be exported is refused', () => {
   const bars = [0, 1, 2].map((i) => new bw.NodeOhlcvBar(i === 1 ? null : new Date(open(i)), null, 100, 101, 99, 100, 1));
   const series = bw.NodeOhlcv.fromBars(bars);
   series.timeframe = bw.NodeTimeframe.Days(1);
-  const sym = new bw.NodeSym();
-  sym.minTick = 0.01;
-  sym.minQty = 1;
-  const bt = new bw.NodeBacktest(new bw.NodeCtx(series, sym), 1000);
+  const bt = new bw.NodeBacktest(new bw.NodeCtx(series, stock({ minQty: 1, kind: bw.NodeSymKind.Unknown() })), 1000);
   run(bt, (i) => { if (i === 1) bt.signal(bw.NodeSignal.Size(1)); });
   assert.throws(() => bt.toPine(), {
     message: 'Cannot export trade 0 to Pine: bar 1 of its entry order has no open time',

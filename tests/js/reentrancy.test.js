@@ -4,17 +4,10 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const b = require('../..');
+const { hourly } = require('./support/market');
 
-function series(n) {
-  const t0 = Date.UTC(2024, 0, 1);
-  const bars = [];
-  for (let i = 0; i < n; i++) {
-    bars.push(new b.NodeOhlcvBar(new Date(t0 + i * 3600e3), new Date(t0 + (i + 1) * 3600e3), 10 + i, 11 + i, 9 + i, 10.5 + i, 1));
-  }
-  const s = b.NodeOhlcv.fromBars(bars);
-  s.timeframe = b.NodeTimeframe.Hours(1);
-  return s;
-}
+// Hourly bars from 10 up, closing half a point above the open.
+const series = (n) => hourly(n, { base: 10 });
 const extraBar = () => new b.NodeOhlcvBar(new Date(Date.UTC(2030, 0, 1)), null, 1, 1, 1, 1, 1);
 
 test('collect inputs whose elements advance the same context and grow its series', () => {

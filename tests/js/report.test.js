@@ -3,9 +3,9 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 const { execFileSync, spawnSync } = require('node:child_process');
-const { SCENARIOS } = require('./fixtures/backtest');
+const { SCENARIOS } = require('./support/backtest');
 
-const FIXTURE = path.join(__dirname, 'fixtures', 'backtest.js');
+const FIXTURE = path.join(__dirname, 'support', 'backtest.js');
 
 // The report of a scenario printed by a child process whose standard output is a pipe.
 const piped = (scenario) => execFileSync(process.execPath, [FIXTURE, scenario], { encoding: 'utf8' });
@@ -96,7 +96,7 @@ test('a fixed backtest prints exactly this report to a pipe, without escape sequ
   assert.ok(!out.includes('\x1b'));
 });
 
-test('the report of a backtest without trades', () => {
+test('the report of a backtest without trades', async (t) => {
   const out = piped('untraded');
   const want = {
     'Net Profit': '0.00 USD', 'Gross Profit': '0.00 USD', 'Gross Loss': '0.00 USD',
@@ -105,7 +105,7 @@ test('the report of a backtest without trades', () => {
     '% Profitable': 'NaN%', 'Avg Trade': 'NaN USD', 'Avg Winning Trade': 'NaN USD',
     'Avg Losing Trade': 'NaN USD', 'Ratio Avg Win / Avg Loss': 'NaN', Expectancy: 'NaN',
   };
-  for (const [metric, value] of Object.entries(want)) assert.equal(rowOf(out, metric), value, metric);
+  for (const [metric, value] of Object.entries(want)) await t.test(metric, () => assert.equal(rowOf(out, metric), value));
   // The second line of each profit cell is the share of the initial capital.
   const lines = out.split('\n');
   const i = lines.findIndex((l) => l.startsWith('| Net Profit '));
@@ -129,7 +129,7 @@ test('before any bar the chart is drawn empty and nothing fails', () => {
 test('display() returns undefined and changes nothing', () => {
   // Run in a child so that the report does not mix with this runner's output.
   const code = `
-    const { SCENARIOS } = require(${JSON.stringify(path.join(__dirname, 'fixtures', 'backtest.js'))});
+    const { SCENARIOS } = require(${JSON.stringify(FIXTURE)});
     const bt = SCENARIOS.traded();
     const before = JSON.stringify([bt.equityList, bt.netEquityList, bt.trades.length, bt.positionSize]);
     const r = bt.display();

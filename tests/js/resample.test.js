@@ -42,11 +42,13 @@ test('windows start at the first bar unless aligned', () => {
   assert.equal(iso(src.resample(TF.Minutes(15), true).at(0).openTime), '2024-03-01T09:00');
 });
 
-test('counts, weeks and months', () => {
+test('counts, weeks and months', async (t) => {
   const five = minutes(utc(2024, 0, 1), 5);
   for (const align of [true, false]) {
-    assert.deepEqual(five.resample(TF.Ticks(2), align).open, [0, 2, 4]);
-    assert.equal(five.resample(TF.Ticks(0), align).length, 5);
+    await t.test(`ticks${align ? ', aligned' : ''}`, () => {
+      assert.deepEqual(five.resample(TF.Ticks(2), align).open, [0, 2, 4]);
+      assert.equal(five.resample(TF.Ticks(0), align).length, 5);
+    });
   }
   const days = Ohlcv.fromBars(Array.from({ length: 28 }, (_, i) => new Bar(utc(2024, 2, 4 + i), utc(2024, 2, 5 + i), i, i, i, i, 1)));
   assert.deepEqual(days.resample(TF.Weeks(1), true).openTime.map(iso).slice(0, 2), ['2024-03-04T00:00', '2024-03-11T00:00']);
@@ -58,12 +60,14 @@ test('counts, weeks and months', () => {
   assert.deepEqual(m.open, [1, 2]);
 });
 
-test('a new series every time, also when empty', () => {
+test('a new series every time, also when empty', async (t) => {
   const empty = new Ohlcv();
   for (const [tf, align] of [[TF.Ticks(2), true], [TF.Days(1), true], [TF.Days(1), false], [TF.Unknown(), true]]) {
-    const r = empty.resample(tf, align);
-    assert.equal(r.length, 0);
-    assert.ok(r.timeframe.eq(tf));
+    await t.test(`${tf}${align ? ', aligned' : ''}`, () => {
+      const r = empty.resample(tf, align);
+      assert.equal(r.length, 0);
+      assert.ok(r.timeframe.eq(tf));
+    });
   }
   const src = minutes(utc(2024, 0, 1), 3);
   const r = src.resample(TF.Ticks(0), false);
@@ -71,7 +75,7 @@ test('a new series every time, also when empty', () => {
   assert.equal(src.length, 3);
 });
 
-test('arguments and broken limits', () => {
+test('arguments and broken limits', async (t) => {
   const src = minutes(utc(2024, 0, 1), 3);
   assert.throws(() => src.resample('1h', true), { message: 'Failed to recover `NodeTimeframe` type from napi value' });
   assert.throws(() => src.resample(TF.Hours(1)), { code: 'BooleanExpected' });
@@ -82,9 +86,11 @@ test('arguments and broken limits', () => {
   });
   src.push(new Bar(null, null, 1));
   for (const align of [true, false]) {
-    assert.throws(() => src.resample(TF.Hours(1), align), {
-      message: 'resample: bar 3 has no open time, which time-based resampling needs',
-      code: 'InvalidArg',
+    await t.test(`a bar without open time${align ? ', aligned' : ''}`, () => {
+      assert.throws(() => src.resample(TF.Hours(1), align), {
+        message: 'resample: bar 3 has no open time, which time-based resampling needs',
+        code: 'InvalidArg',
+      });
     });
   }
   assert.equal(src.resample(TF.Ranges(2), true).length, 2);

@@ -3,7 +3,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const { NodeSignal } = require('../..');
 
-test('factories, payload getters and the serialised form', () => {
+test('factories, payload getters and the serialised form', async (t) => {
   const cases = [
     [NodeSignal.Size(2.5), { kind: 'Size', value: 2.5 }, 2.5, null, false, false, 'Size(2.5)'],
     [NodeSignal.EquityPct(-1), { kind: 'EquityPct', value: -1 }, null, -1, false, false, 'EquityPct(-1.0)'],
@@ -16,11 +16,13 @@ test('factories, payload getters and the serialised form', () => {
     [NodeSignal.Size(-Infinity), { kind: 'Size', value: -Infinity }, -Infinity, null, false, false, 'Size(-inf)'],
   ];
   for (const [sig, kind, size, equityPct, isHold, isCloseAll, text] of cases) {
-    assert.deepEqual(sig.toJSON(), { kind, id: null, comment: null }, text);
-    assert.deepEqual(Object.keys(sig.toJSON()), ['kind', 'id', 'comment']);
-    assert.deepEqual(Object.keys(sig.toJSON().kind), ['kind', 'value']);
-    assert.deepEqual([sig.size, sig.equityPct, sig.isHold, sig.isCloseAll], [size, equityPct, isHold, isCloseAll], text);
-    assert.equal(sig.toString(), `Signal { kind: ${text}, id: None, comment: None }`);
+    await t.test(text, () => {
+      assert.deepEqual(sig.toJSON(), { kind, id: null, comment: null });
+      assert.deepEqual(Object.keys(sig.toJSON()), ['kind', 'id', 'comment']);
+      assert.deepEqual(Object.keys(sig.toJSON().kind), ['kind', 'value']);
+      assert.deepEqual([sig.size, sig.equityPct, sig.isHold, sig.isCloseAll], [size, equityPct, isHold, isCloseAll]);
+      assert.equal(sig.toString(), `Signal { kind: ${text}, id: None, comment: None }`);
+    });
   }
   const nan = NodeSignal.Size(NaN);
   assert.ok(Number.isNaN(nan.size) && Number.isNaN(nan.toJSON().kind.value));
@@ -44,20 +46,22 @@ test('id and comment accessors', () => {
   assert.throws(() => NodeSignal.Size('1'), { code: 'NumberExpected' });
 });
 
-test('fromJSON reproduces every kind', () => {
+test('fromJSON reproduces every kind', async (t) => {
   const sigs = [NodeSignal.Size(2.5), NodeSignal.EquityPct(0.3), NodeSignal.Hold(), NodeSignal.CloseAll()];
   for (const s of sigs) {
     for (const [id, comment] of [[null, null], ['a', null], [null, 'c'], ['a', 'c']]) {
       s.id = id;
       s.comment = comment;
-      const back = NodeSignal.fromJSON(s.toJSON());
-      assert.deepEqual(back.toJSON(), s.toJSON());
-      assert.equal(back.toString(), s.toString());
+      await t.test(s.toString(), () => {
+        const back = NodeSignal.fromJSON(s.toJSON());
+        assert.deepEqual(back.toJSON(), s.toJSON());
+        assert.equal(back.toString(), s.toString());
+      });
     }
   }
 });
 
-test('fromJSON accepts key order, extra keys, nullish texts and the positional form', () => {
+test('fromJSON accepts key order, extra keys, nullish texts and the positional form', async (t) => {
   const accepted = [
     [{ kind: { value: [], kind: 'Hold' } }, 'Signal { kind: Hold, id: None, comment: None }'],
     [{ comment: 'c', kind: { kind: 'Size', value: 3, extra: 1 }, other: true, id: undefined },
@@ -67,10 +71,10 @@ test('fromJSON accepts key order, extra keys, nullish texts and the positional f
     [[{ kind: 'CloseAll', value: [] }, 'x', null], 'Signal { kind: CloseAll, id: Some("x"), comment: None }'],
     [[['Size', 1], null, 'y'], 'Signal { kind: Size(1.0), id: None, comment: Some("y") }'],
   ];
-  for (const [json, text] of accepted) assert.equal(NodeSignal.fromJSON(json).toString(), text);
+  for (const [json, text] of accepted) await t.test(text, () => assert.equal(NodeSignal.fromJSON(json).toString(), text));
 });
 
-test('fromJSON names what is wrong', () => {
+test('fromJSON names what is wrong', async (t) => {
   const refused = [
     [{}, 'missing field `kind`'],
     [{ kind: undefined }, 'missing field `kind`'],
@@ -92,7 +96,7 @@ test('fromJSON names what is wrong', () => {
     [undefined, 'invalid type: undefined, expected struct Signal'],
   ];
   for (const [json, message] of refused) {
-    assert.throws(() => NodeSignal.fromJSON(json), { message, code: 'InvalidArg' }, JSON.stringify(json));
+    await t.test(String(message), () => assert.throws(() => NodeSignal.fromJSON(json), { message, code: 'InvalidArg' }));
   }
 });
 

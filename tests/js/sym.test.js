@@ -20,17 +20,19 @@ const PRESETS = {
 // Every field of two symbols, by their JSON form (NaN equal to NaN).
 const sameFields = (a, b, msg) => assert.deepEqual(a.toJSON(), b.toJSON(), msg);
 
-test('presets hold their fields and quantity scale', () => {
+test('presets hold their fields and quantity scale', async (t) => {
   for (const [name, [id, tickerId, prefix, currency, base, ticker, minTick, minQty, priceScale, qtyScale]] of
     Object.entries(PRESETS)) {
-    const s = NodeSym[name]();
-    assert.deepEqual(
-      [s.id, s.tickerId, s.prefix, s.currency, s.baseCurrency, s.ticker, s.country, s.metadata],
-      [id, tickerId, prefix, currency, base, ticker, null, null], name);
-    assert.deepEqual([s.minTick, s.minQty, s.priceScale, s.pointValue], [minTick, minQty, priceScale, 1.0], name);
-    assert.equal(s.kind.toString(), 'crypto');
-    assert.equal(s.qtyScale, qtyScale, name);
-    assert.equal(s.toString(), `Sym(ticker_id=Some("${tickerId}"), id=Some("${id}"), kind=Crypto)`);
+    await t.test(name, () => {
+      const s = NodeSym[name]();
+      assert.deepEqual(
+        [s.id, s.tickerId, s.prefix, s.currency, s.baseCurrency, s.ticker, s.country, s.metadata],
+        [id, tickerId, prefix, currency, base, ticker, null, null]);
+      assert.deepEqual([s.minTick, s.minQty, s.priceScale, s.pointValue], [minTick, minQty, priceScale, 1.0]);
+      assert.equal(s.kind.toString(), 'crypto');
+      assert.equal(s.qtyScale, qtyScale);
+      assert.equal(s.toString(), `Sym(ticker_id=Some("${tickerId}"), id=Some("${id}"), kind=Crypto)`);
+    });
   }
 });
 
@@ -124,22 +126,24 @@ test('toJSON writes every key in order', () => {
   assert.equal(d.kind, 'unknown');
 });
 
-test('every preset and the default symbol read back from their own JSON, also through a JSON text', () => {
+test('every preset and the default symbol read back from their own JSON, also through a JSON text', async (t) => {
   const custom = new NodeSym();
   custom.metadata = 'note';
   custom.minQty = 2;
   custom.kind = NodeSymKind.Other('bond');
   const symbols = [...Object.keys(PRESETS).map((n) => NodeSym[n]()), new NodeSym(), custom];
   for (const s of symbols) {
-    sameFields(NodeSym.fromJSON(s.toJSON()), s, s.toString());
-    sameFields(NodeSym.fromJSON(JSON.parse(JSON.stringify(s))), s, `${s.toString()} via text`);
+    await t.test(s.toString(), () => {
+      sameFields(NodeSym.fromJSON(s.toJSON()), s);
+      sameFields(NodeSym.fromJSON(JSON.parse(JSON.stringify(s))), s, 'via text');
+    });
   }
   sameFields(NodeSym.fromJSON({}), new NodeSym());
   // JSON.stringify writes NaN as null; it reads back as NaN.
   assert.ok(Number.isNaN(NodeSym.fromJSON({ min_qty: null }).minQty));
 });
 
-test('fromJSON reads kinds, ignores other keys and refuses values of the wrong type', () => {
+test('fromJSON reads kinds, ignores other keys and refuses values of the wrong type', async (t) => {
   assert.equal(NodeSym.fromJSON({ kind: 'stock' }).kind.eq(NodeSymKind.Stock()), true);
   assert.equal(NodeSym.fromJSON({ kind: 'Stock' }).kind.eq(NodeSymKind.Other('Stock')), true);
   assert.equal(NodeSym.fromJSON({ kind: undefined, ticker: undefined, extra: 1 }).ticker, null);
@@ -155,28 +159,37 @@ test('fromJSON reads kinds, ignores other keys and refuses values of the wrong t
     [{ id: 5, kind: 3, min_qty: 'x' }, 'NumberExpected'],
     [{ id: 5, kind: 3 }, 'StringExpected'],
   ];
-  for (const [json, code] of cases) assert.throws(() => NodeSym.fromJSON(json), { code }, JSON.stringify(json));
-  for (const v of [undefined, null])
-    assert.throws(() => NodeSym.fromJSON(v), { message: 'Failed to get property with field `min_tick`' });
+  for (const [json, code] of cases) {
+    await t.test(JSON.stringify(json), () => assert.throws(() => NodeSym.fromJSON(json), { code }));
+  }
+  for (const v of [undefined, null]) {
+    await t.test(String(v), () => {
+      assert.throws(() => NodeSym.fromJSON(v), { message: 'Failed to get property with field `min_tick`' });
+    });
+  }
 
   const err = new Error('from a getter');
   assert.throws(() => NodeSym.fromJSON({ get ticker() { throw err; } }), (e) => e === err);
 });
 
-test('kinds: text forms, periods and equality', () => {
+test('kinds: text forms, periods and equality', async (t) => {
   const words = ['stock', 'future', 'option', 'forex', 'crypto', 'unknown'];
   const factories = ['Stock', 'Future', 'Option', 'Forex', 'Crypto', 'Unknown'];
-  words.forEach((w, i) => {
-    const k = NodeSymKind.fromString(w);
-    assert.equal(k.toString(), w);
-    assert.equal(k.eq(NodeSymKind[factories[i]]()), true);
-    assert.equal(k.periods, w === 'crypto' ? 365 : 252);
-  });
+  for (const [i, w] of words.entries()) {
+    await t.test(w, () => {
+      const k = NodeSymKind.fromString(w);
+      assert.equal(k.toString(), w);
+      assert.equal(k.eq(NodeSymKind[factories[i]]()), true);
+      assert.equal(k.periods, w === 'crypto' ? 365 : 252);
+    });
+  }
   for (const text of ['Crypto', '', ' stock', 'STOCK']) {
-    const k = NodeSymKind.fromString(text);
-    assert.equal(k.toString(), text);
-    assert.equal(k.eq(NodeSymKind.Other(text)), true);
-    assert.equal(k.periods, 252);
+    await t.test(`other ${JSON.stringify(text)}`, () => {
+      const k = NodeSymKind.fromString(text);
+      assert.equal(k.toString(), text);
+      assert.equal(k.eq(NodeSymKind.Other(text)), true);
+      assert.equal(k.periods, 252);
+    });
   }
   const fake = NodeSymKind.Other('stock');
   assert.equal(fake.eq(NodeSymKind.Stock()), false);

@@ -6,30 +6,34 @@ const path = require('node:path');
 const { Worker } = require('node:worker_threads');
 
 const root = path.join(__dirname, '..', '..');
+const support = path.join(__dirname, 'support', 'market.js');
+const paths = `const ROOT = ${JSON.stringify(root)}; const SUPPORT = ${JSON.stringify(support)};`;
 
-// The same deterministic computation, run in a worker or on the main thread.
+// The same deterministic computation, run in a worker or on the main thread: indicators over a
+// seeded walk, and timeframes through their text form and back.
 const work = `
   const b = require(ROOT);
-  const t0 = Date.UTC(2024, 0, 1);
-  let x = 100, seed = 7;
-  const rnd = () => ((seed = (seed * 1103515245 + 12345) % 2147483648) / 2147483648);
-  const bars = [];
-  for (let i = 0; i < 2000; i++) {
-    const o = x; x *= 1 + (rnd() - 0.5) * 0.02;
-    bars.push(new b.NodeOhlcvBar(new Date(t0 + i * 3600e3), new Date(t0 + (i + 1) * 3600e3), o, Math.max(o, x) + 1, Math.min(o, x) - 1, x, 10 + i % 7));
-  }
+  const { bars: barsOf, walk, HOUR } = require(SUPPORT);
+  const bars = barsOf(walk(2000, { seed: 7 }), HOUR);
   const s = b.NodeOhlcv.fromBars(bars);
   s.timeframe = b.NodeTimeframe.Hours(1);
   const closes = s.close;
   const ctx = new b.NodeCtx(s, b.NodeSym.BTC_USD());
   const sma = b.Incr_fn_sma_059403.make(ctx).collect(closes, 14);
   const ema = b.Incr_fn_ema_7bc747.make(ctx.copy()).collect(closes, 20);
-  const result = { sma: sma.slice(-50), ema: ema.slice(-50), mean: b.mean(new Float64Array(closes)) };
+  let timeframes = 0;
+  for (let i = 1; i <= 2000; i++) {
+    const t = b.NodeTimeframe.Minutes(i);
+    if (b.NodeTimeframe.fromString(t.toString()).eq(t) && t.toDurationS() === i * 60) timeframes++;
+  }
+  const result = { sma: sma.slice(-50), ema: ema.slice(-50), mean: b.mean(new Float64Array(closes)), timeframes };
 `;
 
-function inWorker(extra = '') {
-  const script = `const { parentPort } = require('node:worker_threads'); const ROOT = ${JSON.stringify(root)};
-    ${work} ${extra} parentPort.postMessage(JSON.stringify(result));`;
+const onMainThread = () => new Function('require', `${paths} ${work}; return JSON.stringify(result);`)(require);
+
+function inWorker() {
+  const script = `const { parentPort } = require('node:worker_threads'); ${paths}
+    ${work} parentPort.postMessage(JSON.stringify(result));`;
   return new Promise((resolve, reject) => {
     const w = new Worker(script, { eval: true });
     w.once('message', resolve);
@@ -38,15 +42,18 @@ function inWorker(extra = '') {
 }
 
 test('eight workers at once compute what the main thread computes', async () => {
-  const here = new Function('ROOT', 'require', `${work}; return JSON.stringify(result);`)(root, require);
+  const here = onMainThread();
+  assert.equal(JSON.parse(here).timeframes, 2000);
   const results = await Promise.all(Array.from({ length: 8 }, () => inWorker()));
   for (const r of results) assert.equal(r, here);
+  // The main thread's classes keep working after the workers are gone.
+  assert.equal(onMainThread(), here);
 });
 
 test('workers that end while holding add-on objects leave no crash', async () => {
   const ends = [];
   for (let i = 0; i < 4; i++) {
-    const w = new Worker(`const ROOT = ${JSON.stringify(root)}; ${work}
+    const w = new Worker(`${paths} ${work}
       globalThis.keep = [ctx, s, bars];
       require('node:worker_threads').parentPort.postMessage('ready');
       setInterval(() => ctx.next(), 1);`, { eval: true });
@@ -59,7 +66,7 @@ test('workers that end while holding add-on objects leave no crash', async () =>
   assert.equal(exits.length, 4);
   // And one that exits by itself mid-way.
   await new Promise((resolve, reject) => {
-    const w = new Worker(`const ROOT = ${JSON.stringify(root)}; ${work} globalThis.keep = ctx; process.exit(0);`, { eval: true });
+    const w = new Worker(`${paths} ${work} globalThis.keep = ctx; process.exit(0);`, { eval: true });
     w.once('exit', resolve);
     w.once('error', reject);
   });

@@ -5,7 +5,7 @@ const { NodeTimeframe: TF } = require('../..');
 
 const units = ['years', 'months', 'weeks', 'days', 'hours', 'minutes', 'seconds', 'ticks', 'ranges'];
 
-test('text form round trips and parses by the unit letter', () => {
+test('text form round trips and parses by the unit letter', async (t) => {
   const cases = [
     ['15m', '15m', 'minutes', 15],
     ['1M', '1M', 'months', 1],
@@ -20,20 +20,24 @@ test('text form round trips and parses by the unit letter', () => {
     ['18446744073709551615D', '18446744073709551615D', 'days', -1],
   ];
   for (const [text, printed, unit, count] of cases) {
-    const t = TF.fromString(text);
-    assert.equal(t.toString(), printed, text);
-    assert.equal(t[unit], count, text);
-    for (const other of units) if (other !== unit) assert.equal(t[other], null, `${text} ${other}`);
-    assert.equal(t.unknown, false);
+    await t.test(text, () => {
+      const tf = TF.fromString(text);
+      assert.equal(tf.toString(), printed);
+      assert.equal(tf[unit], count);
+      for (const other of units) if (other !== unit) assert.equal(tf[other], null, other);
+      assert.equal(tf.unknown, false);
+    });
   }
 });
 
-test('unparseable text gives Unknown', () => {
+test('unparseable text gives Unknown', async (t) => {
   for (const text of ['1h30m', ' 5m', '+5D', '-5D', '?', '', 'abc', '5', 'D', '99999999999999999999D', '1d', '٣D', '5DD']) {
-    const t = TF.fromString(text);
-    assert.equal(t.unknown, true, JSON.stringify(text));
-    assert.equal(t.toString(), '?');
-    for (const u of units) assert.equal(t[u], null);
+    await t.test(JSON.stringify(text), () => {
+      const tf = TF.fromString(text);
+      assert.equal(tf.unknown, true);
+      assert.equal(tf.toString(), '?');
+      for (const u of units) assert.equal(tf[u], null);
+    });
   }
 });
 
@@ -47,7 +51,7 @@ test('counts are sign-extended and print unsigned', () => {
   assert.equal(TF.Unknown().unknown, true);
 });
 
-test('lengths in seconds, with 32-bit wrap', () => {
+test('lengths in seconds, with 32-bit wrap', async (t) => {
   const cases = [
     [TF.Years(1), 31536000],
     [TF.Months(1), 2592000],
@@ -59,15 +63,17 @@ test('lengths in seconds, with 32-bit wrap', () => {
     [TF.Years(68), 2144448000],
     [TF.Years(69), -2118983296],
   ];
-  for (const [t, s] of cases) assert.equal(t.toDurationS(), s, t.toString());
-  for (const t of [TF.Ticks(10), TF.Ranges(3), TF.Unknown()]) {
-    assert.throws(() => t.toDurationS(), { message: 'Invalid timeframe', code: 'InvalidArg' });
+  for (const [tf, s] of cases) await t.test(tf.toString(), () => assert.equal(tf.toDurationS(), s));
+  for (const tf of [TF.Ticks(10), TF.Ranges(3), TF.Unknown()]) {
+    await t.test(`${tf} has no length`, () => {
+      assert.throws(() => tf.toDurationS(), { message: 'Invalid timeframe', code: 'InvalidArg' });
+    });
   }
   // Beyond the millisecond range of a 64-bit integer there is no length: an error, not garbage.
   assert.throws(() => TF.Years(300000000).toDurationS(), { code: 'InvalidArg' });
 });
 
-test('from a length in seconds', () => {
+test('from a length in seconds', async (t) => {
   const cases = [
     [86400, 'days', 1],
     [90000, 'days', 1],
@@ -80,9 +86,11 @@ test('from a length in seconds', () => {
     [60, 'minutes', 1],
     [-2592000, 'months', -1],
   ];
-  for (const [s, unit, count] of cases) assert.equal(TF.fromDurationS(s)[unit], count, String(s));
+  for (const [s, unit, count] of cases) await t.test(`${s} s`, () => assert.equal(TF.fromDurationS(s)[unit], count));
   assert.equal(TF.fromDurationS(-2592000).toString(), '18446744073709551615M');
-  for (const s of [0, -60, -604800, -2591999]) assert.equal(TF.fromDurationS(s).unknown, true, String(s));
+  for (const s of [0, -60, -604800, -2591999]) {
+    await t.test(`${s} s is unknown`, () => assert.equal(TF.fromDurationS(s).unknown, true));
+  }
 });
 
 test('equality', () => {
