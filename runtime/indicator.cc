@@ -237,10 +237,20 @@ void Collected::reserve(size_t n) {
 
 void Collected::append(const StepResult& r) {
   ++steps;
-  const size_t width = numbersPerStep(kind);
-  num.insert(num.end(), r.num.begin(), r.num.begin() + static_cast<std::ptrdiff_t>(width));
-  if (kind == ResultKind::OptInt || kind == ResultKind::NumberOptInt) integers.push_back(r.integer);
-  if (kind == ResultKind::OptFlag) flags.push_back(r.flag);
+  // One case per kind: this runs once per bar of every collect.
+  switch (kind) {
+    case ResultKind::Number: num.push_back(r.num[0]); break;
+    case ResultKind::Numbers2: num.insert(num.end(), r.num.begin(), r.num.begin() + 2); break;
+    case ResultKind::Numbers3: num.insert(num.end(), r.num.begin(), r.num.begin() + 3); break;
+    case ResultKind::Numbers5: num.insert(num.end(), r.num.begin(), r.num.end()); break;
+    case ResultKind::NumberOptInt:
+      num.push_back(r.num[0]);
+      integers.push_back(r.integer);
+      break;
+    case ResultKind::OptInt: integers.push_back(r.integer); break;
+    case ResultKind::OptFlag: flags.push_back(r.flag); break;
+    case ResultKind::Script: break;
+  }
 }
 
 StepResult Collected::at(size_t i) const {
