@@ -3,9 +3,12 @@
 namespace bw {
 
 Result<uint64_t> runSignals(Backtest& bt, const SignalPlan& plan) {
-  const Signal closeAll{SignalKind::closeAll(), {}, {}};
+  // What `NodeSignal.CloseAll()` and `NodeSignal.Size(x)` make: the kind alone.
+  Signal closeAll;
+  closeAll.kind = SignalKind::closeAll();
+  Signal sized;
+  sized.kind = SignalKind::size(0);
   const bool perBarSize = !plan.sizes.empty();
-  Signal sized{SignalKind::size(0), plan.entry.id, plan.entry.comment};
   uint64_t j = 0;
   for (;; ++j) {
     BW_ASSIGN(moved, bt.step());
