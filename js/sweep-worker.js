@@ -101,6 +101,21 @@ class ArgKeys {
   }
 }
 
+// a > b now and a <= b on the bar before (up = 1), or a < b now and a >= b before (up = -1);
+// every comparison with a missing value is false, so bar 0 never crosses.
+function crossings(a, b, n, up) {
+  if (a.length !== n || b.length !== n) throw new Error(`crossings: both lists need ${n} elements, one per bar`);
+  const out = new Uint8Array(n);
+  for (let i = 1; i < n; i++) {
+    const x = a[i];
+    const y = b[i];
+    const px = a[i - 1];
+    const py = b[i - 1];
+    out[i] = (up > 0 ? x > y && px <= py : x < y && px >= py) ? 1 : 0;
+  }
+  return out;
+}
+
 const DEFAULT_CACHE_BYTES = 512 * 1024 * 1024;
 
 function byteSize(v) {
@@ -139,7 +154,21 @@ class SweepMarket {
 
   indicator(which, ...args) {
     const cls = indicatorClass(which);
-    const key = `${cls.name}(${args.map((a) => this.keys.of(a)).join(',')})`;
+    return this.cached(cls.name, args, () => compact(cls.make(this.base.copy()).collect(...args)));
+  }
+
+  /** Where `a` crosses above `b` (as indicator "crossover", in one pass over two arrays): a Uint8Array. */
+  crossover(a, b) {
+    return this.cached('crossover', [a, b], () => crossings(a, b, this.length, 1));
+  }
+
+  /** Where `a` crosses below `b` (as indicator "crossunder"): a Uint8Array. */
+  crossunder(a, b) {
+    return this.cached('crossunder', [a, b], () => crossings(a, b, this.length, -1));
+  }
+
+  cached(name, args, compute) {
+    const key = `${name}(${args.map((a) => this.keys.of(a)).join(',')})`;
     const hit = this.cache.get(key);
     if (hit !== undefined) {
       // Most recently used last: the oldest entries go first when the cache is full.
@@ -149,7 +178,7 @@ class SweepMarket {
       return hit;
     }
     this.misses++;
-    const out = compact(cls.make(this.base.copy()).collect(...args));
+    const out = compute();
     this.cache.set(key, out);
     this.bytes += byteSize(out);
     for (const [k, v] of this.cache) {

@@ -160,6 +160,20 @@ test('SweepMarket computes each distinct indicator input once', () => {
   assert.throws(() => m.indicator('no_such_thing', m.close), /"no_such_thing" is not an indicator/);
 });
 
+test('SweepMarket crossover and crossunder flag the bars the indicators flag', async (t) => {
+  // A walk with equal stretches and missing prices: ties and NaN on either side of a cross.
+  const pairs = walk(300, { seed: 21, move: 0.03 }).map(([o, c], i) => [o, i % 41 === 7 ? NaN : i % 29 < 10 ? 100 : c]);
+  const m = new SweepMarket({ symbol: 'X', ohlcv: series(pairs), sym: stock() });
+  const a = m.indicator('sma', m.close, 3);
+  const b = m.indicator('sma', m.close, 8);
+  for (const name of ['crossover', 'crossunder'])
+    await t.test(name, () => {
+      const want = m.indicator(name, a, b);
+      assert.deepEqual(m[name](a, b), want);
+      assert.ok(want.some((x) => x === 1));
+    });
+});
+
 test('sweep refuses bad input before any run', async (t) => {
   const ok = { strategy: CROSS, params: { fast: [2], slow: [9] }, series: A };
   const wrongLength = strategyFile('short.js', 'module.exports = (p, m) => ({ entries: new Uint8Array(m.length - 1), exits: new Uint8Array(m.length) });');
