@@ -782,6 +782,8 @@ export interface SweepResult {
   runs: number;
   workers?: number;
   elapsedMs: number;
+  /** The sweep's page: the heatmap and the ranked table, as self-contained HTML (no script); also written to `options.path`. */
+  toHtml(options?: { title?: string | null; path?: string | null; figures?: string[] | null } | null): string;
 }
 
 /** Runs a parameter sweep on worker threads (`require('barwise').sweep`). */

@@ -14,7 +14,7 @@
 // entry point loads it.
 const crypto = require('node:crypto');
 const bullmq = require('bullmq');
-const { prepare, tasksOf, assemble } = require('./sweep');
+const { prepare, tasksOf, assemble, withPage } = require('./sweep');
 const runner = require('./sweep-worker');
 
 const { Queue, Worker, FlowProducer, QueueEvents, Job } = bullmq;
@@ -154,7 +154,7 @@ async function runSweep(spec, options = {}) {
       : finished);
     const outcomes = new Array(total);
     for (const list of Object.values(values)) for (const o of list) outcomes[o.key] = decodeNumbers(o.outcome);
-    return { ...assemble(plan, outcomes), sweepId, jobs: tasks.length, elapsedMs: Date.now() - started };
+    return withPage({ ...assemble(plan, outcomes), sweepId, jobs: tasks.length, elapsedMs: Date.now() - started });
   } catch (e) {
     if (signal && signal.aborted) await queue.remove(parentId, { removeChildren: true }).catch(() => {});
     throw e;

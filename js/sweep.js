@@ -325,6 +325,15 @@ function collectErrors(plan, outcomes, errors) {
   });
 }
 
+/** The result with its page: `result.toHtml(options)` (not enumerable, so rows compare as plain data). */
+function withPage(result) {
+  Object.defineProperty(result, 'toHtml', {
+    value: (options) => require('./sweep-report').sweepHtml(result, options),
+    configurable: true,
+  });
+  return result;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The local pool
 
@@ -426,7 +435,7 @@ async function sweep(spec) {
   } finally {
     await Promise.all(workers.map((w) => w.worker.terminate()));
   }
-  return { ...assemble(plan, outcomes), workers: workerCount, elapsedMs: Date.now() - started };
+  return withPage({ ...assemble(plan, outcomes), workers: workerCount, elapsedMs: Date.now() - started });
 }
 
-module.exports = { sweep, prepare, tasksOf, assemble, parameterSets, walkForwardWindows, defaultChunk, machineCores };
+module.exports = { sweep, prepare, tasksOf, assemble, withPage, parameterSets, walkForwardWindows, defaultChunk, machineCores };

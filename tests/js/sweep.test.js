@@ -76,6 +76,10 @@ test('sweep: each row holds the figures of its set, best first', async (t) => {
     const row = result.rows.find((r) => r.symbol === 'BBB' && r.params.fast === 8 && r.params.slow === 10);
     assert.equal(tables[1].values[0][2], row.net_profit);
   });
+  await t.test('the result makes its page', () => {
+    assert.match(result.toHtml(), /<h2>BBB: net_profit by fast \(columns\) and slow \(rows\)<\/h2>/);
+    assert.equal(Object.keys(result).includes('toHtml'), false);
+  });
   await t.test('progress counts every run', () => {
     assert.equal(progress.length, 12);
     assert.deepEqual(progress.at(-1), { done: 12, total: 12, errors: 0 });
