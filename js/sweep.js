@@ -420,7 +420,13 @@ async function sweep(spec) {
             outcomes[m.key] = m.error ? { error: m.error } : { figures: m.figures };
             done++;
             if (m.error) failed++;
-            if (onProgress) onProgress({ done, total, errors: failed });
+            // A callback that throws ends the sweep with its error rather than the process.
+            if (onProgress)
+              try {
+                onProgress({ done, total, errors: failed });
+              } catch (e) {
+                finish(e);
+              }
           } else if (m.type === 'task') {
             running--;
             give(w);

@@ -120,6 +120,11 @@ test('sweep: an AbortSignal stops the workers', async (t) => {
     await assert.rejects(run, { name: 'AbortError' });
     assert.ok(seen < 24, 'not every set ran');
   });
+  await t.test('a progress callback that throws ends the sweep with its error', async () => {
+    const oops = new Error('oops');
+    await assert.rejects(bw.sweep({ strategy: CROSS, params: { fast: [2, 3], slow: [9] }, series: A, workers: 1,
+      onProgress: () => { throw oops; } }), (e) => e === oops);
+  });
   await t.test('aborted before the start', async () => {
     const reason = new Error('stop');
     await assert.rejects(bw.sweep({ strategy: CROSS, params: { fast: [2], slow: [9] }, series: A, signal: AbortSignal.abort(reason) }),
