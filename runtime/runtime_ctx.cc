@@ -38,6 +38,15 @@ void RuntimeCtx::apply(const BarSnapshot& s) {
   refresh(b.open, b.high, b.low, b.close, b.volume, s.barIndex, s.length, millis(b.openTime), millis(b.closeTime));
 }
 
+void RuntimeCtx::applyRow(const BarBlock& b, size_t r) {
+  const auto col = [r](const std::vector<double>& c) { return c.empty() ? kNaN : c[r]; };
+  const auto opt = [r](const std::vector<std::optional<int64_t>>& c) {
+    return c.empty() ? std::optional<int64_t>() : c[r];
+  };
+  refresh(col(b.open), col(b.high), col(b.low), col(b.close), col(b.volume), b.first + r, b.length,
+          opt(b.openTime), opt(b.closeTime));
+}
+
 Result<Unit> RuntimeCtx::readBlock(BarBlock& out, size_t max) const {
   const uint16_t m = reads_;
   // A column only for what some kept series is computed from.
@@ -64,6 +73,8 @@ Result<Unit> RuntimeCtx::readBlock(BarBlock& out, size_t max) const {
       size(out.volume, v);
       size(out.openTime, ot);
       size(out.closeTime, ct);
+      out.rows = rows;
+      if (!(o || hl || c || v || ot || ct)) return;  // only the index and the length are kept
       const OhlcvBar* bars = s.bars.data() + start;
       for (size_t r = 0; r < rows; ++r) {
         const OhlcvBar& b = bars[r];
@@ -77,17 +88,19 @@ Result<Unit> RuntimeCtx::readBlock(BarBlock& out, size_t max) const {
         if (ot) out.openTime[r] = millis(b.openTime);
         if (ct) out.closeTime[r] = millis(b.closeTime);
       }
-      out.rows = rows;
     });
   });
 }
 
 Result<bool> RuntimeCtx::advanceOver(const BarBlock& b) const {
   return ctx_.write([&b](Ctx& c) {
-    for (size_t r = 0; r < b.rows; ++r) {
-      auto moved = c.advanceWithin(b.length);
-      if (!moved || *moved != b.first + r) return false;
-    }
+    // The block's rows are the bars the advances reach one by one: the first advance lands on
+    // b.first, each further one a bar on; the last lands on the block's last bar.
+    if (b.rows == 0) return true;
+    const uint64_t candidate = c.initialized ? c.barIndex + 1 : 0;
+    if (candidate != b.first || b.first + b.rows > b.length) return false;
+    c.barIndex = b.first + b.rows - 1;
+    c.initialized = true;
     return true;
   });
 }

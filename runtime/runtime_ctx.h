@@ -73,13 +73,7 @@ class RuntimeCtx {
   Result<bool> advanceOver(const BarBlock& b) const;
   // One refresh from row r of a block: the same values, in the same order, as apply().
   void apply(const BarBlock& b, size_t r) {
-    if (reads_ == 0) return;
-    const auto col = [r](const std::vector<double>& c) { return c.empty() ? kNaN : c[r]; };
-    const auto opt = [r](const std::vector<std::optional<int64_t>>& c) {
-      return c.empty() ? std::optional<int64_t>() : c[r];
-    };
-    refresh(col(b.open), col(b.high), col(b.low), col(b.close), col(b.volume), b.first + r, b.length,
-            opt(b.openTime), opt(b.closeTime));
+    if (reads_ != 0) applyRow(b, r);
   }
   // Room in every kept series for `extra` more steps.
   void reserveMore(size_t extra);
@@ -91,6 +85,7 @@ class RuntimeCtx {
   bool readsBar() const { return (reads_ & ~(kBarIndex | kLastBarIndex)) != 0; }
 
  private:
+  void applyRow(const BarBlock& b, size_t r);
   void refresh(double o, double h, double l, double c, double v, uint64_t barIndex, uint64_t length,
                std::optional<int64_t> openMs, std::optional<int64_t> closeMs) {
     const uint16_t m = reads_;
