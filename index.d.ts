@@ -149,6 +149,24 @@ export declare class NodeOhlcv {
   constructor();
   /** A new series holding copies of the bars, in list order. */
   static fromBars(bars: readonly NodeOhlcvBar[]): NodeOhlcv;
+  /**
+   * A new series from columns, with no `Date` per bar: times in milliseconds since the epoch (NaN
+   * for an absent time) or nanoseconds in a `BigInt64Array`. Open time and the four prices are
+   * required, close time and volume optional; every column has the length of the open times.
+   */
+  static fromColumns(columns: OhlcvColumnsInput): NodeOhlcv;
+  /** A new series from CSV text (or its UTF-8 bytes); a bad row fails with its line and column. */
+  static fromCsv(text: string | Uint8Array, options?: CsvLoadOptions | null): NodeOhlcv;
+  /** A new series from a CSV file, as `fromCsv` reads its text. */
+  static fromCsvFile(path: string, options?: CsvLoadOptions | null): NodeOhlcv;
+  /**
+   * A new series from exchange rows `[timestampMs, open, high, low, close, volume]` (null prices
+   * and volume are NaN). With a timeframe, each bar closes one timeframe after it opens and the
+   * series is labelled with it: "1m" is a minute, "1M" a month, "1d" a day (our "1D").
+   */
+  static fromExchangeRows(rows: readonly ExchangeRow[], timeframe?: ExchangeTimeframe | NodeTimeframe | null): NodeOhlcv;
+  /** Every field as a Float64Array (times in whole milliseconds, NaN where absent) and the timeframe. */
+  toColumns(): OhlcvColumns;
   /** Number of bars. */
   readonly length: number;
   /** A copy of the timeframe label; assigning replaces the label and leaves the bars alone. */
@@ -217,6 +235,78 @@ export declare function zipOhlcvBars(
   close?: NumberList | null,
   volume?: NumberList | null,
 ): NodeOhlcvBar[];
+
+/** Times in milliseconds since the epoch (NaN: absent), or nanoseconds in a BigInt64Array. */
+export type TimeList = readonly number[] | Float64Array | BigInt64Array;
+
+/** The columns `NodeOhlcv.fromColumns` reads. */
+export interface OhlcvColumnsInput {
+  openTime: TimeList;
+  closeTime?: TimeList | null;
+  open: NumberList;
+  high: NumberList;
+  low: NumberList;
+  close: NumberList;
+  volume?: NumberList | null;
+  /** The series' timeframe label; unknown when not given. */
+  timeframe?: NodeTimeframe | null;
+  /** Require open times that increase from bar to bar. */
+  sorted?: boolean | null;
+}
+
+/** The columns `toColumns` returns; `NodeOhlcv.fromColumns` reads them back. */
+export interface OhlcvColumns {
+  openTime: Float64Array;
+  closeTime: Float64Array;
+  open: Float64Array;
+  high: Float64Array;
+  low: Float64Array;
+  close: Float64Array;
+  volume: Float64Array;
+  timeframe: NodeTimeframe;
+}
+
+/** A CSV column: its header name (case ignored), its index (0 is the first), or false for none. */
+export type CsvColumnRef = string | number | false;
+
+/** How `fromCsv` and `fromCsvFile` read their text. */
+export interface CsvLoadOptions {
+  /** The first line names the columns (default true). */
+  header?: boolean | null;
+  /** One character between fields (default ","). */
+  delimiter?: string | null;
+  /** Where each field comes from; unnamed fields are found by their usual header names. */
+  columns?: {
+    openTime?: CsvColumnRef | null;
+    closeTime?: CsvColumnRef | null;
+    open?: CsvColumnRef | null;
+    high?: CsvColumnRef | null;
+    low?: CsvColumnRef | null;
+    close?: CsvColumnRef | null;
+    volume?: CsvColumnRef | null;
+  } | null;
+  /** ISO 8601, epoch milliseconds or epoch seconds; "auto" (the default) decides per column. */
+  timeFormat?: 'auto' | 'iso' | 'ms' | 's' | null;
+  /** Require open times that increase from row to row. */
+  sorted?: boolean | null;
+  /** The series' timeframe label; unknown when not given. */
+  timeframe?: NodeTimeframe | null;
+  /** Called about every 1 % of the rows and once at the end; a throw stops the load. */
+  onProgress?: ((rowsDone: number, rowsTotal: number) => void) | null;
+}
+
+/** A timeframe in the words of crypto exchange APIs: a count and s, m, h, d, w, M (month) or y. */
+export type ExchangeTimeframe = `${number}${'s' | 'm' | 'h' | 'd' | 'w' | 'M' | 'y'}`;
+
+/** One exchange row: `[timestampMs, open, high, low, close, volume]`. */
+export type ExchangeRow = readonly [
+  number,
+  number | null | undefined,
+  number | null | undefined,
+  number | null | undefined,
+  number | null | undefined,
+  number | null | undefined,
+];
 
 // ---------------------------------------------------------------------------------------------
 // Instruments
@@ -545,12 +635,120 @@ export declare class NodeTrade {
   readonly isActive: boolean;
   /** Closed. */
   readonly isClosed: boolean;
+  /** The trade as a row of the trade table. */
+  toJSON(): NodeTradeRecord;
+}
+
+/** One row of the trade table (`trade.toJSON()`, `bt.tradeTable()`); times in RFC 3339 UTC. */
+export interface NodeTradeRecord {
+  /** Opening order of the trade, from 0; the closed part of a partial close keeps it. */
+  id: number;
+  direction: 'long' | 'short';
+  size: number;
+  /** The tags (signal ids) of the entry and exit orders. */
+  entry_id: string | null;
+  exit_id: string | null;
+  /** Fill bars; the exit's is `null` while open. */
+  entry_bar_index: number | null;
+  exit_bar_index: number | null;
+  /** The fill bar's open time (its close time when orders fill on close). */
+  entry_time: string | null;
+  exit_time: string | null;
+  entry_price: number | null;
+  exit_price: number | null;
+  /** Net of the commission; while open, at the last marking. */
+  pnl: number;
+  /** pnl / (entry price × |size|). */
+  return_pct: number;
+  commission: number;
+  duration_bars: number | null;
+  /** The highest and lowest prices seen while open (how far it ran for and against the trade). */
+  highest_price: number;
+  lowest_price: number;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Backtest
 
 /** The backtest engine on a bar context; iterating runs one whole bar per step. */
+/** What each fill pays: `percent` × notional + `perUnit` × |size| + `perOrder`, at least `minimum`; all default 0. */
+export interface NodeBacktestCommission {
+  /** A fraction of the fill's notional: 0.001 is 0.1 %. */
+  percent?: number;
+  perUnit?: number;
+  perOrder?: number;
+  minimum?: number;
+}
+
+/** How far every fill price moves against the order (by a fraction, then by ticks) before it is rounded to the tick. */
+export interface NodeBacktestSlippage {
+  ticks?: number;
+  percent?: number;
+}
+
+/** The options object of `new NodeBacktest(ctx, initialCapital, options)`; unknown keys are refused. */
+export interface NodeBacktestOptions {
+  processOrdersOnClose?: boolean | null;
+  riskFreeRate?: number | null;
+  annualizationFactor?: number | null;
+  commission?: NodeBacktestCommission | null;
+  slippage?: NodeBacktestSlippage | null;
+}
+
+/** The figures of one trade direction in `NodeBacktest.summary()`. */
+export interface NodeBacktestSideSummary {
+  closed_trades: number;
+  winning_trades: number;
+  losing_trades: number;
+  win_rate: number;
+  net_profit: number;
+  gross_profit: number;
+  gross_loss: number;
+  profit_factor: number;
+}
+
+/** `NodeBacktest.summary()`: every figure of the backtest; fractions end in `_pct`. */
+export interface NodeBacktestSummary {
+  initial_capital: number;
+  equity: number;
+  net_equity: number;
+  net_profit: number;
+  net_profit_pct: number;
+  gross_profit: number;
+  gross_loss: number;
+  commission_paid: number;
+  open_profit: number;
+  position_size: number;
+  closed_trades: number;
+  open_trades: number;
+  winning_trades: number;
+  losing_trades: number;
+  win_rate: number;
+  avg_trade: number;
+  avg_winning_trade: number;
+  avg_losing_trade: number;
+  avg_win_loss_ratio: number;
+  profit_factor: number;
+  expectancy: number;
+  largest_winning_trade: number;
+  largest_losing_trade: number;
+  avg_trade_duration: number;
+  max_drawdown: number;
+  max_drawdown_pct: number;
+  max_drawdown_duration: number;
+  max_drawdown_peak_bar_index: number | null;
+  max_drawdown_trough_bar_index: number | null;
+  cagr: number;
+  exposure_pct: number;
+  buy_and_hold_return_pct: number;
+  sharpe_ratio: number;
+  sortino_ratio: number;
+  annualized_sharpe_ratio: number;
+  annualized_sortino_ratio: number;
+  long: NodeBacktestSideSummary;
+  short: NodeBacktestSideSummary;
+}
+
 export declare class NodeBacktest implements IterableIterator<number> {
   /** A backtest on `ctx`'s context; throws when the symbol lacks a tick or minimum quantity. */
   constructor(
@@ -560,6 +758,8 @@ export declare class NodeBacktest implements IterableIterator<number> {
     riskFreeRate?: number | null,
     annualizationFactor?: number | null,
   );
+  /** The same with an options object in place of the positional flags, and trading costs. */
+  constructor(ctx: NodeCtx, initialCapital: number | null | undefined, options: NodeBacktestOptions);
   /**
    * A whole backtest in one native call: for each remaining bar of `ctx`, one whole bar, then
    * `size` (or `Size(size[j])`) when `entries[j]` is set, else `CloseAll()` when `exits[j]` is set.
@@ -626,8 +826,10 @@ export declare class NodeBacktest implements IterableIterator<number> {
   readonly closedLongsCount: bigint;
   /** Number of closed short trades (a partial close counts as one). */
   readonly closedShortsCount: bigint;
-  /** Sum of the profit of closed trades. */
+  /** Sum of the profit of closed trades, net of their commissions. */
   readonly netProfit: number;
+  /** Every commission paid so far, open trades' entries included. */
+  readonly commissionPaid: number;
   /** Sum of the profits of winning trades. */
   readonly grossProfit: number;
   /** Sum of the losses of the other closed trades, as a positive number. */
@@ -658,6 +860,42 @@ export declare class NodeBacktest implements IterableIterator<number> {
   sortinoRatio(): number;
   /** Expectancy of the closed trades' profits, in units of the average loss. */
   expectancy(): number;
+  /** Per-bar Sharpe ratio times the square root of the annualization factor. */
+  readonly annualizedSharpeRatio: number;
+  /** Per-bar Sortino ratio times the square root of the annualization factor. */
+  readonly annualizedSortinoRatio: number;
+  /** Largest fall of the equity list from a running peak, in money (0 when it never fell). */
+  readonly maxDrawdown: number;
+  /** That fall as a fraction of the peak it fell from. */
+  readonly maxDrawdownPct: number;
+  /** Bars from that peak to the first bar back at or above it, or to the last bar when equity has not recovered. */
+  readonly maxDrawdownDuration: number;
+  /** Bar index of that peak, or `null` when equity never fell. */
+  readonly maxDrawdownPeakBarIndex: number | null;
+  /** Bar index of that trough, or `null` when equity never fell. */
+  readonly maxDrawdownTroughBarIndex: number | null;
+  /** Compound annual growth: (equity / initial capital) ^ (annualization factor / bars run) - 1; NaN before the first bar. */
+  readonly cagr: number;
+  /** Fraction of the bars run with a position held through the bar; NaN before the first bar. */
+  readonly exposurePct: number;
+  /** Buying at the first open seen and holding to the mark price: mark / first open - 1. */
+  readonly buyAndHoldReturnPct: number;
+  /** Mean bars from entry fill to exit fill of the closed trades; NaN with none. */
+  readonly avgTradeDuration: number;
+  /** Best closed profit above 0; NaN with no winner. */
+  readonly largestWinningTrade: number;
+  /** Worst closed loss (0 included) as a positive number; NaN with no loser. */
+  readonly largestLosingTrade: number;
+  /** Net profit of the closed long trades. */
+  readonly longNetProfit: number;
+  /** Net profit of the closed short trades. */
+  readonly shortNetProfit: number;
+  /** Every trade as a row of the trade table, in the order of `trades`. */
+  tradeTable(): NodeTradeRecord[];
+  /** The trade table as CSV text with a header row; tags are quoted and defused against spreadsheet formulas. */
+  tradesCsv(): string;
+  /** Every figure as one plain object (counts as numbers, so it survives `JSON.stringify`). */
+  summary(): NodeBacktestSummary;
   /** Prints the metrics table, the headline table and the equity chart to standard output. */
   display(): void;
   /** The trades as a Pine Script (version 5) strategy that replays them. */
@@ -670,14 +908,11 @@ export declare class NodeBacktest implements IterableIterator<number> {
 export type SignalFlags = Uint8Array | readonly (boolean | number | null | undefined)[];
 
 /** What `NodeBacktest.fromSignals` runs; each list has one element per remaining bar. */
-export interface FromSignalsOptions {
+export interface FromSignalsOptions extends NodeBacktestOptions {
   entries: SignalFlags;
   exits: SignalFlags;
   /** The entry signal, or one `Size` per bar. */
   size: NodeSignal | readonly number[] | Float64Array;
-  processOrdersOnClose?: boolean | null;
-  riskFreeRate?: number | null;
-  annualizationFactor?: number | null;
 }
 
 /** One series of a sweep. */
@@ -909,6 +1144,10 @@ export declare class Incr_fn_main_11e0b6 {
 // series argument (element i feeds the bar with index i) and returns one result per bar.
 
 // <indicators>
+/** The indicator classes under their friendly names (`indicators.sma` is `Incr_fn_sma_059403`), as
+ * in the module barwise/indicators. */
+export declare const indicators: typeof import('./indicators');
+
 /** sma: Simple moving average of src over length bars. Defaults: length 14. */
 export declare class Incr_fn_sma_059403 {
   private constructor();
@@ -1041,7 +1280,7 @@ export declare class Incr_fn_dev_402351 {
   collect(src: NumberList, length?: number | null): number[];
 }
 
-/** stdev: Standard deviation (yields 15 during warm-up when biased). Defaults: biased true. */
+/** stdev: Standard deviation around the simple average, population (biased) or sample. Defaults: biased true. */
 export declare class Incr_fn_stdev_d87475 {
   private constructor();
   /** Binds a new stdev instance to `ctx`'s context (shared, not copied). */
@@ -1072,6 +1311,50 @@ export declare class Incr_fn_change_1e4fad {
   next(src: number): number;
   /** One change step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList): number[];
+}
+
+/** alma: Arnaud Legoux moving average: Gaussian weights centred at offset * (length - 1), width length / sigma. Defaults: length 9, offset 0.85, sigma 6.0, floor false. */
+export declare class Incr_fn_alma_b88cee {
+  private constructor();
+  /** Binds a new alma instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_alma_b88cee;
+  /** One alma step on the context's current bar. */
+  next(src: number, length?: number | null, offset?: number | null, sigma?: number | null, floor?: boolean | null): number;
+  /** One alma step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, length?: number | null, offset?: number | null, sigma?: number | null, floor?: boolean | null): number[];
+}
+
+/** linreg: Least-squares line through the last length values, read offset bars back from the current one. Defaults: length 100, offset 0. */
+export declare class Incr_fn_linreg_e1107d {
+  private constructor();
+  /** Binds a new linreg instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_linreg_e1107d;
+  /** One linreg step on the context's current bar. */
+  next(src: number, length?: number | null, offset?: number | null): number;
+  /** One linreg step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, length?: number | null, offset?: number | null): number[];
+}
+
+/** median: Median of the last length values. Defaults: length 14. */
+export declare class Incr_fn_median_cdb883 {
+  private constructor();
+  /** Binds a new median instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_median_cdb883;
+  /** One median step on the context's current bar. */
+  next(src: number, length?: number | null): number;
+  /** One median step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, length?: number | null): number[];
+}
+
+/** percentile_nearest_rank: Nearest-rank percentile of the last length values (rank ceil(percentage / 100 * length)). Defaults: length 14, percentage 50.0. */
+export declare class Incr_fn_percentile_nearest_rank_2991da {
+  private constructor();
+  /** Binds a new percentile_nearest_rank instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_percentile_nearest_rank_2991da;
+  /** One percentile_nearest_rank step on the context's current bar. */
+  next(src: number, length?: number | null, percentage?: number | null): number;
+  /** One percentile_nearest_rank step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, length?: number | null, percentage?: number | null): number[];
 }
 
 /** rsi: Relative strength index. Defaults: length 14. */
@@ -1171,6 +1454,61 @@ export declare class Incr_fn_balance_of_power_b52747 {
   next(): number;
   /** One balance_of_power step per remaining bar of the context; returns every step's result. */
   collect(): number[];
+}
+
+/** stoch: Stochastic oscillator of the bars, [k, d]: the close within the periodK-bar high-low range, averaged over smoothK bars, and k averaged over periodD bars. Defaults: periodK 14, smoothK 1, periodD 3. */
+export declare class Incr_fn_stoch_0c7e63 {
+  private constructor();
+  /** Binds a new stoch instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_stoch_0c7e63;
+  /** One stoch step on the context's current bar. */
+  next(periodK?: number | null, smoothK?: number | null, periodD?: number | null): [number, number];
+  /** One stoch step per remaining bar of the context; returns every step's result. */
+  collect(periodK?: number | null, smoothK?: number | null, periodD?: number | null): [number, number][];
+}
+
+/** stoch_source: Stochastic oscillator of src within its own periodK-step range, [k, d], smoothed like stoch. Defaults: periodK 14, smoothK 1, periodD 3. */
+export declare class Incr_fn_stoch_source_4bd266 {
+  private constructor();
+  /** Binds a new stoch_source instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_stoch_source_4bd266;
+  /** One stoch_source step on the context's current bar. */
+  next(src: number, periodK?: number | null, smoothK?: number | null, periodD?: number | null): [number, number];
+  /** One stoch_source step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, periodK?: number | null, smoothK?: number | null, periodD?: number | null): [number, number][];
+}
+
+/** cmo: Chande momentum oscillator, 100 * (U - D) / (U + D) over length steps. Defaults: length 9. */
+export declare class Incr_fn_cmo_924c09 {
+  private constructor();
+  /** Binds a new cmo instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_cmo_924c09;
+  /** One cmo step on the context's current bar. */
+  next(src: number, length?: number | null): number;
+  /** One cmo step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, length?: number | null): number[];
+}
+
+/** percentrank: Percent of the previous length values that are less than or equal to the current one. Defaults: length 14. */
+export declare class Incr_fn_percentrank_0e17be {
+  private constructor();
+  /** Binds a new percentrank instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_percentrank_0e17be;
+  /** One percentrank step on the context's current bar. */
+  next(src: number, length?: number | null): number;
+  /** One percentrank step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, length?: number | null): number[];
+}
+
+/** dmi: Directional movement index, [plus, minus, adx]: +DI, -DI and the average directional index. Defaults: diLength 14, adxSmoothing 14. */
+export declare class Incr_fn_dmi_6d4345 {
+  private constructor();
+  /** Binds a new dmi instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_dmi_6d4345;
+  /** One dmi step on the context's current bar. */
+  next(diLength?: number | null, adxSmoothing?: number | null): [number, number, number];
+  /** One dmi step per remaining bar of the context; returns every step's result. */
+  collect(diLength?: number | null, adxSmoothing?: number | null): [number, number, number][];
 }
 
 /** tr: True range of the current bar. Defaults: handleNa true. */
@@ -1294,6 +1632,39 @@ export declare class Incr_fn_aroon_39638b {
   collect(length?: number | null): [number, number][];
 }
 
+/** keltner_channels: Keltner channels, [basis, upper, lower]: an ema or sma of src, bands mult atrs (or bar ranges) away. Defaults: length 20, mult 2.0, useEma true, useAtr true, atrLength 10. */
+export declare class Incr_fn_keltner_channels_855777 {
+  private constructor();
+  /** Binds a new keltner_channels instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_keltner_channels_855777;
+  /** One keltner_channels step on the context's current bar. */
+  next(src: number, length?: number | null, mult?: number | null, useEma?: boolean | null, useAtr?: boolean | null, atrLength?: number | null): [number, number, number];
+  /** One keltner_channels step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, length?: number | null, mult?: number | null, useEma?: boolean | null, useAtr?: boolean | null, atrLength?: number | null): [number, number, number][];
+}
+
+/** sar: Parabolic SAR: a trailing stop that accelerates towards each new extreme. Defaults: start 0.02, increment 0.02, maximum 0.2. */
+export declare class Incr_fn_sar_1c8f65 {
+  private constructor();
+  /** Binds a new sar instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_sar_1c8f65;
+  /** One sar step on the context's current bar. */
+  next(start?: number | null, increment?: number | null, maximum?: number | null): number;
+  /** One sar step per remaining bar of the context; returns every step's result. */
+  collect(start?: number | null, increment?: number | null, maximum?: number | null): number[];
+}
+
+/** ichimoku: Ichimoku cloud without the display shift, [conversion, base, spanA, spanB, lagging]. Defaults: conversionPeriods 9, basePeriods 26, spanBPeriods 52. */
+export declare class Incr_fn_ichimoku_fb4f30 {
+  private constructor();
+  /** Binds a new ichimoku instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_ichimoku_fb4f30;
+  /** One ichimoku step on the context's current bar. */
+  next(conversionPeriods?: number | null, basePeriods?: number | null, spanBPeriods?: number | null): [number, number, number, number, number];
+  /** One ichimoku step per remaining bar of the context; returns every step's result. */
+  collect(conversionPeriods?: number | null, basePeriods?: number | null, spanBPeriods?: number | null): [number, number, number, number, number][];
+}
+
 /** accdist: Accumulation/distribution line. */
 export declare class Incr_fn_accdist_8c0ce2 {
   private constructor();
@@ -1369,6 +1740,28 @@ export declare class Incr_fn_advance_decline_ratio_c534f8 {
   next(length?: number | null): number;
   /** One advance_decline_ratio step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null): number[];
+}
+
+/** obv: On-balance volume, the running total of volume signed by the close's change. */
+export declare class Incr_fn_obv_4517cd {
+  private constructor();
+  /** Binds a new obv instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_obv_4517cd;
+  /** One obv step on the context's current bar. */
+  next(): number;
+  /** One obv step per remaining bar of the context; returns every step's result. */
+  collect(): number[];
+}
+
+/** vwap: Volume-weighted average price of src anchored to each period of anchor, [vwap, upper, lower]. Defaults: anchor 1D, mult 1.0. */
+export declare class Incr_fn_vwap_807f88 {
+  private constructor();
+  /** Binds a new vwap instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_vwap_807f88;
+  /** One vwap step on the context's current bar. */
+  next(src: number, anchor?: NodeTimeframe | null, mult?: number | null): [number, number, number];
+  /** One vwap step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, anchor?: NodeTimeframe | null, mult?: number | null): [number, number, number][];
 }
 
 /** crossover: True on the bar where a crosses above b; null when a or b is missing. */
@@ -1457,6 +1850,28 @@ export declare class Incr_fn_lowestbars_45ca87 {
   next(src: number, length?: number | null): number | null;
   /** One lowestbars step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): (number | null)[];
+}
+
+/** pivothigh: The pivot high confirmed on this bar: src rightBars back, above the leftBars before and rightBars after. Defaults: leftBars 10, rightBars 10. */
+export declare class Incr_fn_pivothigh_e2dcad {
+  private constructor();
+  /** Binds a new pivothigh instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_pivothigh_e2dcad;
+  /** One pivothigh step on the context's current bar. */
+  next(src: number, leftBars?: number | null, rightBars?: number | null): number;
+  /** One pivothigh step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, leftBars?: number | null, rightBars?: number | null): number[];
+}
+
+/** pivotlow: The pivot low confirmed on this bar: src rightBars back, below the leftBars before and rightBars after. Defaults: leftBars 10, rightBars 10. */
+export declare class Incr_fn_pivotlow_1f7c14 {
+  private constructor();
+  /** Binds a new pivotlow instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_pivotlow_1f7c14;
+  /** One pivotlow step on the context's current bar. */
+  next(src: number, leftBars?: number | null, rightBars?: number | null): number;
+  /** One pivotlow step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, leftBars?: number | null, rightBars?: number | null): number[];
 }
 
 /** momentum: Momentum, src - src[length]. Defaults: length 10. */
@@ -1589,5 +2004,16 @@ export declare class Incr_fn_bull_bear_power_23f533 {
   next(length?: number | null): number;
   /** One bull_bear_power step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null): number[];
+}
+
+/** macd_full: MACD with its signal line and histogram, [macd, signal, hist]. Defaults: fastLength 12, slowLength 26, signalLength 9. */
+export declare class Incr_fn_macd_full_7a6916 {
+  private constructor();
+  /** Binds a new macd_full instance to `ctx`'s context (shared, not copied). */
+  static make(ctx: NodeCtx): Incr_fn_macd_full_7a6916;
+  /** One macd_full step on the context's current bar. */
+  next(src: number, fastLength?: number | null, slowLength?: number | null, signalLength?: number | null): [number, number, number];
+  /** One macd_full step per remaining bar of the context; returns every step's result. */
+  collect(src: NumberList, fastLength?: number | null, slowLength?: number | null, signalLength?: number | null): [number, number, number][];
 }
 // </indicators>

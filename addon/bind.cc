@@ -9,8 +9,8 @@ namespace bw::js {
 
 namespace {
 
-// Runs inside garbage collection (a basic finalizer: it never touches JavaScript), so native
-// memory goes as soon as its object does, even in a loop that never yields.
+// Runs from the host's event loop some time after its object was collected. It touches no
+// JavaScript; the environment's data may already be released, and the last box frees it.
 void finalizeBox(napi_env, void* data, void* hint) {
   auto* box = static_cast<Box*>(data);
   auto* d = static_cast<EnvData*>(hint);
@@ -416,6 +416,8 @@ constexpr const char* kRowsOut =
     "    else for (; i < end; i++, j += 2) out[i] = [t[j], t[j + 1]];"
     "  } else if (width === 3) {"
     "    for (; i < end; i++, j += 3) out[i] = [t[j], t[j + 1], t[j + 2]];"
+    "  } else if (width === 5) {"
+    "    for (; i < end; i++, j += 5) out[i] = [t[j], t[j + 1], t[j + 2], t[j + 3], t[j + 4]];"
     "  } else {"
     "    for (; i < end; i++, j++) { v = t[j]; out[i] = v === 2 ? null : v === 1; }"
     "  }"
@@ -595,7 +597,7 @@ Result<napi_value> makeNumbers(napi_env env, const double* data, size_t n) {
 
 Result<napi_value> makeRows(napi_env env, const double* flat, size_t rows, size_t width, bool nullableLast) {
   if (width == 1 && !nullableLast) return makeNumbers(env, flat, rows);
-  if (width < 1 || width > 3) return Error(Status::InvalidArg, "Rows of " + std::to_string(width) + " numbers");
+  if (width < 1 || width == 4 || width > 5) return Error(Status::InvalidArg, "Rows of " + std::to_string(width) + " numbers");
   if (rows == 0) return makeArray(env, 0);
   return fillRows(env, flat, rows, static_cast<int32_t>(width), nullableLast, width);
 }

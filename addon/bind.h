@@ -322,7 +322,7 @@ Result<napi_value> makeObject(napi_env env);
 Result<Unit> setProperty(napi_env env, napi_value obj, const char* key, napi_value v);
 // A new plain Array of numbers, built in bulk.
 Result<napi_value> makeNumbers(napi_env env, const double* data, size_t n);
-// A new plain Array of `rows` arrays of `width` numbers (2 or 3) read row by row from `flat`;
+// A new plain Array of `rows` arrays of `width` numbers (2, 3 or 5) read row by row from `flat`;
 // width 1 gives plain numbers. With `nullableLast`, a NaN in the last place of a row becomes
 // null: the encoding of an absent optional integer.
 Result<napi_value> makeRows(napi_env env, const double* flat, size_t rows, size_t width, bool nullableLast);

@@ -106,14 +106,12 @@ napi_value registerModule(napi_env env, napi_value exports) {
 }  // namespace
 }  // namespace bw::js
 
-extern "C" __attribute__((visibility("default"))) napi_value napi_register_module_v1(napi_env env,
-                                                                                     napi_value exports) {
+// NAPI_MODULE_EXPORT (from node_api.h) is dllexport on Windows and default visibility elsewhere.
+extern "C" NAPI_MODULE_EXPORT napi_value napi_register_module_v1(napi_env env, napi_value exports) {
   return bw::js::registerModule(env, exports);
 }
 
-// The host reads this to learn the Node-API version the add-on targets. The experimental level
-// lets box finalizers run inside garbage collection instead of being queued for the event loop,
-// which keeps memory flat in loops that create many short-lived objects.
-extern "C" __attribute__((visibility("default"))) int32_t node_api_module_get_api_version_v1() {
-  return NAPI_VERSION_EXPERIMENTAL;
-}
+// No node_api_module_get_api_version_v1 export: the host then takes the add-on for the stable
+// Node-API version it is built against (NAPI_VERSION, from package.json), and runs finalizers
+// from its event loop, never inside garbage collection, where a finalizer could meet an exception
+// still in flight and end the process.

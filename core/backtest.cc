@@ -21,7 +21,7 @@ Backtest::Backtest(SharedCtx ctx, const BacktestOptions& options, double annuali
       initialCapital_(options.initialCapital),
       riskFreeRate_(std::isnan(options.riskFreeRate) ? 0 : options.riskFreeRate),
       annualization_(annualization),
-      fill_(minTick, options.processOrdersOnClose),
+      fill_(minTick, options.processOrdersOnClose, options.costs),
       orders_(grid),
       ledger_(grid) {}
 
@@ -49,6 +49,7 @@ Result<Backtest> Backtest::create(SharedCtx ctx, BacktestOptions options) {
     return invalidArg("min_qty must give a quantity grid: round(1 / min_qty) must be a positive finite number");
   if (!(setup.minTick > 0) || std::isinf(setup.minTick))
     return invalidArg("min_tick must be a positive finite number");
+  BW_TRY(options.costs.validate());
   return Backtest(std::move(ctx), options, annualization, QtyGrid{setup.minQty, qtyScale}, setup.minTick);
 }
 
@@ -69,10 +70,26 @@ Result<Backtest::BarPoint> Backtest::currentBar() const {
 }
 
 Result<Backtest::PassOutcome> Backtest::processingPass(const BarPoint& at) {
-  const FillAt where{at.index, fill_.onClose(), fill_.marketPrice(at.bar)};
+  const std::optional<DateTime>& fillTime = fill_.onClose() ? at.bar.closeTime : at.bar.openTime;
+  // A close-mode position is held through the bar until the fills at its close: it saw the
+  // bar's whole range.
+  bool held = fill_.onClose() && !ledger_.open().empty();
+  if (held) ledger_.see(at.bar.high, at.bar.low);
   // Without a price on this bar the orders wait, in their order, for a bar that has one.
-  if (!std::isnan(where.price))
-    while (const Order* order = orders_.take()) BW_TRY(ledger_.fill(order->size, order->tag, where));
+  if (!std::isnan(fill_.marketPrice(at.bar, 0)))
+    while (const Order* order = orders_.take()) {
+      const FillAt where{at.index, fill_.onClose(), fill_.marketPrice(at.bar, order->size), fillTime};
+      const double fee = fill_.costs().commission.any()
+                             ? fill_.commission(ledger_.fillableQuantity(order->size), where.price)
+                             : 0.0;
+      BW_TRY(ledger_.fill(order->size, order->tag, where, fee));
+    }
+  if (!fill_.onClose() && !ledger_.open().empty()) {
+    // An open-mode position from the open on sees the rest of the bar.
+    held = true;
+    ledger_.see(at.bar.high, at.bar.low);
+  }
+  if (held) ++exposedBars_;
   BW_ASSIGN(openProfit, ledger_.mark(markPrice_));
   const double realised = initialCapital_ + ledger_.netProfit();
   return PassOutcome{realised + openProfit, realised};
@@ -94,6 +111,8 @@ void Backtest::refreshMark(const OhlcvBar& bar) {
 Result<Unit> Backtest::openHook(const BarPoint& at) {
   equity_.push_back(kNaN);
   netEquity_.push_back(kNaN);
+  equityBars_.push_back(at.index);
+  if (std::isnan(firstOpen_)) firstOpen_ = fill_.fillPrice(at.bar.open, 0);
   refreshMark(at.bar);
   if (!fill_.onClose()) return runPass(at);
   return Unit{};
@@ -203,6 +222,14 @@ std::vector<double> Backtest::pnlList() const {
   return out;
 }
 
+std::vector<TradeRow> Backtest::tradeRows() const {
+  std::vector<TradeRow> rows;
+  rows.reserve(ledger_.open().size() + ledger_.closed().size());
+  for (const Trade& t : ledger_.open()) rows.push_back(tradeRow(t));
+  for (const Trade& t : ledger_.closed()) rows.push_back(tradeRow(t));
+  return rows;
+}
+
 double Backtest::netProfitPct() const { return bw::netProfitPct(ledger_.netProfit(), initialCapital_); }
 double Backtest::grossProfitPct() const { return bw::grossProfitPct(ledger_.grossProfit(), initialCapital_); }
 double Backtest::grossLossPct() const { return bw::grossLossPct(ledger_.grossLoss(), initialCapital_); }
@@ -222,5 +249,116 @@ double Backtest::sortinoRatio() const {
   return sortinoRatioFromReturns(returnsList(), riskFreeRate_) * annualization_;
 }
 double Backtest::expectancy() const { return bw::expectancy(pnlList()); }
+
+double Backtest::annualizedSharpeRatio() const {
+  return sharpeRatioFromReturns(returnsList(), riskFreeRate_) * std::sqrt(annualization_);
+}
+double Backtest::annualizedSortinoRatio() const {
+  return sortinoRatioFromReturns(returnsList(), riskFreeRate_) * std::sqrt(annualization_);
+}
+
+Backtest::DrawdownFigures Backtest::maxDrawdown() const {
+  const Drawdown d = bw::maxDrawdown(equity_);
+  DrawdownFigures out;
+  if (!d.peak) return out;
+  out.amount = d.amount;
+  out.fraction = d.fraction;
+  out.peakBarIndex = equityBars_[*d.peak];
+  out.troughBarIndex = equityBars_[*d.trough];
+  out.durationBars = equityBars_[d.recovery.value_or(equityBars_.size() - 1)] - equityBars_[*d.peak];
+  return out;
+}
+
+double Backtest::cagr() const {
+  // The newest entry may still wait for its pass: take the newest written one.
+  auto last = std::find_if(equity_.rbegin(), equity_.rend(), [](double x) { return !std::isnan(x); });
+  if (last == equity_.rend()) return kNaN;
+  const double years = static_cast<double>(equity_.size()) / annualization_;
+  return std::pow(*last / initialCapital_, 1 / years) - 1;
+}
+
+double Backtest::exposurePct() const {
+  if (equity_.empty()) return kNaN;
+  return static_cast<double>(exposedBars_) / static_cast<double>(equity_.size());
+}
+
+double Backtest::buyAndHoldReturnPct() const { return markPrice_ / firstOpen_ - 1; }
+
+double Backtest::avgTradeDuration() const {
+  const auto& closed = ledger_.closed();
+  if (closed.empty()) return kNaN;
+  double bars = 0;
+  for (const Trade& t : closed)
+    bars += static_cast<double>(t.exit->fillBarIndex) - static_cast<double>(t.entry->fillBarIndex);
+  return bars / static_cast<double>(closed.size());
+}
+
+double Backtest::largestWinningTrade() const {
+  double best = kNaN;
+  for (const Trade& t : ledger_.closed())
+    if (t.pnl > 0 && !(t.pnl <= best)) best = t.pnl;
+  return best;
+}
+
+double Backtest::largestLosingTrade() const {
+  double worst = kNaN;
+  for (const Trade& t : ledger_.closed())
+    if (t.pnl <= 0 && !(std::fabs(t.pnl) <= worst)) worst = std::fabs(t.pnl);
+  return worst;
+}
+
+Backtest::SideFigures Backtest::sideFigures(TradeDirection side) const {
+  SideFigures out;
+  for (const Trade& t : ledger_.closed()) {
+    if (t.direction() != side) continue;
+    ++out.closedTrades;
+    out.netProfit += t.pnl;
+    if (t.pnl > 0) {
+      ++out.winningTrades;
+      out.grossProfit += t.pnl;
+    } else {
+      ++out.losingTrades;
+      out.grossLoss += std::fabs(t.pnl);
+    }
+  }
+  return out;
+}
+
+Backtest::Summary Backtest::summary() const {
+  return Summary{initialCapital_,
+                 equity(),
+                 netEquity(),
+                 netProfit(),
+                 netProfitPct(),
+                 grossProfit(),
+                 grossLoss(),
+                 commissionPaid(),
+                 openProfit(),
+                 positionSize(),
+                 closedTradesCount(),
+                 openTradesCount(),
+                 winningTradesCount(),
+                 losingTradesCount(),
+                 winRate(),
+                 avgTrade(),
+                 avgWinningTrade(),
+                 avgLosingTrade(),
+                 avgWinLossRatio(),
+                 profitFactor(),
+                 expectancy(),
+                 largestWinningTrade(),
+                 largestLosingTrade(),
+                 avgTradeDuration(),
+                 maxDrawdown(),
+                 cagr(),
+                 exposurePct(),
+                 buyAndHoldReturnPct(),
+                 sharpeRatio(),
+                 sortinoRatio(),
+                 annualizedSharpeRatio(),
+                 annualizedSortinoRatio(),
+                 sideFigures(TradeDirection::Long),
+                 sideFigures(TradeDirection::Short)};
+}
 
 }  // namespace bw

@@ -19,6 +19,7 @@
 #include "core/orderbook.h"
 #include "core/signal.h"
 #include "core/trade.h"
+#include "core/trade_table.h"
 
 namespace bw {
 
@@ -27,6 +28,7 @@ struct BacktestOptions {
   bool processOrdersOnClose = false;
   double riskFreeRate = 0;                    // NaN is replaced by 0
   std::optional<double> annualizationFactor;  // absent or NaN: from the series' timeframe
+  Costs costs;                                // none by default
 };
 
 class Backtest {
@@ -35,7 +37,7 @@ class Backtest {
 
   // Refused, in this order: a symbol whose min_qty or min_tick is NaN; a timeframe without a fixed
   // length when the annualization factor has to be computed ("Unknown timeframe"); a min_qty not
-  // greater than 0; a min_qty or min_tick that gives no usable grid (see the definition).
+  // greater than 0; a min_qty or min_tick that gives no usable grid; a negative or non-finite cost.
   static Result<Backtest> create(SharedCtx ctx, BacktestOptions options);
 
   // ---- Driving -------------------------------------------------------------------------------
@@ -87,12 +89,16 @@ class Backtest {
   std::vector<double> returnsList() const;
   // The pnl of every closed trade, in closing order.
   std::vector<double> pnlList() const;
+  // The trade table: open trades first, then closed ones (the order of `trades`).
+  std::vector<TradeRow> tradeRows() const;
 
   double positionSize() const { return ledger_.positionSize(); }
   double netProfit() const { return ledger_.netProfit(); }
   double grossProfit() const { return ledger_.grossProfit(); }
   double grossLoss() const { return ledger_.grossLoss(); }
   double openProfit() const { return ledger_.openProfit(); }
+  double commissionPaid() const { return ledger_.commissionPaid(); }
+  const Costs& costs() const { return fill_.costs(); }
   uint64_t winningTradesCount() const { return ledger_.winningTrades(); }
   uint64_t losingTradesCount() const { return ledger_.losingTrades(); }
   uint64_t closedTradesCount() const { return ledger_.closed().size(); }
@@ -113,8 +119,61 @@ class Backtest {
   // factor itself (not by its square root), with the risk-free rate taken per bar.
   double sharpeRatio() const;
   double sortinoRatio() const;
+  // The same per-bar ratios annualised the conventional way, by the square root of the factor.
+  double annualizedSharpeRatio() const;
+  double annualizedSortinoRatio() const;
   // The expectancy metric over the pnl of the closed trades.
   double expectancy() const;
+
+  // The largest fall of the equity list from a running peak, located by bar index.
+  struct DrawdownFigures {
+    double amount = 0;    // in money; 0 when equity never fell
+    double fraction = 0;  // of the peak it fell from
+    // Bars from the peak to the first bar back at or above it, or to the last bar when equity
+    // has not recovered; 0 when equity never fell.
+    uint64_t durationBars = 0;
+    std::optional<uint64_t> peakBarIndex;
+    std::optional<uint64_t> troughBarIndex;
+  };
+  DrawdownFigures maxDrawdown() const;
+  // Compound annual growth of equity over the bars run: (equity / initial capital) ^ (A / bars) - 1
+  // with A the annualization factor; NaN before the first bar.
+  double cagr() const;
+  // Fraction of the bars run with a position held through the bar (after the fills at its open in
+  // open mode, before the fills at its close in close mode); NaN before the first bar.
+  double exposurePct() const;
+  // Buying at the first open seen and holding to the last mark: last mark / first open - 1.
+  double buyAndHoldReturnPct() const;
+  // Mean of the closed trades' bars from entry fill to exit fill; NaN with none.
+  double avgTradeDuration() const;
+  // The best closed pnl above 0, and the worst below or at 0 as a positive number; NaN with none.
+  double largestWinningTrade() const;
+  double largestLosingTrade() const;
+
+  // The closed trades of one direction.
+  struct SideFigures {
+    uint64_t closedTrades = 0;
+    uint64_t winningTrades = 0;
+    uint64_t losingTrades = 0;
+    double netProfit = 0;
+    double grossProfit = 0;
+    double grossLoss = 0;  // positive
+  };
+  SideFigures sideFigures(TradeDirection side) const;
+
+  // Every figure at once.
+  struct Summary {
+    double initialCapital, equity, netEquity, netProfit, netProfitPct, grossProfit, grossLoss, commissionPaid,
+        openProfit, positionSize;
+    uint64_t closedTrades, openTrades, winningTrades, losingTrades;
+    double winRate, avgTrade, avgWinningTrade, avgLosingTrade, avgWinLossRatio, profitFactor, expectancy,
+        largestWinningTrade, largestLosingTrade, avgTradeDuration;
+    DrawdownFigures drawdown;
+    double cagr, exposurePct, buyAndHoldReturnPct, sharpeRatio, sortinoRatio, annualizedSharpeRatio,
+        annualizedSortinoRatio;
+    SideFigures longs, shorts;
+  };
+  Summary summary() const;
 
  private:
   Backtest(SharedCtx ctx, const BacktestOptions& options, double annualization, QtyGrid grid, double minTick);
@@ -144,6 +203,9 @@ class Backtest {
   Ledger ledger_;
   std::vector<double> equity_;
   std::vector<double> netEquity_;
+  std::vector<uint64_t> equityBars_;  // the bar index of each equity entry
+  uint64_t exposedBars_ = 0;
+  double firstOpen_ = kNaN;
   double markPrice_ = kNaN;
   double lastEquityFraction_ = 0;
 };

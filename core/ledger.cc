@@ -17,13 +17,16 @@ TradeEvent fillEvent(const FillAt& at, const std::optional<std::string>& tag) {
   e.orderBarIndex = at.onClose ? static_cast<int64_t>(at.barIndex) : static_cast<int64_t>(at.barIndex - 1);
   e.fillBarIndex = at.barIndex;
   e.price = at.price;
+  e.time = at.time;
   return e;
 }
 
 Result<Unit> closeAt(Trade& t, const FillAt& at, const std::optional<std::string>& tag) {
   if (!t.isActive()) return TradeError::notActive().toError();
-  t.pnl = (at.price - t.entry->price) * t.size;
+  t.pnl = (at.price - t.entry->price) * t.size - t.commission;
   t.exit = fillEvent(at, tag);
+  t.highest = std::fmax(t.highest, at.price);
+  t.lowest = std::fmin(t.lowest, at.price);
   return Unit{};
 }
 
@@ -32,13 +35,28 @@ Result<double> markTrades(std::deque<Trade>& open, double mark) {
   for (Trade& t : open) {
     if (!t.isActive()) return TradeError::notActive().toError();
     const double at = std::isnan(mark) ? t.entry->price : mark;
-    t.pnl = (at - t.entry->price) * t.size;
+    t.pnl = (at - t.entry->price) * t.size - t.commission;
     sum += t.pnl;
   }
   return sum;
 }
 
-Result<Unit> Ledger::fill(double size, const std::optional<std::string>& tag, const FillAt& at) {
+double Ledger::fillableQuantity(double size) const {
+  double opposite = 0;
+  for (const Trade& t : open_)
+    if (signum(t.size) != signum(size)) opposite += std::fabs(t.size);
+  const double closes = std::fmin(std::fabs(size), opposite);
+  const double rest = std::fabs(size) - closes;
+  if (std::isnan(size)) return kNaN;
+  return closes + (rest >= grid_.minQty ? rest : 0);
+}
+
+Result<Unit> Ledger::fill(double size, const std::optional<std::string>& tag, const FillAt& at, double commission) {
+  // Each part of the fill pays its share of the commission, by quantity.
+  const double filled = commission != 0 ? fillableQuantity(size) : 0;
+  auto share = [&](double quantity) { return filled > 0 ? commission * std::fabs(quantity) / filled : 0.0; };
+  if (filled > 0) commissionPaid_ += commission;
+
   double remaining = size;
   // Net against open trades of the other direction, oldest first. Open trades never mix
   // directions (an order opens a trade only after consuming every opposite one), so in practice
@@ -53,33 +71,48 @@ Result<Unit> Ledger::fill(double size, const std::optional<std::string>& tag, co
       open_.erase(open_.begin() + static_cast<std::ptrdiff_t>(i));
       if (whole.direction() == TradeDirection::Long) --openLongs_;
       remaining += whole.size;
+      whole.commission += share(whole.size);
       BW_TRY(closeTrade(std::move(whole), tag, at));
     } else {
-      // A partial close: the trade stays open with its entry, a closed copy takes the part.
+      // A partial close: the trade stays open with its entry, a closed copy takes the part and
+      // its share of the entry's commission.
       const double newSize = remaining + t.size;
       if (std::isnan(newSize)) return TradeError::invalidTradeSize(newSize).toError();
+      const double entryShare = t.commission * std::fabs(remaining) / std::fabs(t.size);
       t.size = newSize;
+      t.commission -= entryShare;
       Trade part = t;
       part.size = std::copysign(std::fabs(remaining), newSize);
+      part.commission = entryShare + share(remaining);
       remaining = 0;
       BW_TRY(closeTrade(std::move(part), tag, at));
     }
   }
-  if (std::fabs(remaining) >= grid_.minQty) return openTrade(remaining, tag, at);
+  if (std::fabs(remaining) >= grid_.minQty) return openTrade(remaining, tag, at, share(remaining));
   return Unit{};
 }
 
-Result<Unit> Ledger::openTrade(double size, const std::optional<std::string>& tag, const FillAt& at) {
+Result<Unit> Ledger::openTrade(double size, const std::optional<std::string>& tag, const FillAt& at, double commission) {
   if (std::isnan(size)) return TradeError::invalidTradeSize(size).toError();
   if (!firstEntryBarIndex_) firstEntryBarIndex_ = at.barIndex;
   Trade t;
   t.entry = fillEvent(at, tag);
   t.size = size;
   t.pnl = kNaN;  // the marking of the same pass values it
+  t.id = nextTradeId_++;
+  t.commission = commission;
+  t.highest = t.lowest = at.price;
   positionSize_ = grid_.round(positionSize_ + size);
   if (t.direction() == TradeDirection::Long) ++openLongs_;
   open_.push_back(std::move(t));
   return Unit{};
+}
+
+void Ledger::see(double high, double low) {
+  for (Trade& t : open_) {
+    t.highest = std::fmax(t.highest, high);
+    t.lowest = std::fmin(t.lowest, low);
+  }
 }
 
 Result<Unit> Ledger::closeTrade(Trade t, const std::optional<std::string>& tag, const FillAt& at) {

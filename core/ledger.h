@@ -19,14 +19,15 @@ struct FillAt {
   uint64_t barIndex = 0;  // the context's current bar
   bool onClose = false;   // orders fill at the close (else at the open) of the bar
   double price = kNaN;
+  std::optional<DateTime> time;  // of the fill, as the trade events record it
 };
 
 // The event a fill writes on a trade. An order filled at the open counts as placed on the bar
 // before (so -1 for a fill at the open of bar 0); one filled at the close, on the fill bar.
 TradeEvent fillEvent(const FillAt& at, const std::optional<std::string>& tag);
 
-// Closes t at the fill: its pnl becomes (fill price - entry price) × size and it gets its exit
-// event. NotActive when t has no entry or already has an exit.
+// Closes t at the fill: its pnl becomes (fill price - entry price) × size less its commission,
+// and it gets its exit event. NotActive when t has no entry or already has an exit.
 Result<Unit> closeAt(Trade& t, const FillAt& at, const std::optional<std::string>& tag);
 
 // Values each open trade at `mark`, oldest first, and returns the sum of their pnl. A NaN mark
@@ -38,9 +39,15 @@ class Ledger {
  public:
   explicit Ledger(QtyGrid grid) : grid_(grid) {}
 
-  // Fills an order of `size` (on the grid) at the fill. A trade error ends it at once, leaving
-  // what was already done.
-  Result<Unit> fill(double size, const std::optional<std::string>& tag, const FillAt& at);
+  // How much of an order of `size` would fill now: what it closes of the opposite trades, plus
+  // the remainder when that reaches the minimum quantity. NaN for a NaN size.
+  double fillableQuantity(double size) const;
+  // Fills an order of `size` (on the grid) at the fill, paying `commission` for it: each closed
+  // part and the opened remainder take their share by quantity. A trade error ends it at once,
+  // leaving what was already done.
+  Result<Unit> fill(double size, const std::optional<std::string>& tag, const FillAt& at, double commission = 0);
+  // Widens the price range seen by every open trade.
+  void see(double high, double low);
   // Values the open trades at `mark` (see markTrades); the open profit is their sum.
   Result<double> mark(double mark);
 
@@ -53,6 +60,7 @@ class Ledger {
   uint64_t winningTrades() const { return winningTrades_; }  // closed with pnl > 0
   uint64_t losingTrades() const { return losingTrades_; }    // closed with pnl <= 0, NaN included
   double openProfit() const { return openProfit_; }          // at the last marking
+  double commissionPaid() const { return commissionPaid_; }  // by every fill so far
   std::optional<uint64_t> firstEntryBarIndex() const { return firstEntryBarIndex_; }
   // Open and closed trades by direction (a partly closed trade counts once open and once closed).
   uint64_t openLongs() const { return openLongs_; }
@@ -61,7 +69,7 @@ class Ledger {
   uint64_t closedShorts() const { return closed_.size() - closedLongs_; }
 
  private:
-  Result<Unit> openTrade(double size, const std::optional<std::string>& tag, const FillAt& at);
+  Result<Unit> openTrade(double size, const std::optional<std::string>& tag, const FillAt& at, double commission);
   Result<Unit> closeTrade(Trade t, const std::optional<std::string>& tag, const FillAt& at);
 
   QtyGrid grid_;
@@ -77,6 +85,8 @@ class Ledger {
   std::optional<uint64_t> firstEntryBarIndex_;
   uint64_t openLongs_ = 0;
   uint64_t closedLongs_ = 0;
+  uint64_t nextTradeId_ = 0;
+  double commissionPaid_ = 0;
 };
 
 }  // namespace bw

@@ -90,4 +90,31 @@ double expectancy(std::span<const double> pnl) {
   return (lossRate * avgLoss + winRate * avgWin) / std::fabs(avgLoss);
 }
 
+Drawdown maxDrawdown(std::span<const double> equity) {
+  Drawdown worst;
+  std::optional<size_t> peak;
+  for (size_t i = 0; i < equity.size(); ++i) {
+    const double x = equity[i];
+    if (std::isnan(x)) continue;
+    if (!peak || x > equity[*peak]) {
+      peak = i;
+      continue;
+    }
+    const double fall = equity[*peak] - x;
+    if (fall > worst.amount) {
+      worst.amount = fall;
+      worst.fraction = fall / equity[*peak];
+      worst.peak = peak;
+      worst.trough = i;
+    }
+  }
+  if (worst.peak)
+    for (size_t i = *worst.trough + 1; i < equity.size(); ++i)
+      if (equity[i] >= equity[*worst.peak]) {
+        worst.recovery = i;
+        break;
+      }
+  return worst;
+}
+
 }  // namespace bw

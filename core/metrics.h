@@ -7,7 +7,9 @@
 // its annualization factor.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace bw {
@@ -72,5 +74,21 @@ double omegaRatioFromReturns(std::span<const double> returns, double riskFreeRat
 //   (lossRate × avgLoss + winRate × avgWin) / |avgLoss|
 // with rates over the remaining trades. NaN when no win remains or there is no loss.
 double expectancy(std::span<const double> pnl);
+
+// ---- Drawdown -----------------------------------------------------------------------------------
+
+// The largest fall of an equity curve from a running peak. Positions are indexes into the curve.
+struct Drawdown {
+  double amount = 0;    // peak value - trough value; 0 for a curve that never falls
+  double fraction = 0;  // amount / peak value
+  std::optional<size_t> peak;    // where the fall started (absent when there is none)
+  std::optional<size_t> trough;  // its lowest point
+  // The first point after the trough back at or above the peak value; absent when the curve
+  // never recovered.
+  std::optional<size_t> recovery;
+};
+
+// NaN entries (a bar whose entry is still pending) are skipped. Of equal falls the first counts.
+Drawdown maxDrawdown(std::span<const double> equity);
 
 }  // namespace bw

@@ -65,10 +65,15 @@ Timeframe Timeframe::fromDurationSeconds(int64_t s) {
 
 Result<int64_t> Timeframe::durationSeconds() const {
   if (!isTimeBased()) return invalidArg("Invalid timeframe");
-  __int128 len = static_cast<__int128>(signedCount()) * secondsPerUnit(unit);
-  if (len > kMaxDurationSeconds || len < -kMaxDurationSeconds)
+  // The bound is checked on magnitudes before multiplying, so the product is only formed when it
+  // fits: |count| × per > max exactly when |count| > floor(max / per). The magnitude is taken
+  // unsigned because the most negative count has no signed opposite.
+  const int64_t n = signedCount();
+  const auto per = static_cast<uint64_t>(secondsPerUnit(unit));
+  const uint64_t mag = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
+  if (mag > static_cast<uint64_t>(kMaxDurationSeconds) / per)
     return invalidArg("Timeframe " + toString() + " is too long to convert to seconds");
-  return static_cast<int64_t>(len);
+  return n * static_cast<int64_t>(per);
 }
 
 }  // namespace bw

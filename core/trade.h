@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "core/datetime.h"
 #include "core/error.h"
 #include "core/sym.h"
 
@@ -42,6 +43,9 @@ struct TradeEvent {
   int64_t orderBarIndex = 0;
   uint64_t fillBarIndex = 0;
   double price = 0;
+  // When the fill happened: the fill bar's open time when orders fill at the open, its close
+  // time when they fill at the close; absent when the bar has no such time.
+  std::optional<DateTime> time;
 };
 
 // Long for sizes >= 0 (0 included), Short otherwise (NaN included).
@@ -54,8 +58,15 @@ struct Trade {
   std::optional<TradeEvent> exit;
   double size = 0;  // signed: positive long, negative short
   // While open: (mark - entry price) × size at the last marking; once closed:
-  // (exit price - entry price) × size.
+  // (exit price - entry price) × size; both less the commission charged to the trade.
   double pnl = 0;
+  uint64_t id = 0;  // opening order, from 0; the closed part of a partial close keeps it
+  // The commissions charged to the trade: its share of the entry fill, and of the exit fill once
+  // closed (a partial close takes its share of the entry's along).
+  double commission = 0;
+  // The highest and lowest prices seen while the trade was open, its entry and exit included.
+  double highest = kNaN;
+  double lowest = kNaN;
 
   bool isActive() const { return entry.has_value() && !exit.has_value(); }
   bool isClosed() const { return exit.has_value(); }

@@ -1,4 +1,5 @@
 // Moving averages and basic series functions.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -131,8 +132,8 @@ struct Dev {
   double step(const RuntimeCtx&, const NumSeries& src, int64_t n) { return dev.update(src, n); }
 };
 
-// Standard deviation around sma(src, n). A deviation within 1e-10 counts as 0; a missing one, or
-// one within 1e-4, counts as the constant 15, so the warm-up yields 15 (biased), not NaN.
+// Standard deviation around sma(src, n), population (biased) or sample; a deviation within 1e-10
+// counts as 0. Missing during warm-up and while any value in the window is; first value on step n.
 struct Stdev {
   StandardDeviation sd;
   double step(const RuntimeCtx&, const NumSeries& src, int64_t n, bool biased) { return sd.update(src, n, biased); }
@@ -151,6 +152,87 @@ struct Cum {
 // src - src[1]; missing on the first step.
 struct Change {
   double step(const RuntimeCtx&, const NumSeries& src) { return src[0] - src[1]; }
+};
+
+// Arnaud Legoux average: Gaussian weights exp(-(i - m)^2 / (2 s^2)) on src[length - 1 - i], with
+// m = offset * (length - 1) (floored when `floor`) and s = length / sigma. First value on step
+// length; a missing value in the window makes it missing.
+struct Alma {
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t n, double offset, double sigma, bool floor) {
+    if (src.length() < n) return kNaN;
+    const double nd = static_cast<double>(n);
+    const double m = floor ? std::floor(offset * (nd - 1)) : offset * (nd - 1);
+    const double s = nd / sigma;
+    double norm = 0, sum = 0;
+    for (int64_t i = 0; i < n; ++i) {
+      const double d = static_cast<double>(i) - m;
+      const double w = std::exp(-(d * d) / (2 * s * s));
+      norm += w;
+      sum += src[n - 1 - i] * w;
+    }
+    return sum / norm;
+  }
+};
+
+// The least-squares line through the last length values (x = 0 for the oldest, length - 1 for
+// the current one), read at x = length - 1 - offset: intercept + slope * (length - 1 - offset).
+// One value has a flat line through it. First value on step length.
+struct Linreg {
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t n, int64_t offset) {
+    if (src.length() < n) return kNaN;
+    const double nd = static_cast<double>(n);
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (int64_t j = 0; j < n; ++j) {
+      const double x = static_cast<double>(n - 1 - j);
+      const double y = src[j];
+      sx += x;
+      sy += y;
+      sxx += x * x;
+      sxy += x * y;
+    }
+    const double slope = n == 1 ? 0.0 : (nd * sxy - sx * sy) / (nd * sxx - sx * sx);
+    const double intercept = (sy - slope * sx) / nd;
+    return intercept + slope * (nd - 1 - static_cast<double>(offset));
+  }
+};
+
+// The last n values in `out`, or false when the history holds fewer or one of them is missing.
+bool window(const NumSeries& src, int64_t n, std::vector<double>& out) {
+  if (src.length() < n) return false;
+  out.clear();
+  for (int64_t j = 0; j < n; ++j) {
+    const double v = src[j];
+    if (missing(v)) return false;
+    out.push_back(v);
+  }
+  return true;
+}
+
+// The middle of the last length values, the mean of the two middle ones for an even length.
+// First value on step length; a missing value in the window makes it missing.
+struct Median {
+  std::vector<double> w;
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t n) {
+    if (!window(src, n, w)) return kNaN;
+    const auto mid = w.begin() + n / 2;
+    std::nth_element(w.begin(), mid, w.end());
+    if (n % 2 == 1) return *mid;
+    return (*std::max_element(w.begin(), mid) + *mid) / 2;
+  }
+};
+
+// Nearest-rank percentile: the value of rank ceil(percentage / 100 * length) (1 for the smallest,
+// the rank kept within 1 .. length) among the last length values. First value on step length.
+struct PercentileNearestRank {
+  std::vector<double> w;
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t n, double percentage) {
+    if (missing(percentage) || !window(src, n, w)) return kNaN;
+    const double rank = std::ceil(percentage / 100 * static_cast<double>(n));
+    const int64_t k = rank < 1 ? 1 : rank > static_cast<double>(n) ? n : static_cast<int64_t>(rank);
+    const auto at = w.begin() + (k - 1);
+    std::nth_element(w.begin(), at, w.end());
+    return *at;
+  }
 };
 
 }  // namespace
@@ -184,10 +266,24 @@ BW_INDICATOR(Tema, "tema", "ef3cbc", Group::Averages, "Triple exponential moving
              first("3 * length - 2"), series("src"), length("length", 9));
 BW_INDICATOR(Dev, "dev", "402351", Group::Averages, "Mean absolute deviation from the simple average.",
              first("length"), series("src"), length("length", 14));
-BW_INDICATOR(Stdev, "stdev", "d87475", Group::Averages, "Standard deviation (yields 15 during warm-up when biased).",
-             first("1"), series("src"), length("length"), flag("biased", true));
+BW_INDICATOR(Stdev, "stdev", "d87475", Group::Averages,
+             "Standard deviation around the simple average, population (biased) or sample.", first("length"),
+             series("src"), length("length"), flag("biased", true));
 BW_INDICATOR(Cum, "cum", "c1d3ea", Group::Averages, "Running total of src, restarting after a missing value.",
              first("1"), series("src"));
 BW_INDICATOR(Change, "change", "1e4fad", Group::Averages, "One-bar change, src - src[1].", first("2"), series("src"));
+
+BW_INDICATOR(Alma, "alma", Group::Averages,
+             "Arnaud Legoux moving average: Gaussian weights centred at offset * (length - 1), width length / sigma.",
+             first("length"), series("src"), length("length", 9), real("offset", 0.85), real("sigma", 6.0),
+             flag("floor", false));
+BW_INDICATOR(Linreg, "linreg", Group::Averages,
+             "Least-squares line through the last length values, read offset bars back from the current one.",
+             first("length"), series("src"), length("length", 100), integer("offset", 0));
+BW_INDICATOR(Median, "median", Group::Averages, "Median of the last length values.", first("length"),
+             series("src"), length("length", 14));
+BW_INDICATOR(PercentileNearestRank, "percentile_nearest_rank", Group::Averages,
+             "Nearest-rank percentile of the last length values (rank ceil(percentage / 100 * length)).",
+             first("length"), series("src"), length("length", 14), real("percentage", 50.0));
 
 }  // namespace bw::rt

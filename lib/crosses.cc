@@ -45,26 +45,58 @@ struct Barssince {
   }
 };
 
-// The extreme of the last n values (ties to the oldest); missing during the first n-1 steps.
+// The highest of the last n values (ties to the oldest); missing during the first n-1 steps.
 struct Highest {
   ExtremeScan scan;
   double step(const RuntimeCtx&, const NumSeries& src, int64_t n) { return highest(scan, src, n); }
 };
+// The lowest of the last n values (ties to the oldest); missing during the first n-1 steps.
 struct Lowest {
   ExtremeScan scan;
   double step(const RuntimeCtx&, const NumSeries& src, int64_t n) { return lowest(scan, src, n); }
 };
-// Offset of that extreme, 0 or negative; null during warm-up.
+// Offset of the highest of the last n values, 0 or negative; null during warm-up.
 struct Highestbars {
   ExtremeScan scan;
   std::optional<int64_t> step(const RuntimeCtx&, const NumSeries& src, int64_t n) {
     return highestbars(scan, src, n);
   }
 };
+// Offset of the lowest of the last n values, 0 or negative; null during warm-up.
 struct Lowestbars {
   ExtremeScan scan;
   std::optional<int64_t> step(const RuntimeCtx&, const NumSeries& src, int64_t n) {
     return lowestbars(scan, src, n);
+  }
+};
+
+// A pivot: src[right] strictly beyond each of the `left` values before it and the `right` values
+// after it (a tie is no pivot), reported on the bar that confirms it, `right` bars later; missing
+// on every other step, and when a value of the window is missing.
+template <bool High>
+double pivot(const NumSeries& src, int64_t left, int64_t right) {
+  if (right >= src.length() || src.length() - 1 - right < left) return kNaN;
+  const double p = src[right];
+  if (missing(p)) return kNaN;
+  for (int64_t j = 0; j <= left + right; ++j) {
+    if (j == right) continue;
+    const double v = src[j];
+    if (missing(v) || (High ? v >= p : v <= p)) return kNaN;
+  }
+  return p;
+}
+// pivothigh: src rightBars back when it is strictly above the leftBars values before it and the
+// rightBars values after it, on the bar that confirms it; missing on every other step.
+struct Pivothigh {
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t left, int64_t right) {
+    return pivot<true>(src, left, right);
+  }
+};
+// pivotlow: src rightBars back when it is strictly below the leftBars values before it and the
+// rightBars values after it, on the bar that confirms it; missing on every other step.
+struct Pivotlow {
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t left, int64_t right) {
+    return pivot<false>(src, left, right);
   }
 };
 
@@ -91,5 +123,12 @@ BW_INDICATOR(Highestbars, "highestbars", "406610", Group::Crosses,
 BW_INDICATOR(Lowestbars, "lowestbars", "45ca87", Group::Crosses,
              "Offset (0 or negative) of the lowest value over the last length bars.", first("length"), series("src"),
              length("length", 14));
+
+BW_INDICATOR(Pivothigh, "pivothigh", Group::Crosses,
+             "The pivot high confirmed on this bar: src rightBars back, above the leftBars before and rightBars after.",
+             firstAtEarliest("leftBars + rightBars + 1"), series("src"), length("leftBars", 10), length("rightBars", 10));
+BW_INDICATOR(Pivotlow, "pivotlow", Group::Crosses,
+             "The pivot low confirmed on this bar: src rightBars back, below the leftBars before and rightBars after.",
+             firstAtEarliest("leftBars + rightBars + 1"), series("src"), length("leftBars", 10), length("rightBars", 10));
 
 }  // namespace bw::rt

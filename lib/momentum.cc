@@ -188,5 +188,26 @@ struct BullBearPower {
 BW_INDICATOR(BullBearPower, "bull_bear_power", "23f533", Group::Momentum,
              "Bull/bear power, (high - ema) - (low - ema).", first("length"), length("length", 13));
 
+// MACD with its signal line and histogram, [macd, signal, hist]: macd = ema(src, fast) -
+// ema(src, slow), signal = ema(macd, signalLength), hist = macd - signal.
+struct MacdFull {
+  SeededAverage fast, slow, signal;
+  NumSeries line;
+  std::array<double, 3> step(const RuntimeCtx&, const NumSeries& src, int64_t fastLength, int64_t slowLength,
+                             int64_t signalLength) {
+    const double f = ema(fast, src, fastLength);
+    const double m = f - ema(slow, src, slowLength);
+    line.push(m);
+    const double s = ema(signal, line, signalLength);
+    return {m, s, m - s};
+  }
+};
+BW_INDICATOR(MacdFull, "macd_full", Group::Momentum,
+             "MACD with its signal line and histogram, [macd, signal, hist].",
+             outputs({"macd", "max(fastLength, slowLength)"},
+                     {"signal", "max(fastLength, slowLength) + signalLength - 1"},
+                     {"hist", "max(fastLength, slowLength) + signalLength - 1"}),
+             series("src"), length("fastLength", 12), length("slowLength", 26), length("signalLength", 9));
+
 }  // namespace
 }  // namespace bw::rt

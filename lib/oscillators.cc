@@ -2,6 +2,7 @@
 // CCI, Williams %R, the ultimate oscillator, the relative vigor index and the balance of power.
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 
 #include "runtime/indicator.h"
@@ -27,6 +28,8 @@ struct RsiBlock {
   }
 };
 
+// rsi(src, length) = 100 - 100 / (1 + rma(up, length) / rma(down, length)); first value on step
+// length + 1.
 struct Rsi {
   RsiBlock rsi;
   double step(const RuntimeCtx&, const NumSeries& src, int64_t length) { return rsi.update(src, length); }
@@ -102,8 +105,9 @@ BW_INDICATOR(ConnorsRsi, "connors_rsi", "ecfb42", Group::Oscillators,
              first("max(rsiLength, streakLength, rankLength) + 1"), series("src"), length("rsiLength", 3),
              length("streakLength", 2), length("rankLength", 100));
 
-// 100 * up / (dn + up): ema of stdev(src, n) on rising and on falling steps. stdev is 15 during
-// its warm-up and a missing change counts as a rise, so both averages start on step n.
+// 100 * up / (dn + up): ema of stdev(src, n) on rising and on falling steps (a missing change
+// counts as a rise). While stdev has no value there is no volatility to split, so both inputs
+// are missing and the averages seed from the steps that have one: first value on step 2n - 1.
 struct RelativeVolatilityIndex {
   StandardDeviation sd;
   NumSeries upIn, dnIn;
@@ -111,15 +115,15 @@ struct RelativeVolatilityIndex {
 
   double step(const RuntimeCtx&, const NumSeries& src, int64_t length) {
     const double s = sd.update(src, length, true);
-    upIn.push(src[0] - src[1] <= 0 ? 0.0 : s);
-    dnIn.push(src[1] < src[0] ? 0.0 : s);
+    upIn.push(missing(s) ? kNaN : src[0] - src[1] <= 0 ? 0.0 : s);
+    dnIn.push(missing(s) ? kNaN : src[1] < src[0] ? 0.0 : s);
     const double up = ema(upAvg, upIn, length);
     const double dn = ema(dnAvg, dnIn, length);
     return (up / (dn + up)) * 100;
   }
 };
 BW_INDICATOR(RelativeVolatilityIndex, "relative_volatility_index", "3b8406", Group::Oscillators,
-             "Relative volatility index.", first("length"), series("src"), length("length", 14));
+             "Relative volatility index.", first("2 * length - 1"), series("src"), length("length", 14));
 
 // (src - m) / (0.015 * dev(src, n)) with m = sma(src, n), the deviation taken around m. First
 // value on step n; a constant series gives 0 / 0.
@@ -198,6 +202,115 @@ struct BalanceOfPower {
 };
 BW_INDICATOR(BalanceOfPower, "balance_of_power", "b52747", Group::Oscillators,
              "Balance of power, (close - open) / (high - low) of the current bar.", first("1"));
+
+// The stochastic of a close within a high-low range: 100 * (close - lowest(low, periodK)) /
+// (highest(high, periodK) - lowest(low, periodK)), %K its sma over smoothK and %D the sma of %K
+// over periodD. A window without range gives 0 / 0.
+struct StochBlock {
+  ExtremeScan hh, ll;
+  NumSeries raw, k;
+  WindowSum kSum, dSum;
+  std::array<double, 2> update(const NumSeries& close, const NumSeries& high, const NumSeries& low, int64_t periodK,
+                               int64_t smoothK, int64_t periodD) {
+    const double h = highest(hh, high, periodK);
+    const double l = lowest(ll, low, periodK);
+    raw.push(100 * (close[0] - l) / (h - l));
+    k.push(sma(kSum, raw, smoothK));
+    return {k[0], sma(dSum, k, periodD)};
+  }
+};
+
+// The stochastic oscillator of the bars: the close within the high-low range.
+struct Stoch {
+  static constexpr uint16_t reads = kHigh | kLow | kClose;
+  StochBlock stoch;
+  std::array<double, 2> step(const RuntimeCtx& rt, int64_t periodK, int64_t smoothK, int64_t periodD) {
+    return stoch.update(rt.close, rt.high, rt.low, periodK, smoothK, periodD);
+  }
+};
+BW_INDICATOR(Stoch, "stoch", Group::Oscillators,
+             "Stochastic oscillator of the bars, [k, d]: the close within the periodK-bar high-low range, "
+             "averaged over smoothK bars, and k averaged over periodD bars.",
+             outputs({"k", "periodK + smoothK - 1"}, {"d", "periodK + smoothK + periodD - 2"}), length("periodK", 14),
+             length("smoothK", 1), length("periodD", 3));
+
+// The same oscillator for any series: src within its own periodK-step range.
+struct StochSource {
+  StochBlock stoch;
+  std::array<double, 2> step(const RuntimeCtx&, const NumSeries& src, int64_t periodK, int64_t smoothK,
+                             int64_t periodD) {
+    return stoch.update(src, src, src, periodK, smoothK, periodD);
+  }
+};
+BW_INDICATOR(StochSource, "stoch_source", Group::Oscillators,
+             "Stochastic oscillator of src within its own periodK-step range, [k, d], smoothed like stoch.",
+             outputs({"k", "periodK + smoothK - 1"}, {"d", "periodK + smoothK + periodD - 2"}), series("src"),
+             length("periodK", 14), length("smoothK", 1), length("periodD", 3));
+
+// Chande momentum oscillator: 100 * (U - D) / (U + D) with U and D the length-step sums of the
+// rises and falls of src. A missing change is not a rise, so U counts it as 0 while D counts it
+// missing: the first value comes on step length + 1.
+struct Cmo {
+  NumSeries up, down;
+  WindowSum upSum, downSum;
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t length) {
+    const double mom = src[0] - src[1];
+    up.push(mom >= 0 ? mom : 0.0);
+    down.push(mom >= 0 ? 0.0 : -mom);
+    const double u = upSum.update(up, length);
+    const double d = downSum.update(down, length);
+    return 100 * (u - d) / (u + d);
+  }
+};
+BW_INDICATOR(Cmo, "cmo", Group::Oscillators, "Chande momentum oscillator, 100 * (U - D) / (U + D) over length steps.",
+             first("length + 1"), series("src"), length("length", 9));
+
+// The share, in percent, of the previous length values that are at most the current one
+// (missing ones never count). Missing until the history holds length + 1 values.
+struct Percentrank {
+  double step(const RuntimeCtx&, const NumSeries& src, int64_t length) {
+    const double current = src[0];
+    if (missing(current) || src.length() <= length) return kNaN;
+    int64_t count = 0;
+    for (int64_t j = 1; j <= length; ++j)
+      if (src[j] <= current) ++count;
+    return 100 * static_cast<double>(count) / static_cast<double>(length);
+  }
+};
+BW_INDICATOR(Percentrank, "percentrank", Group::Oscillators,
+             "Percent of the previous length values that are less than or equal to the current one.",
+             first("length + 1"), series("src"), length("length", 14));
+
+// Directional movement, [plus, minus, adx]: +DM = the rise of the high when it beats the fall of
+// the low (else 0), -DM the other way round; plus and minus are 100 * rma(DM, diLength) /
+// rma(tr, diLength), with tr the true range that is missing on the first bar, each keeping its
+// last value while it has none; adx = 100 * rma(|plus - minus| / (plus + minus), adxSmoothing).
+struct Dmi {
+  static constexpr uint16_t reads = kHigh | kLow | kClose;
+  NumSeries plusDm, minusDm, tr, dx;
+  SeededAverage plusAvg, minusAvg, trAvg, adxAvg;
+  double lastPlus = kNaN, lastMinus = kNaN;
+
+  std::array<double, 3> step(const RuntimeCtx& rt, int64_t diLength, int64_t adxSmoothing) {
+    const double up = rt.high[0] - rt.high[1];
+    const double down = -(rt.low[0] - rt.low[1]);
+    plusDm.push(missing(up) ? kNaN : up > down && up > 0 ? up : 0.0);
+    minusDm.push(missing(down) ? kNaN : down > up && down > 0 ? down : 0.0);
+    tr.push(trueRange(rt, false));
+    const double range = rma(trAvg, tr, diLength);
+    const double plus = 100 * rma(plusAvg, plusDm, diLength) / range;
+    const double minus = 100 * rma(minusAvg, minusDm, diLength) / range;
+    if (!missing(plus)) lastPlus = plus;
+    if (!missing(minus)) lastMinus = minus;
+    const double sum = lastPlus + lastMinus;
+    dx.push(std::fabs(lastPlus - lastMinus) / (sum == 0 ? 1 : sum));
+    return {lastPlus, lastMinus, 100 * rma(adxAvg, dx, adxSmoothing)};
+  }
+};
+BW_INDICATOR(Dmi, "dmi", Group::Oscillators,
+             "Directional movement index, [plus, minus, adx]: +DI, -DI and the average directional index.",
+             outputs({"plus", "diLength + 1"}, {"minus", "diLength + 1"}, {"adx", "diLength + adxSmoothing"}),
+             length("diLength", 14), length("adxSmoothing", 14));
 
 }  // namespace
 }  // namespace bw::rt

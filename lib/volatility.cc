@@ -17,26 +17,6 @@ constexpr uint16_t kBarRange = kHigh | kLow | kClose;
 
 // max(high - low, |high - close[1]|, |low - close[1]|); on the first step, or after a bar with a
 // missing field, high - low (or missing when handleNa is false).
-double trueRange(const RuntimeCtx& rt, bool handleNa) {
-  const double h = rt.high[0], l = rt.low[0];
-  if (rt.close.length() >= 2 && !missing(rt.high[1]) && !missing(rt.low[1]) && !missing(rt.close[1])) {
-    const double c1 = rt.close[1];
-    return maxOf(maxOf(h - l, std::fabs(h - c1)), std::fabs(l - c1));
-  }
-  return handleNa ? h - l : kNaN;
-}
-
-// atr(n) = rma(tr, n) over its own series of true ranges; the first true range counts, so the
-// first value comes on step n.
-struct AtrBlock {
-  NumSeries tr;
-  SeededAverage avg;
-  double update(const RuntimeCtx& rt, int64_t n) {
-    tr.push(trueRange(rt, true));
-    return rma(avg, tr, n);
-  }
-};
-
 struct Tr {
   static constexpr uint16_t reads = kBarRange;
   double step(const RuntimeCtx& rt, bool handleNa) { return trueRange(rt, handleNa); }
@@ -44,6 +24,8 @@ struct Tr {
 BW_INDICATOR(Tr, "tr", "296320", Group::Volatility, "True range of the current bar.",
              first("handleNa ? 1 : 2"), flag("handleNa", true));
 
+// rma(tr, length), the true range counting high - low on the first step; first value on step
+// length.
 struct Atr {
   static constexpr uint16_t reads = kBarRange;
   AtrBlock atr;
@@ -53,8 +35,7 @@ BW_INDICATOR(Atr, "atr", "d37266", Group::Volatility, "Average true range (rma o
              length("length", 14));
 
 // basis = sma(src, n) and basis ± mult * stdev(src, n), the deviation taken around the basis
-// (the same mean); it is 15 during its warm-up, but the basis is missing then, so the bands come
-// on step n.
+// (the same mean); both come on step n.
 struct Bands {
   WindowSum basisSum;
   struct Value {
@@ -67,6 +48,8 @@ struct Bands {
   }
 };
 
+// [basis + mult * stdev, basis - mult * stdev] with basis = sma(src, length) and the population
+// stdev of src around it; first values on step length.
 struct BollingerBands {
   Bands bands;
   std::array<double, 2> step(const RuntimeCtx&, const NumSeries& src, int64_t length, double mult) {
@@ -234,6 +217,122 @@ struct Aroon {
 };
 BW_INDICATOR(Aroon, "aroon", "39638b", Group::Volatility, "Aroon, [up, down].",
              outputs({"up", "length + 1"}, {"down", "length + 1"}), length("length", 14));
+
+// Keltner channels, [basis, upper, lower]: basis = ema (or sma) of src over length, bands at
+// basis ± mult * atr(atrLength) (or, without useAtr, rma(high - low, length)). Every average is
+// kept on every step, so the flags may change between steps.
+struct KeltnerChannels {
+  static constexpr uint16_t reads = kBarRange;
+  SeededAverage emaBasis, rangeAvg;
+  WindowSum smaBasis;
+  AtrBlock atr;
+  NumSeries range;
+  std::array<double, 3> step(const RuntimeCtx& rt, const NumSeries& src, int64_t length, double mult, bool useEma,
+                             bool useAtr, int64_t atrLength) {
+    const double e = ema(emaBasis, src, length);
+    const double s = sma(smaBasis, src, length);
+    const double a = atr.update(rt, atrLength);
+    range.push(rt.high[0] - rt.low[0]);
+    const double r = rma(rangeAvg, range, length);
+    const double basis = useEma ? e : s;
+    const double band = useAtr ? a : r;
+    return {basis, basis + band * mult, basis - band * mult};
+  }
+};
+BW_INDICATOR(KeltnerChannels, "keltner_channels", Group::Volatility,
+             "Keltner channels, [basis, upper, lower]: an ema or sma of src, bands mult atrs (or bar ranges) away.",
+             outputs({"basis", "length"}, {"upper", "useAtr ? max(length, atrLength) : length"},
+                     {"lower", "useAtr ? max(length, atrLength) : length"}),
+             series("src"), length("length", 20), real("mult", 2.0), flag("useEma", true), flag("useAtr", true),
+             length("atrLength", 10));
+
+// Parabolic SAR. The second step opens a trend from the two closes (rising: long, the stop at the
+// first low; else short, at the first high); each step moves the stop by the acceleration
+// towards the extreme point, reverses when the bar crosses it (the stop jumps to the extreme,
+// the acceleration restarts), raises the acceleration by `increment` (up to `maximum`) on each
+// new extreme, and keeps the stop beyond the previous two bars. Steps count from the instance's
+// first, so the first value comes on step 2.
+struct Sar {
+  static constexpr uint16_t reads = kBarRange;
+  int64_t steps = 0;
+  double result = kNaN, extreme = kNaN, acceleration = kNaN;
+  int8_t below = 2;  // the stop lies below the bars (long): 1, above: 0, no trend yet: 2
+
+  double step(const RuntimeCtx& rt, double start, double increment, double maximum) {
+    ++steps;
+    const double high = rt.high[0], low = rt.low[0];
+    bool firstTrendBar = false;
+    if (steps == 2) {
+      if (rt.close[0] > rt.close[1]) {
+        below = 1;
+        extreme = high;
+        result = rt.low[1];
+      } else {
+        below = 0;
+        extreme = low;
+        result = rt.high[1];
+      }
+      firstTrendBar = true;
+      acceleration = start;
+    }
+    result = result + acceleration * (extreme - result);
+    if (below == 1) {
+      if (result > low) {
+        firstTrendBar = true;
+        below = 0;
+        result = maxOf(high, extreme);
+        extreme = low;
+        acceleration = start;
+      }
+    } else if (result < high) {
+      firstTrendBar = true;
+      below = 1;
+      result = minOf(low, extreme);
+      extreme = high;
+      acceleration = start;
+    }
+    if (!firstTrendBar) {
+      if (below == 1 ? high > extreme : low < extreme) {
+        extreme = below == 1 ? high : low;
+        acceleration = minOf(acceleration + increment, maximum);
+      }
+    }
+    if (below == 1) {
+      result = minOf(result, rt.low[1]);
+      if (steps > 2) result = minOf(result, rt.low[2]);
+    } else {
+      result = maxOf(result, rt.high[1]);
+      if (steps > 2) result = maxOf(result, rt.high[2]);
+    }
+    return result;
+  }
+};
+BW_INDICATOR(Sar, "sar", Group::Volatility, "Parabolic SAR: a trailing stop that accelerates towards each new extreme.",
+             first("2"), real("start", 0.02), real("increment", 0.02), real("maximum", 0.2));
+
+// Ichimoku cloud as series values, without the display shift: [conversion, base, spanA, spanB,
+// lagging], where a line over n bars is the midpoint of highest(high, n) and lowest(low, n),
+// spanA the midpoint of conversion and base, and lagging the close.
+struct Ichimoku {
+  static constexpr uint16_t reads = kBarRange;
+  ExtremeScan convHigh, convLow, baseHigh, baseLow, spanHigh, spanLow;
+  std::array<double, 5> step(const RuntimeCtx& rt, int64_t conversionPeriods, int64_t basePeriods,
+                             int64_t spanBPeriods) {
+    const auto line = [&](ExtremeScan& hs, ExtremeScan& ls, int64_t n) {
+      const double lo = lowest(ls, rt.low, n);
+      return (lo + highest(hs, rt.high, n)) / 2;
+    };
+    const double conversion = line(convHigh, convLow, conversionPeriods);
+    const double base = line(baseHigh, baseLow, basePeriods);
+    const double spanB = line(spanHigh, spanLow, spanBPeriods);
+    return {conversion, base, (conversion + base) / 2, spanB, rt.close[0]};
+  }
+};
+BW_INDICATOR(Ichimoku, "ichimoku", Group::Volatility,
+             "Ichimoku cloud without the display shift, [conversion, base, spanA, spanB, lagging].",
+             outputs({"conversion", "conversionPeriods"}, {"base", "basePeriods"},
+                     {"spanA", "max(conversionPeriods, basePeriods)"}, {"spanB", "spanBPeriods"}, {"lagging", "1"}),
+             length("conversionPeriods", 9), length("basePeriods", 26), length("spanBPeriods", 52));
 
 }  // namespace
 }  // namespace bw::rt

@@ -1,7 +1,13 @@
 // Volume-based indicators: price moves weighed by traded volume, and the advance/decline ratio
 // of up and down bars.
+#include <array>
+#include <climits>
+#include <cmath>
 #include <cstdint>
+#include <optional>
 
+#include "core/datetime.h"
+#include "core/resample.h"
 #include "runtime/indicator.h"
 
 namespace bw::rt {
@@ -114,6 +120,62 @@ struct AdvanceDeclineRatio {
 };
 BW_INDICATOR(AdvanceDeclineRatio, "advance_decline_ratio", "c534f8", Group::Volume,
              "Advance/decline ratio of up and down bars.", first("length"), length("length", 9));
+
+// On-balance volume: the running total of sign(close - close[1]) * volume. The first bar has no
+// change, so the total starts on step 2, and restarts after a missing one like cum.
+struct Obv {
+  static constexpr uint16_t reads = kClose | kVolume;
+  double total = kNaN;
+  double step(const RuntimeCtx& rt) {
+    const double change = rt.close[0] - rt.close[1];
+    const double sign = missing(change) ? kNaN : change > 0 ? 1.0 : change < 0 ? -1.0 : 0.0;
+    const double x = sign * rt.volume[0];
+    total = missing(x) ? kNaN : z(total) + x;
+    return total;
+  }
+};
+BW_INDICATOR(Obv, "obv", Group::Volume, "On-balance volume, the running total of volume signed by the close's change.",
+             first("2"));
+
+// Volume-weighted average price of src since the start of the current period of `anchor` (a
+// calendar day by default), with bands mult standard deviations of src (volume-weighted) away:
+// [vwap, upper, lower]. A period starts on the first step and whenever a bar's open time falls in
+// a later bucket of the anchor; bars without an open time, and anchors that are not a positive
+// count of a time unit, start none. A missing src or volume makes the sums missing until the
+// next period.
+struct Vwap {
+  static constexpr uint16_t reads = kVolume | kOpenTime;
+  bool started = false;
+  std::optional<DateTime> bucket;
+  double sumSrcVol = kNaN, sumVol = kNaN, sumSrcSrcVol = kNaN;
+
+  bool newPeriod(const RuntimeCtx& rt, const Timeframe& anchor) {
+    std::optional<DateTime> now;
+    const auto ms = rt.open_time[0];
+    if (ms && anchor.isTimeBased() && anchor.count >= 1 && anchor.count <= INT32_MAX)
+      if (const auto t = DateTime::fromMillis(*ms)) now = bucketStart(*t, anchor.unit, static_cast<int32_t>(anchor.count));
+    const bool fresh = !started || (now && bucket && *now != *bucket) || (now && !bucket);
+    started = true;
+    if (now) bucket = now;
+    return fresh;
+  }
+
+  std::array<double, 3> step(const RuntimeCtx& rt, const NumSeries& src, Timeframe anchor, double mult) {
+    const bool fresh = newPeriod(rt, anchor);
+    const double x = src[0], v = rt.volume[0];
+    sumSrcVol = fresh ? x * v : x * v + sumSrcVol;
+    sumVol = fresh ? v : v + sumVol;
+    sumSrcSrcVol = fresh ? v * (x * x) : v * (x * x) + sumSrcSrcVol;
+    const double vwap = sumSrcVol / sumVol;
+    const double variance = sumSrcSrcVol / sumVol - vwap * vwap;
+    const double sd = std::sqrt(variance < 0 ? 0.0 : variance);
+    return {vwap, vwap + sd * mult, vwap - sd * mult};
+  }
+};
+BW_INDICATOR(Vwap, "vwap", Group::Volume,
+             "Volume-weighted average price of src anchored to each period of anchor, [vwap, upper, lower].",
+             outputs({"vwap", "1"}, {"upper", "1"}, {"lower", "1"}), series("src"),
+             period("anchor", Timeframe::of(TimeUnit::Days, 1)), real("mult", 1.0));
 
 }  // namespace
 }  // namespace bw::rt

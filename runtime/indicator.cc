@@ -58,6 +58,16 @@ std::string indicatorClassName(std::string_view name, const char* digits) {
   return out;
 }
 
+std::string sourcePath(const char* file) {
+  const std::string_view f(file);
+  for (std::string_view dir : {"lib/", "runtime/", "tools/", "tests/"}) {
+    const size_t at = f.rfind(dir);
+    if (at != std::string_view::npos && (at == 0 || f[at - 1] == '/' || f[at - 1] == '\\'))
+      return std::string(f.substr(at));
+  }
+  return std::string(f);
+}
+
 const char* kindName(ArgKind k) {
   switch (k) {
     case ArgKind::Series: return "series";
@@ -68,6 +78,7 @@ const char* kindName(ArgKind k) {
     case ArgKind::Integer: return "integer";
     case ArgKind::Real: return "real";
     case ArgKind::Flag: return "flag";
+    case ArgKind::Period: return "period";
   }
   return "?";
 }
@@ -79,6 +90,7 @@ const char* kindName(ResultKind k) {
     case ResultKind::OptFlag: return "optFlag";
     case ResultKind::Numbers2: return "numbers2";
     case ResultKind::Numbers3: return "numbers3";
+    case ResultKind::Numbers5: return "numbers5";
     case ResultKind::NumberOptInt: return "numberOptInt";
     case ResultKind::Script: return "script";
   }
@@ -98,15 +110,29 @@ const char* groupName(Group g) {
   return "?";
 }
 
+size_t numbersPerStep(ResultKind k) {
+  switch (k) {
+    case ResultKind::Number:
+    case ResultKind::NumberOptInt: return 1;
+    case ResultKind::Numbers2: return 2;
+    case ResultKind::Numbers3: return 3;
+    case ResultKind::Numbers5: return 5;
+    case ResultKind::OptInt:
+    case ResultKind::OptFlag:
+    case ResultKind::Script: return 0;
+  }
+  return 0;
+}
+
 namespace {
 
 size_t outputsOf(ResultKind k) {
   switch (k) {
     case ResultKind::Script: return 0;
-    case ResultKind::Numbers2:
     case ResultKind::NumberOptInt: return 2;
-    case ResultKind::Numbers3: return 3;
-    default: return 1;
+    case ResultKind::OptInt:
+    case ResultKind::OptFlag: return 1;
+    default: return numbersPerStep(k);
   }
 }
 
@@ -178,16 +204,23 @@ std::string declarationsJson() {
       out += "{\"name\": " + quoted(a.name) + ", \"kind\": " + quoted(kindName(a.kind));
       if (a.hasDefault) {
         out += ", \"default\": ";
-        out += a.kind == ArgKind::Flag ? (a.def != 0 ? "true" : "false") : formatPlainNumber(a.def);
+        if (a.kind == ArgKind::Flag)
+          out += a.def != 0 ? "true" : "false";
+        else if (a.kind == ArgKind::Period)
+          out += quoted(a.period.toString());
+        else
+          out += formatPlainNumber(a.def);
       }
       out += "}";
     }
     out += "], \"result\": " + quoted(kindName(d->result)) + ", \"outputs\": [";
     for (size_t i = 0; i < d->outputs.size(); ++i) {
       if (i) out += ", ";
-      out += "{\"name\": " + quoted(d->outputs[i].name) + ", \"first\": " + quoted(d->outputs[i].first) + "}";
+      out += "{\"name\": " + quoted(d->outputs[i].name) + ", \"first\": " + quoted(d->outputs[i].first);
+      if (d->outputs[i].earliest) out += ", \"earliest\": true";
+      out += "}";
     }
-    out += "]}";
+    out += "], \"source\": " + quoted(d->source) + ", \"state\": " + quoted(d->state) + "}";
   }
   out += "\n]\n";
   return out;
@@ -197,55 +230,25 @@ std::string declarationsJson() {
 // Results.
 
 void Collected::reserve(size_t n) {
-  switch (kind) {
-    case ResultKind::Number: num.reserve(n); break;
-    case ResultKind::Numbers2: num.reserve(2 * n); break;
-    case ResultKind::Numbers3: num.reserve(3 * n); break;
-    case ResultKind::NumberOptInt:
-      num.reserve(n);
-      integers.reserve(n);
-      break;
-    case ResultKind::OptInt: integers.reserve(n); break;
-    case ResultKind::OptFlag: flags.reserve(n); break;
-    case ResultKind::Script: break;
-  }
+  num.reserve(numbersPerStep(kind) * n);
+  if (kind == ResultKind::OptInt || kind == ResultKind::NumberOptInt) integers.reserve(n);
+  if (kind == ResultKind::OptFlag) flags.reserve(n);
 }
 
 void Collected::append(const StepResult& r) {
   ++steps;
-  switch (kind) {
-    case ResultKind::Number: num.push_back(r.num[0]); break;
-    case ResultKind::Numbers2: num.insert(num.end(), r.num.begin(), r.num.begin() + 2); break;
-    case ResultKind::Numbers3: num.insert(num.end(), r.num.begin(), r.num.end()); break;
-    case ResultKind::NumberOptInt:
-      num.push_back(r.num[0]);
-      integers.push_back(r.integer);
-      break;
-    case ResultKind::OptInt: integers.push_back(r.integer); break;
-    case ResultKind::OptFlag: flags.push_back(r.flag); break;
-    case ResultKind::Script: break;
-  }
+  const size_t width = numbersPerStep(kind);
+  num.insert(num.end(), r.num.begin(), r.num.begin() + static_cast<std::ptrdiff_t>(width));
+  if (kind == ResultKind::OptInt || kind == ResultKind::NumberOptInt) integers.push_back(r.integer);
+  if (kind == ResultKind::OptFlag) flags.push_back(r.flag);
 }
 
 StepResult Collected::at(size_t i) const {
   StepResult r;
-  switch (kind) {
-    case ResultKind::Number: r.num[0] = num[i]; break;
-    case ResultKind::Numbers2:
-      r.num[0] = num[2 * i];
-      r.num[1] = num[2 * i + 1];
-      break;
-    case ResultKind::Numbers3:
-      for (size_t k = 0; k < 3; ++k) r.num[k] = num[3 * i + k];
-      break;
-    case ResultKind::NumberOptInt:
-      r.num[0] = num[i];
-      r.integer = integers[i];
-      break;
-    case ResultKind::OptInt: r.integer = integers[i]; break;
-    case ResultKind::OptFlag: r.flag = flags[i]; break;
-    case ResultKind::Script: break;
-  }
+  const size_t width = numbersPerStep(kind);
+  for (size_t k = 0; k < width; ++k) r.num[k] = num[width * i + k];
+  if (kind == ResultKind::OptInt || kind == ResultKind::NumberOptInt) r.integer = integers[i];
+  if (kind == ResultKind::OptFlag) r.flag = flags[i];
   return r;
 }
 
@@ -269,7 +272,7 @@ void Instance::step(const ArgValue* args, bool usable, const BarSnapshot& bar, S
   pushInputs(args);
   rt_.apply(bar);
   // Field by field: a whole new record copied in stalls on its byte-sized members.
-  out.num = {kNaN, kNaN, kNaN};
+  out.num.fill(kNaN);
   out.integer.reset();
   out.flag = 2;
   if (usable) compute(args, out);

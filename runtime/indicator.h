@@ -21,8 +21,9 @@
 //   - its group and a one-line description;
 //   - when its outputs are first defined: first(expr) for one output, outputs({"a", expr}, ...)
 //     for several (named in result order). expr is the step (1-based) of the first value with
-//     complete inputs, written over the argument names with + - * / ( ), max, min, trunc, sqrt
-//     ("length + 1"; "1" when there is no warm-up); none() for the script entry;
+//     complete inputs, written over the argument names with + - * / ( ), ?:, max, min, trunc,
+//     sqrt ("length + 1"; "1" when there is no warm-up); firstAtEarliest(expr) or {"a", expr,
+//     true} for an output that has a value on some steps only; none() for the script entry;
 //   - the `next` arguments in order. The step takes the runtime context and then one parameter
 //     per argument:
 //
@@ -35,6 +36,7 @@
 //   integer(name, def)  whole number, any value   -> int64_t
 //   real(name, def)     number with a default     -> double
 //   flag(name, def)     boolean with a default    -> bool
+//   period(name, def)   timeframe with a default  -> Timeframe (a NodeTimeframe in JavaScript)
 //
 // The result kind comes from the step's return type: double (NaN when missing),
 // std::optional<int64_t>, std::optional<bool>, std::array<double, 2 or 3>,
@@ -49,6 +51,7 @@
 // step. Intermediate series and building-block records are members of the state record.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -63,6 +66,7 @@
 
 #include "core/bar_ctx.h"
 #include "core/error.h"
+#include "core/timeframe.h"
 #include "runtime/runtime_ctx.h"
 #include "runtime/series.h"
 #include "runtime/utils.h"
@@ -72,25 +76,28 @@ namespace bw::rt {
 // ---------------------------------------------------------------------------------------------
 // Declarations: what the binding, the generic tests and the generated docs read.
 
-enum class ArgKind : uint8_t { Series, Flags, Number, Length, OptLength, Integer, Real, Flag };
-enum class ResultKind : uint8_t { Number, OptInt, OptFlag, Numbers2, Numbers3, NumberOptInt, Script };
+enum class ArgKind : uint8_t { Series, Flags, Number, Length, OptLength, Integer, Real, Flag, Period };
+enum class ResultKind : uint8_t { Number, OptInt, OptFlag, Numbers2, Numbers3, Numbers5, NumberOptInt, Script };
 
 struct ArgDecl {
   const char* name;
   ArgKind kind;
   bool hasDefault = false;
   double def = 0;  // the default of Length, Integer, Real (as a number) and Flag (0 or 1)
+  Timeframe period{};  // the default of Period
 
   bool isSeries() const { return kind == ArgKind::Series || kind == ArgKind::Flags; }
 };
 
 // One argument of one step, already converted. Series inputs use `number` (NaN is a missing
-// value) or `flag` (0 false, 1 true, 2 absent); parameters use `present` and their field.
+// value) or `flag` (0 false, 1 true, 2 absent); parameters use `present` and their field (a
+// period is a timeframe).
 struct ArgValue {
   double number = kNaN;
   int64_t integer = 0;
   int8_t flag = 2;
   bool present = false;
+  Timeframe period{};
 
   static ArgValue num(double x) { return ArgValue{x, 0, 2, true}; }
   static ArgValue integ(int64_t i) { return ArgValue{kNaN, i, 2, true}; }
@@ -99,18 +106,24 @@ struct ArgValue {
     return ArgValue{kNaN, 0, b ? static_cast<int8_t>(*b) : int8_t{2}, b.has_value()};
   }
   static ArgValue absent() { return ArgValue{}; }
+  static ArgValue ofPeriod(Timeframe t) {
+    ArgValue v;
+    v.present = true;
+    v.period = t;
+    return v;
+  }
 };
 
 // The result of one step, by kind: numbers in `num`, the optional integer in `integer`, the
 // optional boolean in `flag` (0, 1, 2 absent).
 struct StepResult {
-  std::array<double, 3> num{kNaN, kNaN, kNaN};
+  std::array<double, 5> num{kNaN, kNaN, kNaN, kNaN, kNaN};
   std::optional<int64_t> integer;
   int8_t flag = 2;
 };
 
-// Every step of one collect, by kind: `num` holds 1, 2 or 3 numbers a step (and the number of
-// NumberOptInt), `integers` the optional integers, `flags` the optional booleans.
+// Every step of one collect, by kind: `num` holds numbersPerStep(kind) numbers a step (the number
+// of NumberOptInt too), `integers` the optional integers, `flags` the optional booleans.
 struct Collected {
   ResultKind kind = ResultKind::Number;
   size_t steps = 0;
@@ -145,18 +158,24 @@ using MakeFn = std::unique_ptr<Instance> (*)(const Declaration&, SharedCtx, uint
 enum class Group : uint8_t { Averages, Oscillators, Volatility, Volume, Crosses, Momentum, Script };
 
 // One output of a step: its name (for tuples; "value" for a single output) and the step of its
-// first value as an expression over the argument names (see the top of this file).
+// first value as an expression over the argument names (see the top of this file). An output
+// that only has a value on some steps (a pivot, say) gives the earliest step it can have one.
 struct OutputDecl {
   const char* name;
   const char* first;
+  bool earliest = false;
 };
 
 struct Outputs {
   std::vector<OutputDecl> list;
 };
 inline Outputs first(const char* expr) { return {{{"value", expr}}}; }
+inline Outputs firstAtEarliest(const char* expr) { return {{{"value", expr, true}}}; }
 inline Outputs outputs(OutputDecl a, OutputDecl b) { return {{a, b}}; }
 inline Outputs outputs(OutputDecl a, OutputDecl b, OutputDecl c) { return {{a, b, c}}; }
+inline Outputs outputs(OutputDecl a, OutputDecl b, OutputDecl c, OutputDecl d, OutputDecl e) {
+  return {{a, b, c, d, e}};
+}
 inline Outputs none() { return {}; }
 
 // The six hex digits of a class name that the declaration leaves out: FNV-1a of the name, folded
@@ -175,6 +194,10 @@ struct Declaration {
   Group group = Group::Script;
   std::string summary;
   std::vector<OutputDecl> outputs;
+  // Where the step is defined (`lib/averages.cc`, `Sma`): the docs take its formula from the
+  // comment above the state record.
+  std::string source;
+  std::string state;
 
   // A new instance bound to the context (shared, not copied) with empty state and series.
   std::unique_ptr<Instance> make(SharedCtx ctx) const { return makeFn(*this, std::move(ctx), reads); }
@@ -193,11 +216,13 @@ const Declaration& addDeclaration(Declaration d);
 // per result value, an expression for each. The message names the first fault; empty when none.
 std::string checkDeclarations();
 // The whole list as JSON: [{"class", "name", "group", "summary", "args": [{"name", "kind",
-// "default"?}], "result", "outputs": [{"name", "first"}]}].
+// "default"?}], "result", "outputs": [{"name", "first", "earliest"?}], "source", "state"}].
 std::string declarationsJson();
 const char* kindName(ArgKind k);
 const char* kindName(ResultKind k);
 const char* groupName(Group g);
+// Numbers a step of that kind yields (the number of NumberOptInt counts).
+size_t numbersPerStep(ResultKind k);
 
 // ---------------------------------------------------------------------------------------------
 // Instances.
@@ -308,6 +333,13 @@ struct FlagArg {
     return v.present ? v.flag == 1 : s.def != 0;
   }
 };
+struct PeriodArg {
+  const char* name;
+  Timeframe def;
+  using Input = Empty;
+  ArgDecl argDecl() const { return {name, ArgKind::Period, true, 0.0, def}; }
+  static Timeframe param(const Input&, const ArgValue& v, const ArgDecl& s) { return v.present ? v.period : s.period; }
+};
 
 template <class A>
 constexpr bool isSeriesArg = std::is_same_v<A, SeriesArg> || std::is_same_v<A, FlagsArg>;
@@ -328,6 +360,7 @@ inline args::OptLengthArg optLength(const char* name) { return {name}; }
 inline args::IntegerArg integer(const char* name, int64_t def) { return {name, def}; }
 inline args::RealArg real(const char* name, double def) { return {name, def}; }
 inline args::FlagArg flag(const char* name, bool def) { return {name, def}; }
+inline args::PeriodArg period(const char* name, Timeframe def) { return {name, def}; }
 
 // ---------------------------------------------------------------------------------------------
 // The typed instance behind every declaration.
@@ -362,7 +395,12 @@ struct ResultOf<std::array<double, 2>> {
 template <>
 struct ResultOf<std::array<double, 3>> {
   static constexpr ResultKind kind = ResultKind::Numbers3;
-  static void store(const std::array<double, 3>& x, StepResult& o) { o.num = x; }
+  static void store(const std::array<double, 3>& x, StepResult& o) { std::copy(x.begin(), x.end(), o.num.begin()); }
+};
+template <>
+struct ResultOf<std::array<double, 5>> {
+  static constexpr ResultKind kind = ResultKind::Numbers5;
+  static void store(const std::array<double, 5>& x, StepResult& o) { o.num = x; }
 };
 template <>
 struct ResultOf<std::pair<double, std::optional<int64_t>>> {
@@ -436,10 +474,13 @@ class InstanceOf final : public Instance {
 
 }  // namespace detail
 
+// The source path from the library folder on (`lib/averages.cc`), whatever the build's path.
+std::string sourcePath(const char* file);
+
 // Records a declaration; the returned reference lives for the whole process.
 template <class S, class... A>
-const Declaration& declare(const char* name, const char* digits, Group group, const char* summary, Outputs out,
-                           A... a) {
+const Declaration& declare(const char* state, const char* file, const char* name, const char* digits, Group group,
+                           const char* summary, Outputs out, A... a) {
   using Inst = detail::InstanceOf<S, A...>;
   return addDeclaration(Declaration{indicatorClassName(name, digits),
                                     {a.argDecl()...},
@@ -451,18 +492,21 @@ const Declaration& declare(const char* name, const char* digits, Group group, co
                                     name,
                                     group,
                                     summary,
-                                    std::move(out.list)});
+                                    std::move(out.list),
+                                    sourcePath(file),
+                                    state});
 }
 // The same, with the class-name digits derived from the name.
 template <class S, class... A>
-const Declaration& declare(const char* name, Group group, const char* summary, Outputs out, A... a) {
-  return declare<S>(name, nullptr, group, summary, std::move(out), a...);
+const Declaration& declare(const char* state, const char* file, const char* name, Group group, const char* summary,
+                           Outputs out, A... a) {
+  return declare<S>(state, file, name, nullptr, group, summary, std::move(out), a...);
 }
 
 #define BW_RT_CAT2(a, b) a##b
 #define BW_RT_CAT(a, b) BW_RT_CAT2(a, b)
 #define BW_INDICATOR(State, ...)                                                             \
   [[maybe_unused]] static const ::bw::rt::Declaration& BW_RT_CAT(bw_indicator_, __LINE__) = \
-      ::bw::rt::declare<State>(__VA_ARGS__)
+      ::bw::rt::declare<State>(#State, __FILE__, __VA_ARGS__)
 
 }  // namespace bw::rt

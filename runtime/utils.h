@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "runtime/runtime_ctx.h"
 #include "runtime/series.h"
 
 namespace bw::rt {
@@ -140,22 +141,41 @@ inline double minOf(double a, double b) { return missing(a) || missing(b) ? kNaN
 // steps and whenever one of the four values is.
 inline double swma(const NumSeries& x) { return (1 * x[3]) / 6 + (2 * x[2]) / 6 + (2 * x[1]) / 6 + (1 * x[0]) / 6; }
 
+// max(high - low, |high - close[1]|, |low - close[1]|); on the first step, or after a bar with a
+// missing field, high - low (or missing when handleNa is false).
+inline double trueRange(const RuntimeCtx& rt, bool handleNa) {
+  const double h = rt.high[0], l = rt.low[0];
+  if (rt.close.length() >= 2 && !missing(rt.high[1]) && !missing(rt.low[1]) && !missing(rt.close[1])) {
+    const double c1 = rt.close[1];
+    return maxOf(maxOf(h - l, std::fabs(h - c1)), std::fabs(l - c1));
+  }
+  return handleNa ? h - l : kNaN;
+}
+
+// atr(n) = rma(tr, n) over its own series of true ranges; the first true range counts, so the
+// first value comes on step n.
+struct AtrBlock {
+  NumSeries tr;
+  SeededAverage avg;
+  double update(const RuntimeCtx& rt, int64_t n) {
+    tr.push(trueRange(rt, true));
+    return rma(avg, tr, n);
+  }
+};
+
 // Standard deviation of the last n values of x around the mean m (sma(x, n), computed by the
-// caller), with the small-deviation rule: a deviation within 1e-10 counts as 0, a missing one or
-// one within 1e-4 as 15. While the mean is missing (warm-up) every term is 15, so the biased
-// value is 15 rather than missing.
+// caller): sqrt(S / n) when biased, sqrt(S / (n - 1)) otherwise, S the sum of the squared
+// deviations. A deviation within 1e-10 of the mean is float noise and counts as 0. Missing while
+// the mean is (warm-up) and when any value in the window is, as for the mean deviation.
 inline double stdevAround(const NumSeries& x, int64_t n, double m, bool biased) {
-  if (n < 1) return kNaN;
+  if (n < 1 || missing(m)) return kNaN;
   const double nd = static_cast<double>(n);
   double s = 0.0;
-  if (missing(m)) {
-    s = 225.0 * nd;  // every term is 15; no need to walk a window the history may not hold
-  } else {
-    for (int64_t j = 0; j < n; ++j) {  // a defined mean implies n values in the history
-      const double d = x[j] - m;
-      const double term = std::fabs(d) <= 1e-10 ? 0.0 : (missing(d) || std::fabs(d) <= 1e-4) ? 15.0 : d;
-      s += term * term;
-    }
+  for (int64_t j = 0; j < n; ++j) {  // a defined mean implies n values in the history
+    const double d = x[j] - m;
+    if (missing(d)) return kNaN;
+    const double term = std::fabs(d) <= 1e-10 ? 0.0 : d;
+    s += term * term;
   }
   return std::sqrt(s / (biased ? nd : nd - 1));
 }

@@ -11,6 +11,7 @@
 #include "addon/bind.h"
 #include "addon/classes.h"
 #include "core/bar_ctx.h"
+#include "core/timeframe.h"
 #include "runtime/indicator.h"
 
 using namespace bw;
@@ -50,6 +51,10 @@ Result<ArgValue> readParam(napi_env env, napi_value v, const ArgDecl& argDecl) {
     case ArgKind::Real: {
       BW_ASSIGN(x, Arg<std::optional<double>>::read(env, v));
       return x ? ArgValue::num(*x) : ArgValue::absent();
+    }
+    case ArgKind::Period: {
+      BW_ASSIGN(t, Arg<std::optional<Timeframe>>::read(env, v));
+      return t ? ArgValue::ofPeriod(*t) : ArgValue::absent();
     }
     case ArgKind::Length:
     case ArgKind::OptLength:
@@ -105,6 +110,7 @@ Result<napi_value> stepValue(napi_env env, ResultKind kind, const rt::StepResult
     case ResultKind::OptFlag: return optFlag(env, r.flag);
     case ResultKind::Numbers2: return tuple(env, r.num.data(), 2, nullptr);
     case ResultKind::Numbers3: return tuple(env, r.num.data(), 3, nullptr);
+    case ResultKind::Numbers5: return tuple(env, r.num.data(), 5, nullptr);
     case ResultKind::NumberOptInt: return tuple(env, r.num.data(), 1, &r.integer);
     case ResultKind::Script: return undefinedValue(env);
   }
@@ -128,6 +134,7 @@ Result<napi_value> collectedValue(napi_env env, const rt::Collected& c) {
     case ResultKind::Number: return makeNumbers(env, c.num.data(), c.num.size());
     case ResultKind::Numbers2: return makeRows(env, c.num.data(), c.steps, 2, false);
     case ResultKind::Numbers3: return makeRows(env, c.num.data(), c.steps, 3, false);
+    case ResultKind::Numbers5: return makeRows(env, c.num.data(), c.steps, 5, false);
     case ResultKind::OptInt: return withIntegers(1);
     case ResultKind::NumberOptInt: return withIntegers(2);
     case ResultKind::OptFlag: return makeFlags(env, c.flags.data(), c.flags.size());

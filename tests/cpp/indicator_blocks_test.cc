@@ -37,27 +37,30 @@ void expectSame(const std::vector<double>& got, const std::vector<double>& want)
   }
 }
 
-TEST(StandardDeviation, FifteenDuringWarmUpThenTheDeviation) {
+TEST(StandardDeviation, MissingDuringWarmUpThenTheDeviation) {
   StandardDeviation sd;
   expectSame(run({2, 4, 4, 4, 5, 5, 7, 9}, [&](const NumSeries& x) { return sd.update(x, 8, true); }),
-             {15, 15, 15, 15, 15, 15, 15, 2});
+             {NaN, NaN, NaN, NaN, NaN, NaN, NaN, 2});
   StandardDeviation unbiased;
-  expectSame(run({1, 3}, [&](const NumSeries& x) { return unbiased.update(x, 2, false); }), {15 * std::sqrt(2.0), std::sqrt(2.0)});
+  expectSame(run({1, 3}, [&](const NumSeries& x) { return unbiased.update(x, 2, false); }), {NaN, std::sqrt(2.0)});
 }
 
-TEST(StandardDeviation, SmallDeviationsCountAsZeroOrFifteen) {
-  StandardDeviation flat, tiny, gap;
-  expectSame(run({3, 3, 3}, [&](const NumSeries& x) { return flat.update(x, 2, true); }), {15, 0, 0});
-  // deviations of 5e-5 lie between 1e-10 and 1e-4
-  expectSame(run({1, 1.0001}, [&](const NumSeries& x) { return tiny.update(x, 2, true); }), {15, 15});
-  // a missing value inside the window after warm-up contributes 15 squared
-  expectSame(run({1, 3, NaN}, [&](const NumSeries& x) { return gap.update(x, 2, true); }),
-             {15, 1, std::sqrt((1.5 * 1.5 + 225) / 2)});
+TEST(StandardDeviation, OnlyFloatNoiseCountsAsZero) {
+  StandardDeviation flat, tiny, noise, gap;
+  expectSame(run({3, 3, 3}, [&](const NumSeries& x) { return flat.update(x, 2, true); }), {NaN, 0, 0});
+  // deviations of 5e-5 are real moves: the population deviation of {1, 1.0001} is 5e-5
+  const auto small = run({1, 1.0001}, [&](const NumSeries& x) { return tiny.update(x, 2, true); });
+  EXPECT_TRUE(std::isnan(small[0]));
+  EXPECT_NEAR(small[1], 5e-5, 1e-17);
+  // deviations of 5e-11 are float noise
+  expectSame(run({1, 1 + 1e-10}, [&](const NumSeries& x) { return noise.update(x, 2, true); }), {NaN, 0});
+  // a missing value inside the window after warm-up makes the value missing
+  expectSame(run({1, 3, NaN, 4, 6}, [&](const NumSeries& x) { return gap.update(x, 2, true); }), {NaN, 1, NaN, NaN, 1});
 }
 
-TEST(StandardDeviation, HugeLengthWarmsUpWithoutWalkingTheWindow) {
+TEST(StandardDeviation, HugeLengthStaysMissingWithoutWalkingTheWindow) {
   StandardDeviation sd;
-  expectSame(run({1, 2}, [&](const NumSeries& x) { return sd.update(x, int64_t{1} << 40, true); }), {15, 15});
+  expectSame(run({1, 2}, [&](const NumSeries& x) { return sd.update(x, int64_t{1} << 40, true); }), {NaN, NaN});
   StandardDeviation none;
   expectSame(run({1, 2}, [&](const NumSeries& x) { return none.update(x, 0, true); }), {NaN, NaN});
 }

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "core/metrics.h"
@@ -85,5 +87,40 @@ TEST(Metrics, ZeroDivisorMeansExactlyZero) {
   EXPECT_TRUE(std::isnan(bw::winRate(1, 0)));
   EXPECT_TRUE(std::isinf(bw::netProfitPct(1, 0)));
 }
+
+}  // namespace
+
+namespace {
+
+struct DrawdownCase {
+  const char* name;
+  std::vector<double> equity;
+  double amount;
+  std::optional<size_t> peak, trough, recovery;
+};
+
+class MaxDrawdown : public ::testing::TestWithParam<DrawdownCase> {};
+
+TEST_P(MaxDrawdown, FindsTheLargestFallFromARunningPeak) {
+  const DrawdownCase& c = GetParam();
+  const bw::Drawdown d = bw::maxDrawdown(c.equity);
+  EXPECT_EQ(d.amount, c.amount);
+  EXPECT_EQ(d.peak, c.peak);
+  EXPECT_EQ(d.trough, c.trough);
+  EXPECT_EQ(d.recovery, c.recovery);
+  if (c.peak) {
+    EXPECT_DOUBLE_EQ(d.fraction, c.amount / c.equity[*c.peak]);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MaxDrawdown,
+    ::testing::Values(DrawdownCase{"Empty", {}, 0, {}, {}, {}},
+                      DrawdownCase{"NeverFalls", {100, 100, 120}, 0, {}, {}, {}},
+                      DrawdownCase{"Recovers", {100, 110, 90, 105, 111, 95}, 20, 1, 2, 4},
+                      DrawdownCase{"LaterLargerFallFromANewPeak", {100, 90, 130, 100, 95}, 35, 2, 4, {}},
+                      DrawdownCase{"EqualFallsTheFirstCounts", {100, 90, 100, 90}, 10, 0, 1, 2},
+                      DrawdownCase{"PendingEntriesAreSkipped", {100, kNaN, 80, kNaN, 100}, 20, 0, 2, 4}),
+    [](const ::testing::TestParamInfo<DrawdownCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -22,7 +22,7 @@ struct Desk {
   // The error of the pass, if any.
   std::optional<std::string> pass(uint64_t bar, double price, double mark, bool onClose = false) {
     while (const Order* o = orders.take())
-      if (auto r = trades.fill(o->size, o->tag, FillAt{bar, onClose, price}); !r.ok()) return r.error().reason;
+      if (auto r = trades.fill(o->size, o->tag, FillAt{bar, onClose, price, std::nullopt}); !r.ok()) return r.error().reason;
     if (auto r = trades.mark(mark); !r.ok()) return r.error().reason;
     return std::nullopt;
   }
@@ -161,5 +161,5 @@ TEST(OrderBook, MarkingOrClosingAnInactiveTradeFails) {
   auto marked = markTrades(open, 10);
   ASSERT_FALSE(marked.ok());
   EXPECT_EQ(marked.error().reason, "Trade error: NotActive");
-  EXPECT_FALSE(closeAt(open[0], FillAt{0, false, 10}, std::nullopt).ok());
+  EXPECT_FALSE(closeAt(open[0], FillAt{0, false, 10, std::nullopt}, std::nullopt).ok());
 }

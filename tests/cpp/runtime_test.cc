@@ -240,10 +240,11 @@ TEST(Averages, WarmUpsAndSeeding) {
       {{"Incr_fn_tema_ef3cbc", {{1, 2, 3, 4, 5}}, {len(1)}}, {1, 2, 3, 4, 5}},
       {{"Incr_fn_dev_402351", {{2, 2, 2, 2}}, {len(3)}}, {NaN, NaN, 0, 0}},
       {{"Incr_fn_dev_402351", {{1, 2, 3, 7}}, {len(3)}}, {NaN, NaN, 2.0 / 3, 2}},
-      {{"Incr_fn_stdev_d87475", {{4, 4, 4, 4, 4, 4}}, {len(5)}}, {15, 15, 15, 15, 0, 0}},
-      {{"Incr_fn_stdev_d87475", {{1, 1 + 2e-5, 1, 1 + 2e-5, 1}}, {len(5)}}, {15, 15, 15, 15, 15}},
-      {{"Incr_fn_stdev_d87475", {{1, 3}}, {len(2), ArgValue::boolean(false)}}, {std::sqrt(450.0), std::sqrt(2.0)}},
-      {{"Incr_fn_stdev_d87475", {{1, 3, 5}}, {len(2)}}, {15, 1, 1}},
+      {{"Incr_fn_stdev_d87475", {{4, 4, 4, 4, 4, 4}}, {len(5)}}, {NaN, NaN, NaN, NaN, 0, 0}},
+      {{"Incr_fn_stdev_d87475", {{1, 3}}, {len(2), ArgValue::boolean(false)}}, {NaN, std::sqrt(2.0)}},
+      {{"Incr_fn_stdev_d87475", {{1, 3, 5}}, {len(2)}}, {NaN, 1, 1}},
+      {{"Incr_fn_stdev_d87475", {{1, 2, 6}}, {len(3)}}, {NaN, NaN, std::sqrt(14.0 / 3)}},
+      {{"Incr_fn_stdev_d87475", {{1, 2, 6}}, {len(3), ArgValue::boolean(false)}}, {NaN, NaN, std::sqrt(7.0)}},
       {{"Incr_fn_cum_c1d3ea", {{1, NaN, 2, 3}}, {}}, {1, NaN, 2, 5}},
       {{"Incr_fn_change_1e4fad", {{1, 4, 2}}, {}}, {NaN, 3, -2}},
   };
@@ -352,7 +353,7 @@ TEST(Mechanism, LengthsBelowOneAndMissingLengthsGiveMissingResults) {
   for (const char* cls : {"Incr_fn_wma_5c3876", "Incr_fn_fwma_69cd8f", "Incr_fn_hma_3a3f74", "Incr_fn_dev_402351",
                           "Incr_fn_highest_84f508", "Incr_fn_sma_059403", "Incr_fn_ema_7bc747"})
     expectNumbers({cls, {{1, 2, 3}}, {huge}}, {NaN, NaN, NaN});
-  expectNumbers({"Incr_fn_stdev_d87475", {{1, 2, 3}}, {huge}}, {15, 15, 15});
+  expectNumbers({"Incr_fn_stdev_d87475", {{1, 2, 3}}, {huge}}, {NaN, NaN, NaN});
 }
 
 // Every declared class keeps only the built-in series its `reads` names: a forgotten one would

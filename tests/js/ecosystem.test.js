@@ -153,6 +153,10 @@ const PROGRAMS = [
     expect: [/^loaded 17544 bars of 1h from btcusd-1h\.csv$/m, /^first: OhlcvBar \{ open_time: Some\(2023-01-01T00:00:00Z\), close_time: None, open: 16500\.0, high: 16621\.0,/m],
   },
   {
+    file: 'examples/load-csv.js',
+    expect: [/^loaded 17544 bars of 1h from btcusd-1h\.csv in \d+\.\d ms$/m, /^last: +OhlcvBar \{ open_time: Some\(2024-12-31T23:00:00Z\),/m],
+  },
+  {
     file: 'examples/sweep.js',
     expect: [/^16 backtests on \d+ worker threads$/m, /^best: fast=\d+ slow=\d+ net profit -?\d+\.\d\d$/m],
   },

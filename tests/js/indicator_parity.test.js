@@ -55,6 +55,7 @@ const nonDefault = (a) => {
     case 'real': return a.default !== undefined ? a.default * 1.5 + 0.25 : 1.75;
     case 'flag': return !a.default;
     case 'number': return 2.5;
+    case 'period': return barwise.NodeTimeframe.Hours(6);
     default: return undefined;
   }
 };
@@ -88,6 +89,24 @@ const newCtx = () => new NodeCtx(NodeOhlcv.fromBars(bars));
 test('the listing and the exports name the same classes', () => {
   const exported = Object.keys(barwise).filter((k) => k.startsWith('Incr_fn_')).sort();
   assert.deepEqual(declared.map((d) => d.class).sort(), exported);
+});
+
+test('friendly names: every indicator under its name, from CommonJS and ES modules', async (t) => {
+  const indicators = listing.indicators();
+  await t.test('require(\'barwise\').indicators', () => {
+    assert.deepEqual(Object.keys(barwise.indicators).sort(), indicators.map((d) => d.name).sort());
+    for (const d of indicators) assert.equal(barwise.indicators[d.name], barwise[d.class], d.name);
+    assert.ok(!Object.keys(barwise).includes('indicators'), 'not one of the add-on\'s own exports');
+  });
+  await t.test('require(\'barwise/indicators\')', () => {
+    assert.equal(require('barwise/indicators'), barwise.indicators);
+  });
+  await t.test('import from \'barwise/indicators\' and \'barwise\'', async () => {
+    const esm = await import('barwise/indicators');
+    for (const d of indicators) assert.equal(esm[d.name], barwise[d.class], d.name);
+    assert.equal(esm.default, barwise.indicators);
+    assert.equal((await import('barwise')).indicators, barwise.indicators);
+  });
 });
 
 for (const decl of declared) {
@@ -153,7 +172,10 @@ for (const decl of declared.filter((d) => d.outputs.length > 0)) {
         decl.outputs.forEach((o, k) => {
           const step = listing.firstStep(decl, o, named);
           const at = firstDefined(results, decl.outputs.length > 1 ? k : undefined);
-          assert.equal(at, Number.isNaN(step) ? -1 : step - 1, `${o.name}: first defined at index ${at}, declared step ${step} (${o.first})`);
+          const message = `${o.name}: first defined at index ${at}, declared step ${step} (${o.first})`;
+          // An output that has a value on some steps only must have none before its earliest step.
+          if (o.earliest) assert.ok(at === -1 || at >= step - 1, message);
+          else assert.equal(at, Number.isNaN(step) ? -1 : step - 1, message);
         });
       });
     }

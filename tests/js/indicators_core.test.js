@@ -155,7 +155,7 @@ test('the script entry: no arguments, an empty result object, the context at its
   assert.equal(m.next(), undefined);
 });
 
-test('moving averages: warm-ups, seeding and weights', () => {
+test('moving averages: warm-ups, seeding and weights', async (t) => {
   const N = NaN;
   const cases = [
     ['sma 14', b.Incr_fn_sma_059403, [range(14)], [], [...Array(13).fill(N), 7.5]],
@@ -166,13 +166,15 @@ test('moving averages: warm-ups, seeding and weights', () => {
     ['lwma 3', b.Incr_fn_lwma_60bd2d, [[1, 2, 3]], [3], [N, N, 42 / 18]],
     ['swma', b.Incr_fn_swma_30829d, [[1, 2, 3, 4]], [], [N, N, N, 2.5]],
     ['fwma 3', b.Incr_fn_fwma_69cd8f, [[6]], [3], [3]],
-    ['stdev 5', b.Incr_fn_stdev_d87475, [[4, 4, 4, 4, 4, 4]], [5], [15, 15, 15, 15, 0, 0]],
-    ['stdev tiny deviations', b.Incr_fn_stdev_d87475, [[1, 1 + 2e-5, 1, 1 + 2e-5, 1]], [5], [15, 15, 15, 15, 15]],
+    ['stdev 5', b.Incr_fn_stdev_d87475, [[4, 4, 4, 4, 4, 4]], [5], [N, N, N, N, 0, 0]],
+    ['stdev small deviations', b.Incr_fn_stdev_d87475, [[1, 1 + 2e-5, 1, 1 + 2e-5, 1]], [5],
+      [N, N, N, N, Math.sqrt(0.96e-10)]],
     ['dev constant', b.Incr_fn_dev_402351, [[2, 2, 2, 2]], [3], [N, N, 0, 0]],
     ['cum', b.Incr_fn_cum_c1d3ea, [[1, N, 2]], [], [1, N, 2]],
     ['change', b.Incr_fn_change_1e4fad, [[1, 4, 2]], [], [N, 3, -2]],
   ];
-  for (const [label, Cls, cols, params, want] of cases) close(stepped(Cls, cols, ...params), want, label);
+  for (const [label, Cls, cols, params, want] of cases)
+    await t.test(label, () => close(stepped(Cls, cols, ...params), want, label));
 
   // sma: a gap after warm-up counts as 0; leading gaps delay the first value to step 19.
   const xs = range(20);
@@ -187,13 +189,40 @@ test('moving averages: warm-ups, seeding and weights', () => {
   assert.equal(h.findIndex((x) => !Number.isNaN(x)), 15);
 });
 
+test('stdev: missing during warm-up and around gaps, the textbook deviation after', async (t) => {
+  const { exactStdevRef, lowPricedCloses, pipCloses } = require('./support/indicator-cases');
+  const Stdev = b.Incr_fn_stdev_d87475;
+  const N = NaN;
+  const cases = [
+    ['a constant series', [[4, 4, 4, 4, 4, 4], 5], [N, N, N, N, 0, 0]],
+    ['1, 2, 6 biased', [[1, 2, 6], 3], [N, N, Math.sqrt(14 / 3)]],
+    ['1, 2, 6 unbiased', [[1, 2, 6], 3, false], [N, N, Math.sqrt(7)]],
+    ['a missing value inside the window', [[1, 2, N, 4, 5, 6], 3], [N, N, N, N, N, Math.sqrt(2 / 3)]],
+  ];
+  for (const [label, [xs, ...params], want] of cases)
+    await t.test(label, () => close(stepped(Stdev, [xs], ...params), want, label));
+
+  // Deviations far below 1e-4 are real moves, not noise: the population standard deviation.
+  for (const [label, xs] of [['a coin around 0.00002', lowPricedCloses()], ['EUR/USD in pips', pipCloses()]]) {
+    await t.test(label, () => {
+      const got = Stdev.make(ctxOf(xs)).collect(xs, 20);
+      const want = exactStdevRef(xs, 20);
+      assert.ok(got.slice(0, 19).every(Number.isNaN));
+      for (let i = 19; i < xs.length; i++) {
+        assert.ok(want[i] > 0 && want[i] < 1e-3);
+        assert.ok(Math.abs(got[i] - want[i]) <= 1e-12 * want[i], `step ${i + 1}: ${got[i]}, want ${want[i]}`);
+      }
+    });
+  }
+});
+
 test('vwma weighs by the bar volume', () => {
   const ctx = ctxOf([1, 2, 3], [10, 30, 20]);
   const out = b.Incr_fn_vwma_10c6d1.make(ctx).collect([1, 2, 3], 2);
   close(out, [NaN, (10 + 60) / 40, (60 + 60) / 50], 'vwma');
 });
 
-test('crosses, barssince and extremes', () => {
+test('crosses, barssince and extremes', async (t) => {
   const N = NaN;
   const cases = [
     ['crossover', b.Incr_fn_crossover_94210a, [[1, 3], [2, 2]], [false, true]],
@@ -202,7 +231,7 @@ test('crosses, barssince and extremes', () => {
     ['crossunder', b.Incr_fn_crossunder_ed654e, [[3, 1], [2, 2]], [false, true]],
     ['missing now and before', b.Incr_fn_crossover_94210a, [[1, N, 3], [2, 2, 2]], [false, null, false]],
   ];
-  for (const [label, Cls, cols, want] of cases) assert.deepEqual(stepped(Cls, cols), want, label);
+  for (const [label, Cls, cols, want] of cases) await t.test(label, () => assert.deepEqual(stepped(Cls, cols), want));
   assert.deepEqual(stepped(b.Incr_fn_barssince_a2ae8d, [[null, false, true, false, undefined, true]]),
     [null, null, 0, 1, 2, 0]);
   // collect: flags beyond the end of the list count as null.
@@ -216,4 +245,45 @@ test('crosses, barssince and extremes', () => {
   close(stepped(b.Incr_fn_lowest_4e830f, [[3, 1, N]], 3), [N, N, N], 'lowest of a missing current value');
   assert.deepEqual(stepped(b.Incr_fn_lowestbars_45ca87, [[3, 1, N]], 3), [null, null, 0]);
   close(stepped(b.Incr_fn_highest_84f508, [[4, 7, 1]], 1), [4, 7, 1], 'highest 1');
+});
+
+test('alma, linreg, median and percentile by hand', async (t) => {
+  const support = require('./support/indicator-cases');
+  const run = (name, xs, ...params) => b.indicators[name].make(support.ctxOf(support.closes(xs))).collect(xs, ...params);
+  const N = NaN;
+  const w = Math.exp(-1 / 18); // alma 3, offset 0.5, sigma 1: weights w, 1, w
+  const cases = [
+    ['alma: symmetric weights average a line to its middle', run('alma', [1, 2, 3, 5], 3, 0.5, 1),
+      [N, N, 2, (2 * w + 3 + 5 * w) / (2 * w + 1)]],
+    ['alma: a missing value in the window', run('alma', [1, 2, N, 4, 5, 6], 3, 0.5, 1), [N, N, N, N, N, 5]],
+    ['linreg: a straight line is its own fit', run('linreg', [1, 3, 5, 7], 3, 0), [N, N, 5, 7]],
+    ['linreg: offset 1 reads the line one bar back', run('linreg', [1, 3, 5, 7], 3, 1), [N, N, 3, 5]],
+    // x 0, 1, 2 and y 1, 2, 6: slope 2.5, intercept 0.5, value at x = 2.
+    ['linreg: least squares through 1, 2, 6', run('linreg', [1, 2, 6], 3, 0), [N, N, 5.5]],
+    ['linreg: one value is a flat line', run('linreg', [4, 9], 1, 0), [4, 9]],
+    ['median: odd length', run('median', [5, 1, 4, 2], 3), [N, N, 4, 2]],
+    ['median: even length takes the mean of the middle two', run('median', [1, 4, 2], 2), [N, 2.5, 3]],
+    ['median: a missing value in the window', run('median', [1, N, 3, 4], 2), [N, N, N, 3.5]],
+    ['percentile 50 of five values', run('percentile_nearest_rank', [5, 1, 4, 2, 3], 5, 50).slice(4), [3]],
+    ['percentile 20 is rank 1, 21 rank 2', [run('percentile_nearest_rank', [5, 1, 4, 2, 3], 5, 20)[4],
+      run('percentile_nearest_rank', [5, 1, 4, 2, 3], 5, 21)[4]], [1, 2]],
+    ['percentile 0 and 100 are the extremes', [run('percentile_nearest_rank', [5, 1, 4, 2, 3], 5, 0)[4],
+      run('percentile_nearest_rank', [5, 1, 4, 2, 3], 5, 100)[4]], [1, 5]],
+  ];
+  for (const [label, got, want] of cases) await t.test(label, () => close(got, want, label));
+});
+
+test('pivothigh and pivotlow by hand', async (t) => {
+  const support = require('./support/indicator-cases');
+  const run = (name, xs, ...params) => b.indicators[name].make(support.ctxOf(support.closes(xs))).collect(xs, ...params);
+  const N = NaN;
+  const cases = [
+    // reported on the bar after the pivot: 3 (above 1 and 2) on step 3, 5 on step 5.
+    ['pivothigh 1, 1', run('pivothigh', [1, 3, 2, 5, 4, 4], 1, 1), [N, N, 3, N, 5, N]],
+    ['pivotlow 1, 1', run('pivotlow', [5, 1, 4, 1, 6], 1, 1), [N, N, 1, N, 1]],
+    ['a tie on either side is no pivot', run('pivotlow', [2, 1, 1, 3], 1, 1), [N, N, N, N]],
+    ['pivothigh 2, 1 needs two lower values before', run('pivothigh', [1, 2, 4, 3, 5, 4], 2, 1), [N, N, N, 4, N, 5]],
+    ['a missing value in the window', run('pivothigh', [1, N, 2, 1, 3, 2], 1, 1), [N, N, N, N, N, 3]],
+  ];
+  for (const [label, got, want] of cases) await t.test(label, () => close(got, want, label));
 });

@@ -1,13 +1,13 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { rows, closes, collect, dailyWalk, firstDefined, assertNear, emaRef } =
+const { bw, rows, closes, collect, dailyWalk, firstDefined, assertNear, emaRef } =
   require('./support/indicator-cases');
 
 const N = NaN;
 const walk = dailyWalk(300);
 
-test('momentum indicators: first value with default arguments', () => {
+test('momentum indicators: first value with default arguments', async (t) => {
   const src = walk.close;
   // [class, collect arguments, step of the first value per output]
   const cases = [
@@ -27,14 +27,16 @@ test('momentum indicators: first value with default arguments', () => {
     ['Incr_fn_bull_bear_power_23f533', [], [13]],
   ];
   for (const [name, args, steps] of cases) {
-    const out = collect(name, walk, ...args);
-    assert.equal(out.length, walk.close.length, name);
-    steps.forEach((step, k) =>
-      assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
+    await t.test(name, () => {
+      const out = collect(name, walk, ...args);
+      assert.equal(out.length, walk.close.length, name);
+      steps.forEach((step, k) =>
+        assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
+    });
   }
 });
 
-test('momentum indicators: hand-computed values', () => {
+test('momentum indicators: hand-computed values', async (t) => {
   const x = [1, 2, 4, 8];
   // ema 2: N, 1.5, 19/6, 115/18; ema 3: N, N, 7/3, 31/6.
   const macd = [N, N, 5 / 6, 11 / 9];
@@ -66,7 +68,9 @@ test('momentum indicators: hand-computed values', () => {
       [2], [N, 2, 2]],
   ];
   for (const [label, name, bars, args, expected] of cases) {
-    assertNear(collect(name, bars, ...args), expected, 1e-12, label);
+    await t.test(label, () => {
+      assertNear(collect(name, bars, ...args), expected, 1e-12, label);
+    });
   }
 });
 
@@ -91,7 +95,7 @@ test('momentum agrees with the textbook formulas on a daily walk', () => {
   assertNear(collect('Incr_fn_roc_ba0b0c', walk, c), roc, 1e-9, 'roc');
 });
 
-test('momentum indicators: lengths below 1 give missing values', () => {
+test('momentum indicators: lengths below 1 give missing values', async (t) => {
   const src = walk.close;
   const cases = [
     ['Incr_fn_momentum_d7f735', (n) => [src, n]],
@@ -109,8 +113,23 @@ test('momentum indicators: lengths below 1 give missing values', () => {
     ['Incr_fn_bull_bear_power_23f533', (n) => [n]],
   ];
   for (const [name, args] of cases) {
-    for (const n of [0, -3]) {
-      assert.ok(collect(name, walk, ...args(n)).flat().every(Number.isNaN), `${name} ${n}`);
-    }
+    await t.test(name, () => {
+      for (const n of [0, -3]) {
+        assert.ok(collect(name, walk, ...args(n)).flat().every(Number.isNaN), `${name} ${n}`);
+      }
+    });
   }
+});
+
+test('macd_full by hand', async (t) => {
+  const macdFull = bw.indicators.macd_full.name;
+  const run = (...args) => collect(macdFull, closes([1, 2, 3, 4]), [1, 2, 3, 4], ...args);
+  // ema 1 is the input; ema 2 of 1, 2, 3, 4 is -, 1.5, 2.5, 3.5; the line 0.5 from step 2, its
+  // ema 2 from step 3.
+  await t.test('1, 2, 2', () => assertNear(run(1, 2, 2), [[N, N, N], [0.5, N, N], [0.5, 0.5, 0], [0.5, 0.5, 0]], 1e-12, 'macd_full'));
+  await t.test('the line is the specified macd', () => {
+    const walk = dailyWalk(120);
+    const full = collect(macdFull, walk, walk.close);
+    assert.deepEqual(full.map((r) => r[0]), collect('Incr_fn_macd_4e1ee0', walk, walk.close));
+  });
 });

@@ -9,7 +9,7 @@ const {
 const N = NaN;
 const walk = dailyWalk(300);
 
-test('oscillators: first value with default arguments', () => {
+test('oscillators: first value with default arguments', async (t) => {
   // [class, collect arguments, step of the first value per output]
   const cases = [
     ['Incr_fn_rsi_4196b9', [walk.close], [15]],
@@ -17,8 +17,8 @@ test('oscillators: first value with default arguments', () => {
     ['Incr_fn_stochastic_rsi_84a7e0', [walk.close], [18, 20]],
     // the percent rank waits for bar index 100.
     ['Incr_fn_connors_rsi_ecfb42', [walk.close], [101]],
-    // stdev yields 15 during its warm-up, so both averages start on step 14.
-    ['Incr_fn_relative_volatility_index_3b8406', [walk.close], [14]],
+    // stdev has no value before step 14, so both averages seed over steps 14 to 27.
+    ['Incr_fn_relative_volatility_index_3b8406', [walk.close], [27]],
     ['Incr_fn_cci_d95ce4', [walk.close], [14]],
     ['Incr_fn_williams_pct_r_01cd99', [walk.close], [14]],
     // the first bar has no previous close: the 28-bar sums need 29 bars.
@@ -28,14 +28,32 @@ test('oscillators: first value with default arguments', () => {
     ['Incr_fn_balance_of_power_b52747', [], [1]],
   ];
   for (const [name, args, steps] of cases) {
-    const out = collect(name, walk, ...args);
-    assert.equal(out.length, walk.close.length, name);
-    steps.forEach((step, k) =>
-      assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
+    await t.test(name, () => {
+      const out = collect(name, walk, ...args);
+      assert.equal(out.length, walk.close.length, name);
+      steps.forEach((step, k) =>
+        assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
+    });
   }
 });
 
-test('oscillators: hand-computed values', () => {
+test('relative_volatility_index: missing while stdev is, seeded after', async (t) => {
+  const rvi = (xs, n) => collect('Incr_fn_relative_volatility_index_3b8406', closes(xs), xs, n);
+  const flat = Array(12).fill(5);
+  const rising = Array.from({ length: 12 }, (_, i) => i + 1);
+  const cases = [
+    // stdev 0 from step 3: both averages 0 from step 5, and 0 / 0 is missing.
+    ['a flat series', rvi(flat, 3), Array(12).fill(N)],
+    // stdev sqrt(2/3) from step 3, all of it on rising steps: up > 0, dn = 0 from step 5.
+    ['a rising series', rvi(rising, 3), [N, N, N, N, ...Array(8).fill(100)]],
+    // stdev 2: missing, 1, 0.5, 1, 0; upIn missing, 1, 0, 1, 0; dnIn missing, 0, 0.5, 0, 0.
+    // up = 0.5, 5/6, 5/18 and dn = 0.25, 1/12, 1/36 from step 3.
+    ['up, down, up, flat', rvi([1, 3, 2, 4, 4], 2), [N, N, 200 / 3, 1000 / 11, 1000 / 11]],
+  ];
+  for (const [label, got, want] of cases) await t.test(label, () => assertNear(got, want, 1e-12, label));
+});
+
+test('oscillators: hand-computed values', async (t) => {
   const up = 100 - 100 / 1.5; // rsi 2 over 1, 2, 3, 1
   // [label, class, bars, collect arguments, expected results]
   const cases = [
@@ -54,9 +72,9 @@ test('oscillators: hand-computed values', () => {
       [[5, 6, 7, 7, 6, 8], 2, 2, 2],
       [N, N, 200 / 3, (100 + (100 - 100 / 1.75) + 0) / 3, (100 - 100 / 1.5 + (100 - 100 / 1.375) + 0) / 3,
         (100 - 100 / 5.5 + (100 - 100 / 3.375) + 100) / 3]],
-    // stdev 2: 15 (warm-up), 0.5, 1; up = ema(15, 0.5, 1), dn = ema(15, 0, 0).
+    // stdev 2: missing, 0.5, 1; up = ema(missing, 0.5, 1), dn = ema(missing, 0, 0).
     ['relative_volatility_index 2', 'Incr_fn_relative_volatility_index_3b8406', closes([1, 2, 4]),
-      [[1, 2, 4], 2], [N, (100 * 7.75) / 15.25, (100 * 3.25) / 5.75]],
+      [[1, 2, 4], 2], [N, N, 100]],
     ['cci 3', 'Incr_fn_cci_d95ce4', closes([1, 2, 3]), [[1, 2, 3], 3], [N, N, 100]],
     ['cci of a constant', 'Incr_fn_cci_d95ce4', closes([4, 4, 4]), [[4, 4, 4], 3], [N, N, N]],
     // window high 12, low 7: -40 inside, 0 at the high, -100 at the low.
@@ -74,19 +92,23 @@ test('oscillators: hand-computed values', () => {
     ['balance_of_power', 'Incr_fn_balance_of_power_b52747', rows([[1, 3, 1, 3], [2, 4, 0, 1]]), [], [1, -0.25]],
   ];
   for (const [label, name, bars, args, expected] of cases) {
-    assertNear(collect(name, bars, ...args), expected, 1e-12, label);
+    await t.test(label, () => {
+      assertNear(collect(name, bars, ...args), expected, 1e-12, label);
+    });
   }
 });
 
-test('rsi: rising gives 100, falling 0, constant a missing value', () => {
+test('rsi: rising gives 100, falling 0, constant a missing value', async (t) => {
   const n = 30;
   const rising = Array.from({ length: n }, (_, i) => 10 + i);
   const falling = rising.map((x) => 100 - x);
   const flat = rising.map(() => 7);
   for (const [src, value] of [[rising, 100], [falling, 0], [flat, NaN]]) {
-    const out = collect('Incr_fn_rsi_4196b9', closes(src), src);
-    assert.ok(out.slice(0, 14).every(Number.isNaN));
-    assert.deepEqual(out.slice(14), new Array(n - 14).fill(value));
+    await t.test(`rsi of ${value}`, () => {
+      const out = collect('Incr_fn_rsi_4196b9', closes(src), src);
+      assert.ok(out.slice(0, 14).every(Number.isNaN));
+      assert.deepEqual(out.slice(14), new Array(n - 14).fill(value));
+    });
   }
 });
 
@@ -121,7 +143,7 @@ test('oscillators agree with the textbook formulas on a daily walk', () => {
   }
 });
 
-test('oscillators: lengths below 1 give missing values', () => {
+test('oscillators: lengths below 1 give missing values', async (t) => {
   const src = walk.close.slice(0, 30);
   const cases = [
     ['Incr_fn_rsi_4196b9', (n) => [src, n]],
@@ -137,9 +159,37 @@ test('oscillators: lengths below 1 give missing values', () => {
     ['Incr_fn_relative_vigor_index_419773', (n) => [n]],
   ];
   for (const [name, args] of cases) {
-    for (const n of [0, -3]) {
-      const out = collect(name, walk, ...args(n)).flat();
-      assert.ok(out.every(Number.isNaN), `${name} ${JSON.stringify(args(n).slice(1))}`);
-    }
+    await t.test(name, () => {
+      for (const n of [0, -3]) {
+        const out = collect(name, walk, ...args(n)).flat();
+        assert.ok(out.every(Number.isNaN), `${name} ${JSON.stringify(args(n).slice(1))}`);
+      }
+    });
   }
+});
+
+test('stoch, stoch_source, cmo, percentrank and dmi by hand', async (t) => {
+  const run = (name, cols, ...args) => bw.indicators[name].make(ctxOf(cols)).collect(...args);
+  // [open, high, low, close]: highs 10, 12, 11, 11 and lows 8, 9, 7, 9.
+  const bars = rows([[9, 10, 8, 9], [10, 12, 9, 11], [11, 11, 7, 10], [10, 11, 9, 11]]);
+  const cases = [
+    // 3-bar range 7 .. 12: the closes 10 and 11 sit at 60 % and 80 %; %D over 2 is 70.
+    ['stoch 3, 1, 2', run('stoch', bars, 3, 1, 2), [[N, N], [N, N], [60, N], [80, 70]]],
+    ['stoch of bars without range', run('stoch', closes([5, 5, 5]), 2, 1, 1), [[N, N], [N, N], [N, N]]],
+    // src 1, 3, 2, 5 within its own 3-step range: 50 %, then 100 %.
+    ['stoch_source 3, 1, 2', run('stoch_source', closes([1, 3, 2, 5]), [1, 3, 2, 5], 3, 1, 2),
+      [[N, N], [N, N], [50, N], [100, 75]]],
+    // changes -, 1, 2, -1: rises 0, 1, 2, 0 and falls -, 0, 0, 1 (a missing change counts in the
+    // rises as 0 and in the falls as missing), so the first value comes on step 3.
+    ['cmo 2', run('cmo', closes([1, 2, 4, 3]), [1, 2, 4, 3], 2), [N, N, 100, 100 / 3]],
+    ['cmo of a flat series', run('cmo', closes([2, 2, 2]), [2, 2, 2], 2), [N, N, N]],
+    // previous two values at most the current one: 1 of [3, 1], both of [1, 2], both of [2, 2].
+    ['percentrank 2', run('percentrank', closes([3, 1, 2, 2, 5]), [3, 1, 2, 2, 5], 2), [N, N, 50, 100, 100]],
+    ['percentrank skips a missing previous value', run('percentrank', closes([1, N, 2]), [1, N, 2], 2), [N, N, 50]],
+    ['percentrank of a missing value', run('percentrank', closes([1, 2, N]), [1, 2, N], 2), [N, N, N]],
+    // highs 10, 12, 11 and lows 8, 9, 7: +DM 2 then 0, -DM 0 then 2, true ranges 3 and 4.
+    ['dmi 1, 1', run('dmi', rows([[9, 10, 8, 9], [10, 12, 9, 11], [11, 11, 7, 8]]), 1, 1),
+      [[N, N, N], [200 / 3, 0, 100], [0, 50, 100]]],
+  ];
+  for (const [label, got, want] of cases) await t.test(label, () => assertNear(got, want, 1e-12, label));
 });

@@ -2,7 +2,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const {
-  rows, closes, collect, dailyWalk, firstDefined, assertNear,
+  bw, ctxOf, rows, closes, collect, dailyWalk, firstDefined, assertNear,
   smaRef, wilderRef, stdevRef, trRef,
 } = require('./support/indicator-cases');
 
@@ -12,7 +12,7 @@ const walk = dailyWalk(300);
 const bars6 = rows([[9, 10, 8, 9], [10, 12, 10, 11], [11, 11, 9, 9.5], [9, 9, 7, 7.5], [12, 14, 12, 13.5],
   [14, 15, 13, 14]]);
 
-test('volatility: first value with default arguments', () => {
+test('volatility: first value with default arguments', async (t) => {
   // [class, collect arguments, step of the first value per output]
   const cases = [
     ['Incr_fn_tr_296320', [], [1]],
@@ -31,14 +31,16 @@ test('volatility: first value with default arguments', () => {
     ['Incr_fn_aroon_39638b', [], [15, 15]],
   ];
   for (const [name, args, steps] of cases) {
-    const out = collect(name, walk, ...args);
-    assert.equal(out.length, walk.close.length, name);
-    steps.forEach((step, k) =>
-      assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
+    await t.test(name, () => {
+      const out = collect(name, walk, ...args);
+      assert.equal(out.length, walk.close.length, name);
+      steps.forEach((step, k) =>
+        assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
+    });
   }
 });
 
-test('volatility: hand-computed values', () => {
+test('volatility: hand-computed values', async (t) => {
   const two = rows([[9, 10, 8, 9], [10, 12, 10, 11]]);
   const chop2 = (100 * Math.log10(5 / 4)) / Math.log10(2);
   // [label, class, bars, collect arguments, expected results]
@@ -72,7 +74,9 @@ test('volatility: hand-computed values', () => {
       [2], [[N, N], [N, N], [50, 0], [100, 50]]],
   ];
   for (const [label, name, bars, args, expected] of cases) {
-    assertNear(collect(name, bars, ...args), expected, 1e-12, label);
+    await t.test(label, () => {
+      assertNear(collect(name, bars, ...args), expected, 1e-12, label);
+    });
   }
 });
 
@@ -113,13 +117,23 @@ test('volatility agrees with the textbook formulas on a daily walk', () => {
   const basis = smaRef(walk.close, n);
   const sd = stdevRef(walk.close, n);
   const bands = basis.map((m, i) => [m + 2 * sd[i], m - 2 * sd[i]]);
-  // Prices in cents keep every deviation from a 20-bar mean at 0 or beyond 1e-4, where stdev's
-  // small-deviation rule would count it as 15.
   assertNear(collect('Incr_fn_bollinger_bands_7ac6ce', walk, walk.close), bands, 1e-9, 'bollinger');
   assertNear(collect('Incr_fn_atr_d37266', walk), wilderRef(trRef(walk), 14), 1e-9, 'atr');
 });
 
-test('volatility: lengths below 1 give missing values', () => {
+test('bollinger_bands of a coin around 0.00002 lie around the price', () => {
+  const { lowPricedCloses } = require('./support/indicator-cases');
+  const xs = lowPricedCloses();
+  const out = collect('Incr_fn_bollinger_bands_7ac6ce', closes(xs), xs);
+  assert.ok(out.slice(0, 19).every(([u, l]) => Number.isNaN(u) && Number.isNaN(l)));
+  out.slice(19).forEach(([upper, lower], k) => {
+    const price = xs[k + 19];
+    assert.ok(lower < upper, `step ${k + 20}`);
+    assert.ok(Math.abs(upper - price) < 1e-4 && Math.abs(lower - price) < 1e-4, `step ${k + 20}: [${upper}, ${lower}] around ${price}`);
+  });
+});
+
+test('volatility: lengths below 1 give missing values', async (t) => {
   const src = walk.close;
   const cases = [
     ['Incr_fn_atr_d37266', (n) => [n]],
@@ -134,14 +148,39 @@ test('volatility: lengths below 1 give missing values', () => {
     ['Incr_fn_aroon_39638b', (n) => [n]],
   ];
   for (const [name, args] of cases) {
-    for (const n of [0, -3]) {
-      const out = collect(name, walk, ...args(n)).flat();
-      assert.ok(out.every(Number.isNaN), `${name} ${n}`);
-    }
+    await t.test(name, () => {
+      for (const n of [0, -3]) {
+        const out = collect(name, walk, ...args(n)).flat();
+        assert.ok(out.every(Number.isNaN), `${name} ${n}`);
+      }
+    });
   }
   // supertrend: the average is missing, the first step still compares against the zero bands.
   for (const n of [0, -3]) {
     const out = collect('Incr_fn_supertrend_a392d5', walk, src, 3, n);
     assert.ok(out.slice(1).every(([v, d]) => Number.isNaN(v) && d === 1));
   }
+});
+
+test('keltner_channels, sar and ichimoku by hand', async (t) => {
+  const run = (name, cols, ...args) => bw.indicators[name].make(ctxOf(cols)).collect(...args);
+  // [open, high, low, close]
+  const three = rows([[9, 10, 8, 9], [10, 12, 9, 11], [11, 11, 7, 10]]);
+  const four = rows([[9, 10, 8, 9], [10, 12, 9, 11], [11, 11, 7, 10], [10, 13, 10, 12]]);
+  const sarBars = rows([[9, 10, 9, 9.5], [10, 11, 10, 10.8], [11, 12, 11, 11.9], [11, 11.5, 8, 8.5], [9, 10, 7.5, 8],
+    [8, 9, 7, 7.2]]);
+  const cases = [
+    // ema(close, 2): -, 10, 10; rma(high - low, 2) over ranges 2, 3, 4: -, 2.5, 3.25.
+    ['keltner_channels: ema basis, range bands', run('keltner_channels', three, three.close, 2, 1, true, false, 2),
+      [[N, N, N], [10, 12.5, 7.5], [10, 13.25, 6.75]]],
+    ['keltner_channels: sma basis', run('keltner_channels', three, three.close, 2, 1, false, false, 2),
+      [[N, N, N], [10, 12.5, 7.5], [10.5, 13.75, 7.25]]],
+    // The second bar closes higher: long, the stop at the first low. The third bar's new high
+    // raises the acceleration; the fourth bar falls through the stop, which jumps to the extreme
+    // high 12; then it falls towards the new lows, held above the two previous highs.
+    ['sar 0.02, 0.02, 0.2', run('sar', sarBars, 0.02, 0.02, 0.2), [N, 9, 9, 12, 12, 11.82]],
+    ['ichimoku 2, 3, 4', run('ichimoku', four, 2, 3, 4),
+      [[N, N, N, N, 9], [10, N, N, N, 11], [9.5, 9.5, 9.5, N, 10], [10, 10, 10, 10, 12]]],
+  ];
+  for (const [label, got, want] of cases) await t.test(label, () => assertNear(got, want, 1e-12, label));
 });

@@ -6,7 +6,7 @@ const { rows, closes, collect, dailyWalk, firstDefined, assertNear } = require('
 const N = NaN;
 const walk = dailyWalk(300);
 
-test('volume indicators: first value with default arguments', () => {
+test('volume indicators: first value with default arguments', async (t) => {
   const cases = [
     ['Incr_fn_accdist_8c0ce2', [], 1],
     ['Incr_fn_chaikin_money_flow_040712', [], 20],
@@ -18,13 +18,15 @@ test('volume indicators: first value with default arguments', () => {
     ['Incr_fn_advance_decline_ratio_c534f8', [], 9],
   ];
   for (const [name, args, step] of cases) {
-    const out = collect(name, walk, ...args);
-    assert.equal(out.length, walk.close.length, name);
-    assert.equal(firstDefined(out) + 1, step, name);
+    await t.test(name, () => {
+      const out = collect(name, walk, ...args);
+      assert.equal(out.length, walk.close.length, name);
+      assert.equal(firstDefined(out) + 1, step, name);
+    });
   }
 });
 
-test('volume indicators: hand-computed values', () => {
+test('volume indicators: hand-computed values', async (t) => {
   // [open, high, low, close, volume]
   const mixed = rows([[9, 10, 8, 10, 100], [9, 10, 8, 8, 50], [9, 9, 9, 9, 70], [7, 10, 6, 9, 40]]);
   const updown = rows([[1, 2, 1, 2], [2, 2, 1, 1], [1, 1, 1, 1], [1, 2, 1, 2], [1, 2, 1, 2], [1, 2, 1, NaN]]);
@@ -48,7 +50,9 @@ test('volume indicators: hand-computed values', () => {
     ['advance_decline_ratio 3', 'Incr_fn_advance_decline_ratio_c534f8', updown, [3], [N, N, 2, 2, 3, 2]],
   ];
   for (const [label, name, bars, args, expected] of cases) {
-    assertNear(collect(name, bars, ...args), expected, 1e-12, label);
+    await t.test(label, () => {
+      assertNear(collect(name, bars, ...args), expected, 1e-12, label);
+    });
   }
 });
 
@@ -106,7 +110,7 @@ test('volume indicators agree with the textbook formulas on a daily walk', () =>
   assertNear(collect('Incr_fn_chaikin_money_flow_040712', walk), cmf, 1e-9, 'cmf');
 });
 
-test('volume indicators: lengths below 1 give missing values', () => {
+test('volume indicators: lengths below 1 give missing values', async (t) => {
   const cases = [
     ['Incr_fn_chaikin_money_flow_040712', (n) => [n]],
     ['Incr_fn_money_flow_index_7401be', (n) => [walk.close, n]],
@@ -117,8 +121,37 @@ test('volume indicators: lengths below 1 give missing values', () => {
     ['Incr_fn_advance_decline_ratio_c534f8', (n) => [n]],
   ];
   for (const [name, args] of cases) {
-    for (const n of [0, -3]) {
-      assert.ok(collect(name, walk, ...args(n)).every(Number.isNaN), `${name} ${n}`);
-    }
+    await t.test(name, () => {
+      for (const n of [0, -3]) {
+        assert.ok(collect(name, walk, ...args(n)).every(Number.isNaN), `${name} ${n}`);
+      }
+    });
   }
+});
+
+test('obv and vwap by hand', async (t) => {
+  const { bw, ctxOf } = require('./support/indicator-cases');
+  const run = (name, cols, ...args) => bw.indicators[name].make(ctxOf(cols)).collect(...args);
+  // Hourly bars across midnight: 22:00 and 23:00 on one day, 00:00 and 01:00 on the next.
+  const hourly = (src, vol, times = true) => {
+    const t = [22, 23, 24, 25].map((h) => new Date(Date.UTC(2024, 0, 1, h)));
+    const bars = bw.zipOhlcvBars(times ? t : undefined, undefined, src, src, src, src, vol);
+    return (...args) => bw.indicators.vwap.make(new bw.NodeCtx(bw.NodeOhlcv.fromBars(bars))).collect(src, ...args);
+  };
+  const sd = Math.sqrt((100 * 1 + 400 * 3) / 4 - 17.5 ** 2);
+  const cases = [
+    ['obv', run('obv', { ...closes([10, 11, 11, 9]), volume: [100, 200, 300, 400] }), [N, 200, 200, -200]],
+    ['obv restarts after a missing close', run('obv', { ...closes([10, N, 12, 13]), volume: [1, 2, 3, 400] }),
+      [N, N, N, 400]],
+    // day one: 10 x 1, 20 x 3; day two: 30 x 2, 40 x 2.
+    ['vwap anchored to days, bands 2 deviations away', hourly([10, 20, 30, 40], [1, 3, 2, 2])(bw.NodeTimeframe.Days(1), 2),
+      [[10, 10, 10], [17.5, 17.5 + 2 * sd, 17.5 - 2 * sd], [30, 30, 30], [35, 45, 25]]],
+    ['vwap anchored to hours', hourly([10, 20, 30, 40], [1, 3, 2, 2])(bw.NodeTimeframe.Hours(1)).map((r) => r[0]),
+      [10, 20, 30, 40]],
+    ['vwap: a missing volume until the next period', hourly([10, 20, 30, 40], [1, N, 2, 2])().map((r) => r[0]),
+      [10, N, 30, 35]],
+    ['vwap: bars without open times make one period', hourly([10, 20, 30, 40], [1, 3, 2, 2], false)().map((r) => r[0]),
+      [10, 17.5, 130 / 6, 210 / 8]],
+  ];
+  for (const [label, got, want] of cases) await t.test(label, () => assertNear(got, want, 1e-12, label));
 });

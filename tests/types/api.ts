@@ -9,6 +9,7 @@ import {
   Incr_fn_accdist_8c0ce2, Incr_fn_main_11e0b6, Incr_fn_stdev_d87475,
 } from 'barwise';
 import type { OhlcvBarJSON, SignalJSON, SymJSON } from 'barwise';
+import friendly = require('barwise/indicators');
 
 function expectType<T>(value: T): T {
   return value;
@@ -115,6 +116,15 @@ expectType<number>(Incr_fn_stdev_d87475.make(ctx).next(1, 5, false));
 expectType<void>(Incr_fn_main_11e0b6.make(ctx).next());
 expectType<unknown[]>(Incr_fn_main_11e0b6.make(ctx).collect().alerts);
 
+// Friendly names: the same classes, on the main export and from barwise/indicators
+const byName: typeof Incr_fn_sma_059403 = barwise.indicators.sma;
+expectType<typeof Incr_fn_sma_059403>(friendly.sma);
+expectType<[number, number]>(barwise.indicators.stoch.make(ctx).next(14, 3, 3));
+expectType<[number, number, number, number, number][]>(friendly.ichimoku.make(ctx).collect());
+expectType<[number, number, number]>(friendly.vwap.make(ctx).next(1, NodeTimeframe.Hours(4), 2));
+expectType<[number, number, number]>(friendly.vwap.make(ctx).next(1));
+expectType<number>(friendly.pivothigh.make(ctx).next(1, 2, 2));
+
 // Mistakes that must not compile.
 // @ts-expect-error: timeframes come from the static factories only
 new NodeTimeframe();
@@ -144,5 +154,9 @@ const crossed: number = Incr_fn_crossover_94210a.make(ctx).next(1, 2);
 barwise.mean([1, 2, 3]);
 // @ts-expect-error: a symbol's kind in JSON is a text
 NodeSym.fromJSON({ kind: null });
+// @ts-expect-error: friendly names are the indicators' own names, not class names
+friendly.Incr_fn_sma_059403;
+// @ts-expect-error: the vwap anchor is a timeframe, not a text
+friendly.vwap.make(ctx).next(1, '1D');
 
-export { it, wins, winsField, direction, crossed };
+export { it, wins, winsField, direction, crossed, byName };

@@ -9,5 +9,15 @@ const rsi: typeof Incr_fn_rsi_4196b9 = barwise.Incr_fn_rsi_4196b9;
 const same: typeof barwise = named.default;
 // @ts-expect-error: the ES module entry exports no names beyond the add-on's own
 import { NodeSeries } from 'barwise';
+// Friendly names from barwise/indicators: named exports and the default object.
+import indicators, { sma, macd_full } from 'barwise/indicators';
+import { indicators as fromMain } from 'barwise';
 
-export { series, version, rsi, same, NodeSeries };
+const smaClass: typeof barwise.Incr_fn_sma_059403 = sma;
+const viaDefault: typeof barwise.Incr_fn_ema_7bc747 = indicators.ema;
+const viaMain: typeof barwise.Incr_fn_ema_7bc747 = fromMain.ema;
+const macdRow: [number, number, number] = macd_full.make(new barwise.NodeCtx()).next(1);
+// @ts-expect-error: barwise/indicators has no names beyond the indicators
+import { NodeOhlcv as notAnIndicator } from 'barwise/indicators';
+
+export { series, version, rsi, same, NodeSeries, smaClass, viaDefault, viaMain, macdRow, notAnIndicator };

@@ -106,6 +106,34 @@ function stdevRef(x, n) {
     return Math.sqrt(mean(w.map((v) => (v - m) ** 2)));
   });
 }
+// The population standard deviation of the last n values at each step, computed exactly: every
+// double is an integer multiple of 2^-100 here, so sums of the scaled values and of their squares
+// are exact BigInts, and only the final square root rounds.
+function exactStdevRef(x, n) {
+  const scale = 2 ** 100;
+  return x.map((_, i) => {
+    if (i < n - 1) return NaN;
+    const w = windowOf(x, i, n).map((v) => {
+      if (!Number.isInteger(v * scale)) throw new Error(`${v} is not a multiple of 2^-100`);
+      return BigInt(v * scale);
+    });
+    const nn = BigInt(n);
+    const sum = w.reduce((a, v) => a + v, 0n);
+    const squares = w.reduce((a, v) => a + v * v, 0n);
+    // variance = (n * sum of squares - sum^2) / n^2, in units of 2^-200
+    return Math.sqrt(Number(nn * squares - sum * sum) / Number(nn * nn) / scale / scale);
+  });
+}
+
+// Closes of instruments quoted with small numbers: a coin around 0.00002 quoted in steps of 1e-8,
+// whose moves all stay far below 1e-4, and EUR/USD around 1.1 moving by a few pips a bar.
+function lowPricedCloses(n = 60) {
+  return Array.from({ length: n }, (_, i) => (2000 + Math.round(60 * Math.sin(i / 2) + 20 * ((i * 7) % 5))) / 1e8);
+}
+function pipCloses(n = 60) {
+  return Array.from({ length: n }, (_, i) => 1.1 + 0.0001 * Math.round(3 * Math.sin(i / 3) + ((i * 5) % 4)));
+}
+
 function trRef(b) {
   return b.close.map((_, i) =>
     i === 0
@@ -133,5 +161,8 @@ module.exports = {
   highestRef,
   lowestRef,
   stdevRef,
+  exactStdevRef,
+  lowPricedCloses,
+  pipCloses,
   trRef,
 };
