@@ -974,14 +974,11 @@ export declare class NodeBacktest implements IterableIterator<number> {
 export type SignalFlags = Uint8Array | readonly (boolean | number | null | undefined)[];
 
 /** What `NodeBacktest.fromSignals` runs; each list has one element per remaining bar. */
-export interface FromSignalsOptions {
+export interface FromSignalsOptions extends NodeBacktestOptions {
   entries: SignalFlags;
   exits: SignalFlags;
   /** The entry signal, or one `Size` per bar. */
   size: NodeSignal | readonly number[] | Float64Array;
-  processOrdersOnClose?: boolean | null;
-  riskFreeRate?: number | null;
-  annualizationFactor?: number | null;
 }
 
 /** One series of a sweep. */

@@ -1,6 +1,9 @@
 // NodeBacktest.fromSignals: a whole backtest in one call, for the many runs of a parameter sweep.
 // Every input is read, checked and copied before the first bar runs, so that bad input throws
-// with the context untouched and no JavaScript runs while the loop does.
+// with the context untouched and no JavaScript runs while the loop does. The backtest itself is
+// made by the NodeBacktest constructor, with the options other than the three lists, so that
+// fromSignals takes exactly the options (costs included) that the constructor takes, read and
+// refused by the same reader.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -19,8 +22,7 @@ using namespace bw::js;
 namespace {
 
 constexpr const char* kWho = "fromSignals: ";
-constexpr const char* kKnownOptions[] = {"entries", "exits", "size", "processOrdersOnClose", "riskFreeRate",
-                                         "annualizationFactor"};
+constexpr const char* kPlanKeys[] = {"entries", "exits", "size"};
 
 Error bad(const std::string& what) { return invalidArg(kWho + what); }
 
@@ -119,45 +121,46 @@ Result<napi_value> required(napi_env env, napi_value obj, const char* key) {
   return *v;
 }
 
-Result<Unit> knownKeysOnly(napi_env env, napi_value obj) {
-  napi_value keys;
+// The options object without the three lists: what the constructor reads. Absent (undefined)
+// when nothing else is given, so that the constructor applies its defaults.
+Result<napi_value> backtestOptions(napi_env env, napi_value obj) {
+  napi_value keys, out;
   napi_status st = napi_get_all_property_names(env, obj, napi_key_own_only,
                                                static_cast<napi_key_filter>(napi_key_enumerable | napi_key_skip_symbols),
                                                napi_key_numbers_to_strings, &keys);
   if (st != napi_ok) return hostError(env, st, "Failed to read the keys of the object");
   BW_ASSIGN(n, arrayLength(env, keys));
+  BW_ASSIGN(copy, makeObject(env));
+  out = copy;
+  bool any = false;
   for (uint32_t i = 0; i < n; ++i) {
     BW_ASSIGN(key, element(env, keys, i));
     BW_ASSIGN(name, readText(env, key));
-    bool known = false;
-    for (const char* k : kKnownOptions) known = known || name == k;
-    // A misspelt option would otherwise be silently left at its default.
-    if (!known) return bad("unknown option `" + name + "`");
+    bool plan = false;
+    for (const char* k : kPlanKeys) plan = plan || name == k;
+    if (plan) continue;
+    napi_value value;
+    st = napi_get_property(env, obj, key, &value);
+    if (st == napi_ok) st = napi_set_property(env, out, key, value);
+    if (st != napi_ok) return hostError(env, st, "Failed to get property with field `" + name + "`");
+    any = true;
   }
-  return Unit{};
+  return any ? out : undefinedValue(env);
 }
 
-Result<Unit> readBacktestOptions(napi_env env, napi_value obj, BacktestOptions& options) {
-  BW_ASSIGN(onClose, option(env, obj, "processOrdersOnClose"));
-  if (onClose) {
-    BW_ASSIGN(t, typeOf(env, *onClose));
-    if (t != napi_boolean)
-      return bad("processOrdersOnClose must be a boolean, got " + std::string(typeName(env, *onClose)));
-    BW_ASSIGN(flag, readBool(env, *onClose));
-    options.processOrdersOnClose = flag;
-  }
-  for (const char* key : {"riskFreeRate", "annualizationFactor"}) {
-    BW_ASSIGN(v, option(env, obj, key));
-    if (!v) continue;
-    BW_ASSIGN(t, typeOf(env, *v));
-    if (t != napi_number) return bad(std::string(key) + " must be a number, got " + std::string(typeName(env, *v)));
-    BW_ASSIGN(x, readF64(env, *v));
-    if (key[0] == 'r')
-      options.riskFreeRate = x;
-    else
-      options.annualizationFactor = x;
-  }
-  return Unit{};
+// A new NodeBacktest, made by its own constructor.
+Result<napi_value> constructBacktest(napi_env env, napi_value ctx, napi_value capital, napi_value options) {
+  EnvData* d = envData(env);
+  const auto id = static_cast<size_t>(ClassOf<SharedBacktest>::id());
+  napi_value ctor;
+  if (!d || id >= d->ctors.size() || !d->ctors[id] || napi_get_reference_value(env, d->ctors[id], &ctor) != napi_ok ||
+      !ctor)
+    return Error(Status::GenericFailure, "Failed to initialize class `NodeBacktest`");
+  napi_value args[3] = {ctx, capital, options};
+  napi_value made;
+  napi_status st = napi_new_instance(env, ctor, 3, args, &made);
+  if (st != napi_ok) return hostError(env, st, "Failed to create NodeBacktest");
+  return made;
 }
 
 // Bars the context has still to run: all of them on a fresh context, else those after the
@@ -180,18 +183,12 @@ Result<napi_value> fromSignals(Call& call) {
   const napi_env env = call.env;
   SharedCtx* ctx = unwrapAs<SharedCtx>(env, call.argv[0]);
   if (!ctx) return recoverError(ClassOf<SharedCtx>::name);
-  BW_ASSIGN(capital, Arg<std::optional<double>>::read(env, call.argv[1]));
   const napi_value obj = call.argv[2];
   BW_ASSIGN(objType, typeOf(env, obj));
   BW_ASSIGN(objIsArray, isArray(env, obj));
   if (objType != napi_object || objIsArray)
     return bad("the third argument must be an options object { entries, exits, size }, got " +
                std::string(typeName(env, obj)));
-  BW_TRY(knownKeysOnly(env, obj));
-
-  BacktestOptions options;
-  options.initialCapital = capital.value_or(1000.0);
-  BW_TRY(readBacktestOptions(env, obj, options));
 
   BW_ASSIGN(entriesValue, required(env, obj, "entries"));
   BW_ASSIGN(exitsValue, required(env, obj, "exits"));
@@ -221,12 +218,15 @@ Result<napi_value> fromSignals(Call& call) {
   BW_TRY(checkLength("exits", exits.size(), remaining));
   if (!sizeSignal) BW_TRY(checkLength("size", sizes.size(), remaining));
 
+  BW_ASSIGN(options, backtestOptions(env, obj));
+  BW_ASSIGN(made, constructBacktest(env, call.argv[0], call.argv[1], options));
+  SharedBacktest* bt = unwrapAs<SharedBacktest>(env, made);
+  if (!bt) return recoverError(ClassOf<SharedBacktest>::name);
   plan.entries = entries;
   plan.exits = exits;
   plan.sizes = sizes;
-  BW_ASSIGN(bt, Backtest::create(*ctx, options));
-  BW_TRY(runSignals(bt, plan));
-  return newInstance<SharedBacktest>(env, SharedBacktest(std::move(bt)));
+  BW_TRY(bt->write([&plan](Backtest& t) { return runSignals(t, plan); }));
+  return made;
 }
 
 }  // namespace

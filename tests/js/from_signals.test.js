@@ -13,7 +13,7 @@ const GETTERS = [
   'equity', 'netEquity', 'positionSize', 'firstEntryBarIndex', 'losingTradesCount', 'netProfit', 'grossProfit',
   'grossLoss', 'openProfit', 'netProfitPct', 'grossProfitPct', 'grossLossPct', 'avgTrade', 'avgWinningTrade',
   'avgLosingTrade', 'avgWinLossRatio', 'profitFactor', 'winRate', 'initialCapital', 'processOrdersOnClose',
-  'instrumentSize', 'equityList', 'netEquityList', 'returnsList', 'pnlList',
+  'instrumentSize', 'commissionPaid', 'equityList', 'netEquityList', 'returnsList', 'pnlList',
 ];
 const METHODS = ['winningTradesCount', 'sharpeRatio', 'sortinoRatio', 'expectancy'];
 
@@ -21,12 +21,14 @@ function everything(bt) {
   const out = { trades: bt.trades.map(trade), closed: bt.closedTrades.map(trade) };
   for (const k of GETTERS) out[k] = bt[k];
   for (const k of METHODS) out[k] = bt[k]();
+  out.summary = bt.summary();
+  out.csv = bt.tradesCsv();
   return out;
 }
 
 // The loop the native run must match, over the bars the context still has to run.
-function looped(ctx, capital, { entries, exits, size, processOrdersOnClose = false, riskFreeRate, annualizationFactor }) {
-  const bt = new NodeBacktest(ctx, capital, processOrdersOnClose, riskFreeRate, annualizationFactor);
+function looped(ctx, capital, { entries, exits, size, ...options }) {
+  const bt = new NodeBacktest(ctx, capital, options);
   const closeAll = NodeSignal.CloseAll();
   let j = 0;
   for (const i of bt) {
@@ -62,11 +64,17 @@ test('fromSignals gives exactly what the loop gives', async (t) => {
     'boolean arrays': [ENTRIES, EXITS],
     'Uint8Arrays': [Uint8Array.from(ENTRIES, Number), Uint8Array.from(EXITS, Number)],
   };
-  for (const processOrdersOnClose of [false, true])
+  const settings = {
+    'open fills': {},
+    'close fills': { processOrdersOnClose: true },
+    'open fills with costs': { commission: { percent: 0.001, perOrder: 0.5, minimum: 1 }, slippage: { ticks: 2 } },
+    'close fills with costs': { processOrdersOnClose: true, commission: { perUnit: 0.02 }, slippage: { percent: 0.001 } },
+  };
+  for (const [settingName, setting] of Object.entries(settings))
     for (const [sizeName, size] of Object.entries(sizes))
       for (const [flagName, [entries, exits]] of Object.entries(flags))
-        await t.test(`${processOrdersOnClose ? 'close' : 'open'} fills, ${sizeName}, ${flagName}`, () => {
-          const plan = { entries, exits, size: size(), processOrdersOnClose };
+        await t.test(`${settingName}, ${sizeName}, ${flagName}`, () => {
+          const plan = { entries, exits, size: size(), ...setting };
           const got = NodeBacktest.fromSignals(ctxOf(), 5000, plan);
           const want = looped(ctxOf(), 5000, plan);
           assert.ok(got instanceof NodeBacktest);
@@ -109,9 +117,10 @@ test('fromSignals refuses bad input before running a bar', async (t) => {
     ['entries in another typed array', { ...ok, entries: new Float64Array(N) }, /entries must be .* got another typed array/],
     ['a size that is neither a signal nor a list', { ...ok, size: 3 }, /size must be a NodeSignal or an array of per-bar sizes, got Number/],
     ['a missing exits', { entries: ENTRIES, size: ok.size }, /options.exits is required/],
-    ['an unknown option', { ...ok, procesOrdersOnClose: true }, /unknown option `procesOrdersOnClose`/],
+    ['an unknown option', { ...ok, procesOrdersOnClose: true }, /Backtest option procesOrdersOnClose is not known/],
     ['a flag that is not a boolean', { ...ok, processOrdersOnClose: 1 }, /processOrdersOnClose must be a boolean, got Number/],
     ['a rate that is not a number', { ...ok, riskFreeRate: '0.01' }, /riskFreeRate must be a number, got String/],
+    ['a negative commission', { ...ok, commission: { percent: -0.01 } }, /commission\.percent/],
     ['sizes that are not numbers', { ...ok, size: ENTRIES }, { code: 'NumberExpected' }],
   ];
   for (const [name, options, error] of cases)
