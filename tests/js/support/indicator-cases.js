@@ -3,6 +3,7 @@
 // price walk, and plain textbook formulas computed over whole arrays (no incremental state), to
 // compare the incremental classes against.
 const bw = require('../../..');
+const { parkMiller } = require('./market');
 
 // A fresh bar context over the given columns (missing columns are NaN).
 function ctxOf({ open, high, low, close, volume } = {}) {
@@ -36,8 +37,7 @@ function collect(name, cols, ...args) {
 // A deterministic daily walk quoted in cents, like a real daily price series: 2 % moves, highs and
 // lows up to 1 % beyond the body, whole volumes between 1000 and 10000.
 function dailyWalk(n = 300, seed = 12345) {
-  let s = seed;
-  const rnd = () => (s = (s * 16807) % 2147483647) / 2147483647;
+  const rnd = parkMiller(seed);
   const cents = (x) => Math.round(x * 100) / 100;
   const out = { open: [], high: [], low: [], close: [], volume: [] };
   let c = 100;
