@@ -2,6 +2,7 @@
 // Shared fixtures for the indicator tests: bar contexts built from columns, a deterministic daily
 // price walk, and plain textbook formulas computed over whole arrays (no incremental state), to
 // compare the incremental classes against.
+const assert = require('node:assert/strict');
 const bw = require('../../..');
 const { parkMiller } = require('./market');
 
@@ -142,6 +143,19 @@ function trRef(b) {
   );
 }
 
+// Runs a table of [class, collect arguments, first-value step of each output] on `cols`, each
+// case its own subtest: the steps are counted from 1, as the docs state them.
+async function firstSteps(t, cols, cases) {
+  for (const [name, args, steps] of cases) {
+    await t.test(name, () => {
+      const out = collect(name, cols, ...args);
+      assert.equal(out.length, cols.close.length, name);
+      steps.forEach((step, k) =>
+        assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
+    });
+  }
+}
+
 module.exports = {
   bw,
   ctxOf,
@@ -150,6 +164,7 @@ module.exports = {
   collect,
   dailyWalk,
   firstDefined,
+  firstSteps,
   near,
   assertNear,
   range,
