@@ -501,9 +501,17 @@ class InstanceOf final : public Instance {
       (reserveOne<A>(std::get<I>(inputs_), steps), ...);
       rt_.reserveMore(steps);
 
+      // Made with its own mask (always, but for the tests of `reads`): the refresh is compiled for it.
+      const bool ownReads = rt_.reads() == readsOf<S>();
       BarBlock block;
       size_t done = 0;
+      // The series of the state record grow once, to the steps left, when they first have to.
+      struct Ahead {
+        size_t saved = tlCollectAhead;
+        ~Ahead() { tlCollectAhead = saved; }
+      } ahead;
       while (done < steps) {
+        tlCollectAhead = steps - done;
         BW_TRY(rt_.readBlock(block, std::min(kCollectBlock, steps - done)));
         if (block.rows == 0) break;
         BW_ASSIGN(moved, rt_.advanceOver(block));
@@ -511,7 +519,10 @@ class InstanceOf final : public Instance {
         for (size_t r = 0; r < block.rows; ++r, ++done) {
           [[maybe_unused]] const uint64_t bar = block.first + r;
           (pushAt<A>(std::get<I>(inputs_), in[I], bar), ...);
-          rt_.apply(block, r);
+          if (ownReads)
+            rt_.applyKept<readsOf<S>()>(block, r);
+          else
+            rt_.apply(block, r);
           if (!ok) {
             ResultOf<Ret>::none(out, done);
           } else if constexpr (std::is_void_v<Ret>) {

@@ -35,7 +35,7 @@ Result<BarSnapshot> RuntimeCtx::fetch() const {
 void RuntimeCtx::apply(const BarSnapshot& s) {
   if (reads_ == 0) return;
   const OhlcvBar& b = s.bar;
-  refresh(b.open, b.high, b.low, b.close, b.volume, s.barIndex, s.length, millis(b.openTime), millis(b.closeTime));
+  refresh<kAllBuiltins, false>(b.open, b.high, b.low, b.close, b.volume, s.barIndex, s.length, millis(b.openTime), millis(b.closeTime));
 }
 
 void RuntimeCtx::applyRow(const BarBlock& b, size_t r) {
@@ -43,7 +43,7 @@ void RuntimeCtx::applyRow(const BarBlock& b, size_t r) {
   const auto opt = [r](const std::vector<std::optional<int64_t>>& c) {
     return c.empty() ? std::optional<int64_t>() : c[r];
   };
-  refresh(col(b.open), col(b.high), col(b.low), col(b.close), col(b.volume), b.first + r, b.length,
+  refresh<kAllBuiltins, false>(col(b.open), col(b.high), col(b.low), col(b.close), col(b.volume), b.first + r, b.length,
           opt(b.openTime), opt(b.closeTime));
 }
 

@@ -75,6 +75,19 @@ class RuntimeCtx {
   void apply(const BarBlock& b, size_t r) {
     if (reads_ != 0) applyRow(b, r);
   }
+  // The same for an instance that keeps exactly the series of mask M, known at compile time: only
+  // those are touched, without a test per series.
+  template <uint16_t M>
+  void applyKept(const BarBlock& b, size_t r) {
+    if constexpr (M != 0) {
+      constexpr bool o = M & (kOpen | kOhlc4);
+      constexpr bool hl = M & (kHigh | kLow | kHl2 | kHlc3 | kHlcc4 | kOhlc4);
+      constexpr bool c = M & (kClose | kHlc3 | kHlcc4 | kOhlc4);
+      refresh<M, true>(o ? b.open[r] : kNaN, hl ? b.high[r] : kNaN, hl ? b.low[r] : kNaN, c ? b.close[r] : kNaN,
+                 (M & kVolume) ? b.volume[r] : kNaN, b.first + r, b.length,
+                 (M & kOpenTime) ? b.openTime[r] : std::nullopt, (M & kCloseTime) ? b.closeTime[r] : std::nullopt);
+    }
+  }
   // Room in every kept series for `extra` more steps.
   void reserveMore(size_t extra);
 
@@ -86,24 +99,27 @@ class RuntimeCtx {
 
  private:
   void applyRow(const BarBlock& b, size_t r);
+  // The refresh of the kept series: those of mask M when it is exact (known at compile time),
+  // else those of M that the instance keeps, tested one by one.
+  template <uint16_t M, bool Exact>
   void refresh(double o, double h, double l, double c, double v, uint64_t barIndex, uint64_t length,
                std::optional<int64_t> openMs, std::optional<int64_t> closeMs) {
-    const uint16_t m = reads_;
+    const uint16_t m = Exact ? M : (M & reads_);
     // Advance then set: on these series, which grow together from empty, that is one push.
-    const auto put = [](auto& s, auto x) { s.push(x); };
-    if (m & kOpen) put(open, o);
-    if (m & kHigh) put(high, h);
-    if (m & kLow) put(low, l);
-    if (m & kClose) put(close, c);
-    if (m & kVolume) put(volume, v);
-    if (m & kHl2) put(hl2, (h + l) * 0.5);
-    if (m & kHlc3) put(hlc3, ((h + l) + c) / 3);
-    if (m & kHlcc4) put(hlcc4, (((h + l) + c) + c) * 0.25);
-    if (m & kOhlc4) put(ohlc4, (((o + h) + l) + c) * 0.25);
-    if (m & kBarIndex) put(bar_index, std::optional<int64_t>(static_cast<int64_t>(barIndex)));
-    if (m & kLastBarIndex) put(last_bar_index, std::optional<int64_t>(length == 0 ? 0 : static_cast<int64_t>(length - 1)));
-    if (m & kOpenTime) put(open_time, openMs);
-    if (m & kCloseTime) put(close_time, closeMs);
+    if ((M & kOpen) && (m & kOpen)) open.push(o);
+    if ((M & kHigh) && (m & kHigh)) high.push(h);
+    if ((M & kLow) && (m & kLow)) low.push(l);
+    if ((M & kClose) && (m & kClose)) close.push(c);
+    if ((M & kVolume) && (m & kVolume)) volume.push(v);
+    if ((M & kHl2) && (m & kHl2)) hl2.push((h + l) * 0.5);
+    if ((M & kHlc3) && (m & kHlc3)) hlc3.push(((h + l) + c) / 3);
+    if ((M & kHlcc4) && (m & kHlcc4)) hlcc4.push((((h + l) + c) + c) * 0.25);
+    if ((M & kOhlc4) && (m & kOhlc4)) ohlc4.push((((o + h) + l) + c) * 0.25);
+    if ((M & kBarIndex) && (m & kBarIndex)) bar_index.push(static_cast<int64_t>(barIndex));
+    if ((M & kLastBarIndex) && (m & kLastBarIndex))
+      last_bar_index.push(length == 0 ? 0 : static_cast<int64_t>(length - 1));
+    if ((M & kOpenTime) && (m & kOpenTime)) open_time.push(openMs);
+    if ((M & kCloseTime) && (m & kCloseTime)) close_time.push(closeMs);
   }
 
   SharedCtx ctx_;

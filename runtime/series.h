@@ -13,6 +13,11 @@
 
 namespace bw::rt {
 
+// Steps still to come in the collect running on this thread (0 outside one): a series that has
+// to grow during a collect grows once to hold them all, rather than doubling its way there and
+// copying its history at every doubling. Only the collect loop of runtime/indicator.h sets it.
+inline thread_local size_t tlCollectAhead = 0;
+
 // How each element type is stored and what it reads as beyond the history.
 template <class T>
 struct SeriesCodec {
@@ -59,7 +64,10 @@ class Series {
       v_.back() = Codec::encode(x);
   }
   // advance() then set(x): always exactly one new element.
-  void push(T x) { v_.push_back(Codec::encode(x)); }
+  void push(T x) {
+    if (v_.size() == v_.capacity()) grow();
+    v_.push_back(Codec::encode(x));
+  }
 
   // Room for `extra` more elements without growing on the way (a collect knows how many bars it
   // will step). Repeated small reservations still grow geometrically, never one at a time.
@@ -86,6 +94,8 @@ class Series {
   size_t capacityBytes() const { return v_.capacity() * sizeof(typename Codec::Stored); }
 
  private:
+  void grow() { v_.reserve(std::max(v_.size() + std::max<size_t>(tlCollectAhead, 1), 2 * v_.capacity())); }
+
   std::vector<typename Codec::Stored> v_;
 };
 
