@@ -546,11 +546,33 @@ export interface SignalJSON {
   id: string | null;
   /** Free text, or `null`. */
   comment: string | null;
+  /** The order terms, written only when set. */
+  limit_price?: number;
+  stop_price?: number;
+  time_in_force?: number;
+  stop_loss?: SignalExitLevel;
+  take_profit?: SignalExitLevel;
+  trailing_stop?: SignalTrailingStop;
 }
+
+/** An exit level: an absolute price, or a fraction of the entry's fill price away from it. */
+export type SignalExitLevel = number | { pct: number };
+/** A stop that follows the best price since entry, by a fraction of it or by ticks. */
+export type SignalTrailingStop = { pct: number } | { ticks: number };
 
 /** Input of `NodeSignal.fromJSON`: the object form, or the positional [kind, id, comment]. */
 export type SignalJSONInput =
-  | { kind: SignalKindJSON; id?: string | null; comment?: string | null }
+  | {
+      kind: SignalKindJSON;
+      id?: string | null;
+      comment?: string | null;
+      limit_price?: number | null;
+      stop_price?: number | null;
+      time_in_force?: number | null;
+      stop_loss?: SignalExitLevel | null;
+      take_profit?: SignalExitLevel | null;
+      trailing_stop?: SignalTrailingStop | null;
+    }
   | [SignalKindJSON, string | null | undefined, string | null | undefined];
 
 /** A trading instruction for the current bar. */
@@ -588,6 +610,28 @@ export declare class NodeSignal {
   toJSON(): SignalJSON;
   /** Debug text, "Signal { kind: ..., id: ..., comment: ... }". */
   toString(): string;
+  /** Buy (size > 0) or sell at `limitPrice` or better: fills when the bar reaches it, at the open when the bar opened past it. */
+  static Limit(size: number, limitPrice: number): NodeSignal;
+  /** Buy or sell once the price reaches `stopPrice`: at it, or at the open when the bar gapped past it. */
+  static Stop(size: number, stopPrice: number): NodeSignal;
+  /** A stop order that becomes a limit order at `limitPrice` once its stop is reached. */
+  static StopLimit(size: number, stopPrice: number, limitPrice: number): NodeSignal;
+  /** The limit price, or `null`. */
+  readonly limitPrice: number | null;
+  /** The stop price, or `null`. */
+  readonly stopPrice: number | null;
+  /** Bars the order stays live from the first bar it may fill on; `null`: until filled or cancelled. */
+  get timeInForce(): number | null;
+  set timeInForce(value: number | null | undefined);
+  /** Stop-loss of the trade the order opens: a price, or `{ pct }` from the fill price; `null` for none. */
+  get stopLoss(): SignalExitLevel | null;
+  set stopLoss(value: SignalExitLevel | null | undefined);
+  /** Take-profit of the trade the order opens, as `stopLoss`; the two cancel each other. */
+  get takeProfit(): SignalExitLevel | null;
+  set takeProfit(value: SignalExitLevel | null | undefined);
+  /** A stop following the best price since entry, `{ pct }` or `{ ticks }`; `null` for none. */
+  get trailingStop(): SignalTrailingStop | null;
+  set trailingStop(value: SignalTrailingStop | null | undefined);
 }
 
 /** Direction of a trade: long (1) or short (-1). */
@@ -695,6 +739,24 @@ export interface NodeBacktestOptions {
   slippage?: NodeBacktestSlippage | null;
 }
 
+/** An order waiting for a fill (`NodeBacktest.pendingOrders`). */
+export interface NodeBacktestPendingOrder {
+  /** Sequence number of the order, from 0. */
+  order_id: number;
+  /** The signal's id, or `null`. */
+  id: string | null;
+  type: 'market' | 'limit' | 'stop' | 'stop_limit';
+  size: number;
+  limit_price: number | null;
+  stop_price: number | null;
+  /** A stop-limit whose stop was reached: a limit order from then on. */
+  triggered: boolean;
+  /** The first bar a limit or stop order may fill on (`null` for market orders). */
+  live_from_bar_index: number | null;
+  /** The last bar it may fill on, with a time in force; `null`: until filled or cancelled. */
+  last_bar_index: number | null;
+}
+
 /** The figures of one trade direction in `NodeBacktest.summary()`. */
 export interface NodeBacktestSideSummary {
   closed_trades: number;
@@ -784,6 +846,10 @@ export declare class NodeBacktest implements IterableIterator<number> {
   length(): number;
   /** Turns a signal into at most one queued order. */
   signal(signal: NodeSignal): void;
+  /** Takes every pending order with this id (the signal's `id`) off the queue; throws when there is none. */
+  cancel(id: string): void;
+  /** The orders waiting for a fill, oldest first. */
+  readonly pendingOrders: NodeBacktestPendingOrder[];
   /** Starting equity. */
   readonly initialCapital: number;
   /** `true` when orders fill at the bar close, `false` at the open. */
@@ -1157,6 +1223,8 @@ export declare class Incr_fn_sma_059403 {
   next(src: number, length?: number | null): number;
   /** One sma step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** ema: Exponential moving average, alpha = 2 / (length + 1), seeded with the simple average. Defaults: length 14. */
@@ -1168,6 +1236,8 @@ export declare class Incr_fn_ema_7bc747 {
   next(src: number, length?: number | null): number;
   /** One ema step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** rma: Wilder's moving average, alpha = 1 / length, seeded with the simple average. Defaults: length 14. */
@@ -1179,6 +1249,8 @@ export declare class Incr_fn_rma_3454eb {
   next(src: number, length?: number | null): number;
   /** One rma step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** wma: Linearly weighted moving average. Defaults: length 14. */
@@ -1190,6 +1262,8 @@ export declare class Incr_fn_wma_5c3876 {
   next(src: number, length?: number | null): number;
   /** One wma step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** lwma: Linearly weighted moving average (the same computation as wma). Defaults: length 14. */
@@ -1201,6 +1275,8 @@ export declare class Incr_fn_lwma_60bd2d {
   next(src: number, length?: number | null): number;
   /** One lwma step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** swma: Symmetric weighted average of the last four values (weights 1, 2, 2, 1). */
@@ -1212,6 +1288,8 @@ export declare class Incr_fn_swma_30829d {
   next(src: number): number;
   /** One swma step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList): Float64Array;
 }
 
 /** hma: Hull moving average: wma over sqrt(length) of 2 * wma(length / 2) - wma(length). Defaults: length 14. */
@@ -1223,6 +1301,8 @@ export declare class Incr_fn_hma_3a3f74 {
   next(src: number, length?: number | null): number;
   /** One hma step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** vwma: Volume-weighted moving average. Defaults: length 14. */
@@ -1234,6 +1314,8 @@ export declare class Incr_fn_vwma_10c6d1 {
   next(src: number, length?: number | null): number;
   /** One vwma step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** fwma: Fibonacci-weighted moving average (no warm-up: missing values count as 0). Defaults: length 14. */
@@ -1245,6 +1327,8 @@ export declare class Incr_fn_fwma_69cd8f {
   next(src: number, length?: number | null): number;
   /** One fwma step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** dema: Double exponential moving average, 2 * e1 - e2. Defaults: length 9. */
@@ -1256,6 +1340,8 @@ export declare class Incr_fn_dema_d2c3b8 {
   next(src: number, length?: number | null): number;
   /** One dema step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** tema: Triple exponential moving average, 3 * e1 - 3 * e2 + e3. Defaults: length 9. */
@@ -1267,6 +1353,8 @@ export declare class Incr_fn_tema_ef3cbc {
   next(src: number, length?: number | null): number;
   /** One tema step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** dev: Mean absolute deviation from the simple average. Defaults: length 14. */
@@ -1278,6 +1366,8 @@ export declare class Incr_fn_dev_402351 {
   next(src: number, length?: number | null): number;
   /** One dev step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** stdev: Standard deviation around the simple average, population (biased) or sample. Defaults: biased true. */
@@ -1289,6 +1379,8 @@ export declare class Incr_fn_stdev_d87475 {
   next(src: number, length?: number | null, biased?: boolean | null): number;
   /** One stdev step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null, biased?: boolean | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null, biased?: boolean | null): Float64Array;
 }
 
 /** cum: Running total of src, restarting after a missing value. */
@@ -1300,6 +1392,8 @@ export declare class Incr_fn_cum_c1d3ea {
   next(src: number): number;
   /** One cum step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList): Float64Array;
 }
 
 /** change: One-bar change, src - src[1]. */
@@ -1311,6 +1405,8 @@ export declare class Incr_fn_change_1e4fad {
   next(src: number): number;
   /** One change step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList): Float64Array;
 }
 
 /** alma: Arnaud Legoux moving average: Gaussian weights centred at offset * (length - 1), width length / sigma. Defaults: length 9, offset 0.85, sigma 6.0, floor false. */
@@ -1322,6 +1418,8 @@ export declare class Incr_fn_alma_b88cee {
   next(src: number, length?: number | null, offset?: number | null, sigma?: number | null, floor?: boolean | null): number;
   /** One alma step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null, offset?: number | null, sigma?: number | null, floor?: boolean | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null, offset?: number | null, sigma?: number | null, floor?: boolean | null): Float64Array;
 }
 
 /** linreg: Least-squares line through the last length values, read offset bars back from the current one. Defaults: length 100, offset 0. */
@@ -1333,6 +1431,8 @@ export declare class Incr_fn_linreg_e1107d {
   next(src: number, length?: number | null, offset?: number | null): number;
   /** One linreg step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null, offset?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null, offset?: number | null): Float64Array;
 }
 
 /** median: Median of the last length values. Defaults: length 14. */
@@ -1344,6 +1444,8 @@ export declare class Incr_fn_median_cdb883 {
   next(src: number, length?: number | null): number;
   /** One median step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** percentile_nearest_rank: Nearest-rank percentile of the last length values (rank ceil(percentage / 100 * length)). Defaults: length 14, percentage 50.0. */
@@ -1355,6 +1457,8 @@ export declare class Incr_fn_percentile_nearest_rank_2991da {
   next(src: number, length?: number | null, percentage?: number | null): number;
   /** One percentile_nearest_rank step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null, percentage?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null, percentage?: number | null): Float64Array;
 }
 
 /** rsi: Relative strength index. Defaults: length 14. */
@@ -1366,6 +1470,8 @@ export declare class Incr_fn_rsi_4196b9 {
   next(src: number, length?: number | null): number;
   /** One rsi step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** stochastic_rsi: Stochastic RSI: the position of rsi(src) in its range, smoothed, [k, d]. Defaults: stochLength 14, rsiLength 14, smoothK 3, smoothD 3. */
@@ -1377,6 +1483,8 @@ export declare class Incr_fn_stochastic_rsi_84a7e0 {
   next(src: number, stochLength?: number | null, rsiLength?: number | null, smoothK?: number | null, smoothD?: number | null): [number, number];
   /** One stochastic_rsi step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, stochLength?: number | null, rsiLength?: number | null, smoothK?: number | null, smoothD?: number | null): [number, number][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, stochLength?: number | null, rsiLength?: number | null, smoothK?: number | null, smoothD?: number | null): [Float64Array, Float64Array];
 }
 
 /** connors_rsi: Connors RSI: mean of the RSI, the streak RSI and the percent rank of the one-bar change. Defaults: rsiLength 3, streakLength 2, rankLength 100. */
@@ -1388,6 +1496,8 @@ export declare class Incr_fn_connors_rsi_ecfb42 {
   next(src: number, rsiLength?: number | null, streakLength?: number | null, rankLength?: number | null): number;
   /** One connors_rsi step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, rsiLength?: number | null, streakLength?: number | null, rankLength?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, rsiLength?: number | null, streakLength?: number | null, rankLength?: number | null): Float64Array;
 }
 
 /** relative_volatility_index: Relative volatility index. Defaults: length 14. */
@@ -1399,6 +1509,8 @@ export declare class Incr_fn_relative_volatility_index_3b8406 {
   next(src: number, length?: number | null): number;
   /** One relative_volatility_index step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** cci: Commodity channel index. Defaults: length 14. */
@@ -1410,6 +1522,8 @@ export declare class Incr_fn_cci_d95ce4 {
   next(src: number, length?: number | null): number;
   /** One cci step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** williams_pct_r: Williams %R, between -100 and 0 inside the range. Defaults: length 14. */
@@ -1421,6 +1535,8 @@ export declare class Incr_fn_williams_pct_r_01cd99 {
   next(src: number, length?: number | null): number;
   /** One williams_pct_r step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** ultimate_oscillator: Ultimate oscillator over three lengths, from the bars. Defaults: length1 7, length2 14, length3 28. */
@@ -1432,6 +1548,8 @@ export declare class Incr_fn_ultimate_oscillator_e466b9 {
   next(length1?: number | null, length2?: number | null, length3?: number | null): number;
   /** One ultimate_oscillator step per remaining bar of the context; returns every step's result. */
   collect(length1?: number | null, length2?: number | null, length3?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(length1?: number | null, length2?: number | null, length3?: number | null): Float64Array;
 }
 
 /** relative_vigor_index: Relative vigor index, from the bars. Defaults: length 14. */
@@ -1443,6 +1561,8 @@ export declare class Incr_fn_relative_vigor_index_419773 {
   next(length?: number | null): number;
   /** One relative_vigor_index step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(length?: number | null): Float64Array;
 }
 
 /** balance_of_power: Balance of power, (close - open) / (high - low) of the current bar. */
@@ -1454,6 +1574,8 @@ export declare class Incr_fn_balance_of_power_b52747 {
   next(): number;
   /** One balance_of_power step per remaining bar of the context; returns every step's result. */
   collect(): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(): Float64Array;
 }
 
 /** stoch: Stochastic oscillator of the bars, [k, d]: the close within the periodK-bar high-low range, averaged over smoothK bars, and k averaged over periodD bars. Defaults: periodK 14, smoothK 1, periodD 3. */
@@ -1465,6 +1587,8 @@ export declare class Incr_fn_stoch_0c7e63 {
   next(periodK?: number | null, smoothK?: number | null, periodD?: number | null): [number, number];
   /** One stoch step per remaining bar of the context; returns every step's result. */
   collect(periodK?: number | null, smoothK?: number | null, periodD?: number | null): [number, number][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(periodK?: number | null, smoothK?: number | null, periodD?: number | null): [Float64Array, Float64Array];
 }
 
 /** stoch_source: Stochastic oscillator of src within its own periodK-step range, [k, d], smoothed like stoch. Defaults: periodK 14, smoothK 1, periodD 3. */
@@ -1476,6 +1600,8 @@ export declare class Incr_fn_stoch_source_4bd266 {
   next(src: number, periodK?: number | null, smoothK?: number | null, periodD?: number | null): [number, number];
   /** One stoch_source step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, periodK?: number | null, smoothK?: number | null, periodD?: number | null): [number, number][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, periodK?: number | null, smoothK?: number | null, periodD?: number | null): [Float64Array, Float64Array];
 }
 
 /** cmo: Chande momentum oscillator, 100 * (U - D) / (U + D) over length steps. Defaults: length 9. */
@@ -1487,6 +1613,8 @@ export declare class Incr_fn_cmo_924c09 {
   next(src: number, length?: number | null): number;
   /** One cmo step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** percentrank: Percent of the previous length values that are less than or equal to the current one. Defaults: length 14. */
@@ -1498,6 +1626,8 @@ export declare class Incr_fn_percentrank_0e17be {
   next(src: number, length?: number | null): number;
   /** One percentrank step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** dmi: Directional movement index, [plus, minus, adx]: +DI, -DI and the average directional index. Defaults: diLength 14, adxSmoothing 14. */
@@ -1509,6 +1639,8 @@ export declare class Incr_fn_dmi_6d4345 {
   next(diLength?: number | null, adxSmoothing?: number | null): [number, number, number];
   /** One dmi step per remaining bar of the context; returns every step's result. */
   collect(diLength?: number | null, adxSmoothing?: number | null): [number, number, number][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(diLength?: number | null, adxSmoothing?: number | null): [Float64Array, Float64Array, Float64Array];
 }
 
 /** tr: True range of the current bar. Defaults: handleNa true. */
@@ -1520,6 +1652,8 @@ export declare class Incr_fn_tr_296320 {
   next(handleNa?: boolean | null): number;
   /** One tr step per remaining bar of the context; returns every step's result. */
   collect(handleNa?: boolean | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(handleNa?: boolean | null): Float64Array;
 }
 
 /** atr: Average true range (rma of the true range). Defaults: length 14. */
@@ -1531,6 +1665,8 @@ export declare class Incr_fn_atr_d37266 {
   next(length?: number | null): number;
   /** One atr step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(length?: number | null): Float64Array;
 }
 
 /** bollinger_bands: Bollinger bands, [upper, lower]. Defaults: length 20, mult 2.0. */
@@ -1542,6 +1678,8 @@ export declare class Incr_fn_bollinger_bands_7ac6ce {
   next(src: number, length?: number | null, mult?: number | null): [number, number];
   /** One bollinger_bands step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null, mult?: number | null): [number, number][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null, mult?: number | null): [Float64Array, Float64Array];
 }
 
 /** bollinger_bands_pct_b: Bollinger %B, the position of src between the bands. Defaults: length 20, mult 2.0. */
@@ -1553,6 +1691,8 @@ export declare class Incr_fn_bollinger_bands_pct_b_12beae {
   next(src: number, length?: number | null, mult?: number | null): number;
   /** One bollinger_bands_pct_b step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null, mult?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null, mult?: number | null): Float64Array;
 }
 
 /** bollinger_bands_width: Bollinger band width as a percentage of the basis. Defaults: length 20, mult 2.0. */
@@ -1564,6 +1704,8 @@ export declare class Incr_fn_bollinger_bands_width_bec1ab {
   next(src: number, length?: number | null, mult?: number | null): number;
   /** One bollinger_bands_width step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null, mult?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null, mult?: number | null): Float64Array;
 }
 
 /** donchian_channel: Donchian channel from the bar highs and lows, [upper, lower, basis]. Defaults: length 20. */
@@ -1575,6 +1717,8 @@ export declare class Incr_fn_donchian_channel_b78288 {
   next(src: number, length?: number | null): [number, number, number];
   /** One donchian_channel step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): [number, number, number][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): [Float64Array, Float64Array, Float64Array];
 }
 
 /** supertrend: Supertrend, [value, direction] with direction 1 or -1. */
@@ -1586,6 +1730,8 @@ export declare class Incr_fn_supertrend_a392d5 {
   next(src: number, factor: number, atrPeriod?: number | null): [number, number | null];
   /** One supertrend step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, factor: number, atrPeriod?: number | null): [number, number | null][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, factor: number, atrPeriod?: number | null): [Float64Array, Float64Array];
 }
 
 /** chande_kroll_stop: Chande Kroll stop, [stopShort, stopLong]. Defaults: atrLength 10, mult 1.0, stopLength 9. */
@@ -1597,6 +1743,8 @@ export declare class Incr_fn_chande_kroll_stop_1f3d9c {
   next(atrLength?: number | null, mult?: number | null, stopLength?: number | null): [number, number];
   /** One chande_kroll_stop step per remaining bar of the context; returns every step's result. */
   collect(atrLength?: number | null, mult?: number | null, stopLength?: number | null): [number, number][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(atrLength?: number | null, mult?: number | null, stopLength?: number | null): [Float64Array, Float64Array];
 }
 
 /** choppiness_index: Choppiness index. Defaults: length 14. */
@@ -1608,6 +1756,8 @@ export declare class Incr_fn_choppiness_index_30ed5c {
   next(length?: number | null): number;
   /** One choppiness_index step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(length?: number | null): Float64Array;
 }
 
 /** vortex_indicator: Vortex indicator, [plus, minus]. Defaults: length 14. */
@@ -1619,6 +1769,8 @@ export declare class Incr_fn_vortex_indicator_120086 {
   next(length?: number | null): [number, number];
   /** One vortex_indicator step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null): [number, number][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(length?: number | null): [Float64Array, Float64Array];
 }
 
 /** aroon: Aroon, [up, down]. Defaults: length 14. */
@@ -1630,6 +1782,8 @@ export declare class Incr_fn_aroon_39638b {
   next(length?: number | null): [number, number];
   /** One aroon step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null): [number, number][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(length?: number | null): [Float64Array, Float64Array];
 }
 
 /** keltner_channels: Keltner channels, [basis, upper, lower]: an ema or sma of src, bands mult atrs (or bar ranges) away. Defaults: length 20, mult 2.0, useEma true, useAtr true, atrLength 10. */
@@ -1641,6 +1795,8 @@ export declare class Incr_fn_keltner_channels_855777 {
   next(src: number, length?: number | null, mult?: number | null, useEma?: boolean | null, useAtr?: boolean | null, atrLength?: number | null): [number, number, number];
   /** One keltner_channels step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null, mult?: number | null, useEma?: boolean | null, useAtr?: boolean | null, atrLength?: number | null): [number, number, number][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null, mult?: number | null, useEma?: boolean | null, useAtr?: boolean | null, atrLength?: number | null): [Float64Array, Float64Array, Float64Array];
 }
 
 /** sar: Parabolic SAR: a trailing stop that accelerates towards each new extreme. Defaults: start 0.02, increment 0.02, maximum 0.2. */
@@ -1652,6 +1808,8 @@ export declare class Incr_fn_sar_1c8f65 {
   next(start?: number | null, increment?: number | null, maximum?: number | null): number;
   /** One sar step per remaining bar of the context; returns every step's result. */
   collect(start?: number | null, increment?: number | null, maximum?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(start?: number | null, increment?: number | null, maximum?: number | null): Float64Array;
 }
 
 /** ichimoku: Ichimoku cloud without the display shift, [conversion, base, spanA, spanB, lagging]. Defaults: conversionPeriods 9, basePeriods 26, spanBPeriods 52. */
@@ -1663,6 +1821,8 @@ export declare class Incr_fn_ichimoku_fb4f30 {
   next(conversionPeriods?: number | null, basePeriods?: number | null, spanBPeriods?: number | null): [number, number, number, number, number];
   /** One ichimoku step per remaining bar of the context; returns every step's result. */
   collect(conversionPeriods?: number | null, basePeriods?: number | null, spanBPeriods?: number | null): [number, number, number, number, number][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(conversionPeriods?: number | null, basePeriods?: number | null, spanBPeriods?: number | null): [Float64Array, Float64Array, Float64Array, Float64Array, Float64Array];
 }
 
 /** accdist: Accumulation/distribution line. */
@@ -1674,6 +1834,8 @@ export declare class Incr_fn_accdist_8c0ce2 {
   next(): number;
   /** One accdist step per remaining bar of the context; returns every step's result. */
   collect(): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(): Float64Array;
 }
 
 /** chaikin_money_flow: Chaikin money flow. Defaults: length 20. */
@@ -1685,6 +1847,8 @@ export declare class Incr_fn_chaikin_money_flow_040712 {
   next(length?: number | null): number;
   /** One chaikin_money_flow step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(length?: number | null): Float64Array;
 }
 
 /** money_flow_index: Money flow index. Defaults: length 14. */
@@ -1696,6 +1860,8 @@ export declare class Incr_fn_money_flow_index_7401be {
   next(src: number, length?: number | null): number;
   /** One money_flow_index step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** ease_of_movement: Ease of movement. Defaults: length 14, divisor 10000. */
@@ -1707,6 +1873,8 @@ export declare class Incr_fn_ease_of_movement_6ab669 {
   next(length?: number | null, divisor?: number | null): number;
   /** One ease_of_movement step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null, divisor?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(length?: number | null, divisor?: number | null): Float64Array;
 }
 
 /** elder_force_index: Elder force index. Defaults: length 13. */
@@ -1718,6 +1886,8 @@ export declare class Incr_fn_elder_force_index_782d84 {
   next(length?: number | null): number;
   /** One elder_force_index step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(length?: number | null): Float64Array;
 }
 
 /** volume_oscillator: Volume oscillator, percentage difference of two volume averages. Defaults: shortLength 5, longLength 10. */
@@ -1729,6 +1899,8 @@ export declare class Incr_fn_volume_oscillator_91e2a8 {
   next(shortLength?: number | null, longLength?: number | null): number;
   /** One volume_oscillator step per remaining bar of the context; returns every step's result. */
   collect(shortLength?: number | null, longLength?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(shortLength?: number | null, longLength?: number | null): Float64Array;
 }
 
 /** advance_decline_ratio: Advance/decline ratio of up and down bars. Defaults: length 9. */
@@ -1740,6 +1912,8 @@ export declare class Incr_fn_advance_decline_ratio_c534f8 {
   next(length?: number | null): number;
   /** One advance_decline_ratio step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(length?: number | null): Float64Array;
 }
 
 /** obv: On-balance volume, the running total of volume signed by the close's change. */
@@ -1751,6 +1925,8 @@ export declare class Incr_fn_obv_4517cd {
   next(): number;
   /** One obv step per remaining bar of the context; returns every step's result. */
   collect(): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(): Float64Array;
 }
 
 /** vwap: Volume-weighted average price of src anchored to each period of anchor, [vwap, upper, lower]. Defaults: anchor 1D, mult 1.0. */
@@ -1762,6 +1938,8 @@ export declare class Incr_fn_vwap_807f88 {
   next(src: number, anchor?: NodeTimeframe | null, mult?: number | null): [number, number, number];
   /** One vwap step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, anchor?: NodeTimeframe | null, mult?: number | null): [number, number, number][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, anchor?: NodeTimeframe | null, mult?: number | null): [Float64Array, Float64Array, Float64Array];
 }
 
 /** crossover: True on the bar where a crosses above b; null when a or b is missing. */
@@ -1773,6 +1951,8 @@ export declare class Incr_fn_crossover_94210a {
   next(a: number, b: number): boolean | null;
   /** One crossover step per remaining bar of the context; returns every step's result. */
   collect(a: NumberList, b: NumberList): (boolean | null)[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(a: NumberList, b: NumberList): Float64Array;
 }
 
 /** crossunder: True on the bar where a crosses below b; null when a or b is missing. */
@@ -1784,6 +1964,8 @@ export declare class Incr_fn_crossunder_ed654e {
   next(a: number, b: number): boolean | null;
   /** One crossunder step per remaining bar of the context; returns every step's result. */
   collect(a: NumberList, b: NumberList): (boolean | null)[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(a: NumberList, b: NumberList): Float64Array;
 }
 
 /** cross: True on the bar where a and b cross either way; null when a or b is missing. */
@@ -1795,6 +1977,8 @@ export declare class Incr_fn_cross_0ddf1f {
   next(a: number, b: number): boolean | null;
   /** One cross step per remaining bar of the context; returns every step's result. */
   collect(a: NumberList, b: NumberList): (boolean | null)[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(a: NumberList, b: NumberList): Float64Array;
 }
 
 /** barssince: Bars since cond was last true; null before it ever was. */
@@ -1806,6 +1990,8 @@ export declare class Incr_fn_barssince_a2ae8d {
   next(cond?: boolean | null): number | null;
   /** One barssince step per remaining bar of the context; returns every step's result. */
   collect(cond: readonly (boolean | null | undefined)[]): (number | null)[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(cond: readonly (boolean | null | undefined)[]): Float64Array;
 }
 
 /** highest: Highest value over the last length bars. Defaults: length 14. */
@@ -1817,6 +2003,8 @@ export declare class Incr_fn_highest_84f508 {
   next(src: number, length?: number | null): number;
   /** One highest step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** lowest: Lowest value over the last length bars. Defaults: length 14. */
@@ -1828,6 +2016,8 @@ export declare class Incr_fn_lowest_4e830f {
   next(src: number, length?: number | null): number;
   /** One lowest step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** highestbars: Offset (0 or negative) of the highest value over the last length bars. Defaults: length 14. */
@@ -1839,6 +2029,8 @@ export declare class Incr_fn_highestbars_406610 {
   next(src: number, length?: number | null): number | null;
   /** One highestbars step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): (number | null)[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** lowestbars: Offset (0 or negative) of the lowest value over the last length bars. Defaults: length 14. */
@@ -1850,6 +2042,8 @@ export declare class Incr_fn_lowestbars_45ca87 {
   next(src: number, length?: number | null): number | null;
   /** One lowestbars step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): (number | null)[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** pivothigh: The pivot high confirmed on this bar: src rightBars back, above the leftBars before and rightBars after. Defaults: leftBars 10, rightBars 10. */
@@ -1861,6 +2055,8 @@ export declare class Incr_fn_pivothigh_e2dcad {
   next(src: number, leftBars?: number | null, rightBars?: number | null): number;
   /** One pivothigh step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, leftBars?: number | null, rightBars?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, leftBars?: number | null, rightBars?: number | null): Float64Array;
 }
 
 /** pivotlow: The pivot low confirmed on this bar: src rightBars back, below the leftBars before and rightBars after. Defaults: leftBars 10, rightBars 10. */
@@ -1872,6 +2068,8 @@ export declare class Incr_fn_pivotlow_1f7c14 {
   next(src: number, leftBars?: number | null, rightBars?: number | null): number;
   /** One pivotlow step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, leftBars?: number | null, rightBars?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, leftBars?: number | null, rightBars?: number | null): Float64Array;
 }
 
 /** momentum: Momentum, src - src[length]. Defaults: length 10. */
@@ -1883,6 +2081,8 @@ export declare class Incr_fn_momentum_d7f735 {
   next(src: number, length?: number | null): number;
   /** One momentum step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** roc: Rate of change in percent over length bars. Defaults: length 14. */
@@ -1894,6 +2094,8 @@ export declare class Incr_fn_roc_ba0b0c {
   next(src: number, length?: number | null): number;
   /** One roc step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** macd: MACD line, ema(fast) - ema(slow). Defaults: fastLength 12, slowLength 26. */
@@ -1905,6 +2107,8 @@ export declare class Incr_fn_macd_4e1ee0 {
   next(src: number, fastLength?: number | null, slowLength?: number | null): number;
   /** One macd step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, fastLength?: number | null, slowLength?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, fastLength?: number | null, slowLength?: number | null): Float64Array;
 }
 
 /** price_oscillator: Percentage price oscillator. Defaults: fastLength 12, slowLength 26. */
@@ -1916,6 +2120,8 @@ export declare class Incr_fn_price_oscillator_740861 {
   next(src: number, fastLength?: number | null, slowLength?: number | null): number;
   /** One price_oscillator step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, fastLength?: number | null, slowLength?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, fastLength?: number | null, slowLength?: number | null): Float64Array;
 }
 
 /** absolute_price_oscillator: Absolute price oscillator (the order of the two lengths does not matter). Defaults: fastLength 12, slowLength 26. */
@@ -1927,6 +2133,8 @@ export declare class Incr_fn_absolute_price_oscillator_ef9439 {
   next(src: number, fastLength?: number | null, slowLength?: number | null): number;
   /** One absolute_price_oscillator step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, fastLength?: number | null, slowLength?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, fastLength?: number | null, slowLength?: number | null): Float64Array;
 }
 
 /** awesome_oscillator: Awesome oscillator, one-bar change of sma(slow) - sma(fast). Defaults: fastLength 5, slowLength 34. */
@@ -1938,6 +2146,8 @@ export declare class Incr_fn_awesome_oscillator_7b4eb9 {
   next(src: number, fastLength?: number | null, slowLength?: number | null): number;
   /** One awesome_oscillator step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, fastLength?: number | null, slowLength?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, fastLength?: number | null, slowLength?: number | null): Float64Array;
 }
 
 /** trix: TRIX of the log closes (src is recorded but not used). Defaults: length 18. */
@@ -1949,6 +2159,8 @@ export declare class Incr_fn_trix_bc56c3 {
   next(src: number, length?: number | null): number;
   /** One trix step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, length?: number | null): Float64Array;
 }
 
 /** true_strength_index: True strength index. Defaults: longLength 25, shortLength 13. */
@@ -1960,6 +2172,8 @@ export declare class Incr_fn_true_strength_index_a9d511 {
   next(src: number, longLength?: number | null, shortLength?: number | null): number;
   /** One true_strength_index step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, longLength?: number | null, shortLength?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, longLength?: number | null, shortLength?: number | null): Float64Array;
 }
 
 /** know_sure_thing: Know sure thing, [kst, signal]. Defaults: rocLength1 10, rocLength2 15, rocLength3 20, rocLength4 30, smaLength1 10, smaLength2 10, smaLength3 10, smaLength4 15, signalLength 9. */
@@ -1971,6 +2185,8 @@ export declare class Incr_fn_know_sure_thing_7bcbff {
   next(src: number, rocLength1?: number | null, rocLength2?: number | null, rocLength3?: number | null, rocLength4?: number | null, smaLength1?: number | null, smaLength2?: number | null, smaLength3?: number | null, smaLength4?: number | null, signalLength?: number | null): [number, number];
   /** One know_sure_thing step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, rocLength1?: number | null, rocLength2?: number | null, rocLength3?: number | null, rocLength4?: number | null, smaLength1?: number | null, smaLength2?: number | null, smaLength3?: number | null, smaLength4?: number | null, signalLength?: number | null): [number, number][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, rocLength1?: number | null, rocLength2?: number | null, rocLength3?: number | null, rocLength4?: number | null, smaLength1?: number | null, smaLength2?: number | null, smaLength3?: number | null, smaLength4?: number | null, signalLength?: number | null): [Float64Array, Float64Array];
 }
 
 /** coppock_curve: Coppock curve. Defaults: wmaLength 10, longRocLength 14, shortRocLength 11. */
@@ -1982,6 +2198,8 @@ export declare class Incr_fn_coppock_curve_b2c42b {
   next(src: number, wmaLength?: number | null, longRocLength?: number | null, shortRocLength?: number | null): number;
   /** One coppock_curve step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, wmaLength?: number | null, longRocLength?: number | null, shortRocLength?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, wmaLength?: number | null, longRocLength?: number | null, shortRocLength?: number | null): Float64Array;
 }
 
 /** detrended_price_oscillator: Detrended price oscillator of the closes. Defaults: length 21, centered false. */
@@ -1993,6 +2211,8 @@ export declare class Incr_fn_detrended_price_oscillator_36f9a0 {
   next(length?: number | null, centered?: boolean | null): number;
   /** One detrended_price_oscillator step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null, centered?: boolean | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(length?: number | null, centered?: boolean | null): Float64Array;
 }
 
 /** bull_bear_power: Bull/bear power, (high - ema) - (low - ema). Defaults: length 13. */
@@ -2004,6 +2224,8 @@ export declare class Incr_fn_bull_bear_power_23f533 {
   next(length?: number | null): number;
   /** One bull_bear_power step per remaining bar of the context; returns every step's result. */
   collect(length?: number | null): number[];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(length?: number | null): Float64Array;
 }
 
 /** macd_full: MACD with its signal line and histogram, [macd, signal, hist]. Defaults: fastLength 12, slowLength 26, signalLength 9. */
@@ -2015,5 +2237,7 @@ export declare class Incr_fn_macd_full_7a6916 {
   next(src: number, fastLength?: number | null, slowLength?: number | null, signalLength?: number | null): [number, number, number];
   /** One macd_full step per remaining bar of the context; returns every step's result. */
   collect(src: NumberList, fastLength?: number | null, slowLength?: number | null, signalLength?: number | null): [number, number, number][];
+  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */
+  collectTyped(src: NumberList, fastLength?: number | null, slowLength?: number | null, signalLength?: number | null): [Float64Array, Float64Array, Float64Array];
 }
 // </indicators>

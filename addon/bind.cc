@@ -56,13 +56,15 @@ EnvData* envData(napi_env env) {
 }
 
 void releaseLayerRefs(napi_env env, EnvData* d) {
-  for (napi_ref* r : {&d->numbersIn, &d->rowsOut, &d->datesOut, &d->scratch}) {
+  for (napi_ref* r : {&d->numbersIn, &d->rowsOut, &d->datesOut, &d->scratch, &d->unpack, &d->store, &d->make,
+                      &d->recordTexts, &d->recordChannel}) {
     if (*r) napi_delete_reference(env, *r);
     *r = nullptr;
   }
   for (auto& [key, r] : d->kept)
     if (r) napi_delete_reference(env, r);
   d->kept.clear();
+  d->recordNumbers = nullptr;
 }
 
 napi_value Call::undefined() const { return undefinedValue(env); }
@@ -194,6 +196,15 @@ bool constructingInternally(napi_env env, napi_callback_info info, napi_value* s
   napi_get_cb_info(env, info, &argc, nullptr, self, nullptr);
   EnvData* d = envData(env);
   return d && d->internalConstruct > 0;
+}
+
+bool calledWithNew(napi_env env, napi_callback_info info) {
+  napi_value target = nullptr;
+  return napi_get_new_target(env, info, &target) == napi_ok && target != nullptr;
+}
+
+Error needsNewError(const char* className) {
+  return Error(Status::InvalidArg, std::string("Class constructor ") + className + " cannot be invoked without 'new'");
 }
 
 napi_value noConstructor(napi_env env, napi_callback_info info) {

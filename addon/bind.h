@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "addon/registry.h"
+#include "addon/value.h"
 #include "core/datetime.h"
 #include "core/error.h"
 
@@ -61,6 +62,13 @@ struct EnvData {
   // Functions that add-on pieces make once per environment, by a key of their own (the
   // iteration protocol keeps one installer per iterable class here).
   std::unordered_map<const void*, napi_ref> kept;
+  // The value-object kernel (addon/kernel.h): its functions and the two record channels.
+  napi_ref unpack = nullptr;
+  napi_ref store = nullptr;
+  napi_ref make = nullptr;
+  napi_ref recordTexts = nullptr;
+  napi_ref recordChannel = nullptr;  // the Float64Array behind recordNumbers
+  double* recordNumbers = nullptr;
 };
 
 EnvData* envData(napi_env env);
@@ -105,7 +113,9 @@ Result<napi_value> newObject(napi_env env, int classId);
 // The box wrapped by `v` when it belongs to class `id`, else null.
 Box* findBox(napi_env env, napi_value v, int id);
 
-// Binds a native type to its JavaScript class name.
+// Binds a native type to its JavaScript class name. A class made with BW_JS_CLASS wraps a native
+// box (shared, heavy objects); one made with BW_JS_VALUE is a value class whose objects hold a
+// record (addon/value.h) described by Codec<Type>.
 template <class T>
 struct ClassOf;
 
@@ -114,18 +124,35 @@ struct IsBound : std::false_type {};
 template <class T>
 struct IsBound<T, std::void_t<decltype(ClassOf<T>::name)>> : std::true_type {};
 
-#define BW_JS_CLASS(Type, Name)                                   \
+template <class T, class = void>
+struct IsValue : std::false_type {};
+template <class T>
+struct IsValue<T, std::enable_if_t<IsBound<T>::value>> : std::bool_constant<ClassOf<T>::value> {};
+
+#define BW_JS_CLASS_OF(Type, Name, Value)                         \
   template <>                                                     \
   struct bw::js::ClassOf<Type> {                                  \
     static constexpr const char* name = Name;                     \
+    static constexpr bool value = Value;                          \
     static int id() {                                             \
       static const int i = ::bw::js::classId(Name);               \
       return i;                                                   \
     }                                                             \
   }
 
+#define BW_JS_CLASS(Type, Name) BW_JS_CLASS_OF(Type, Name, false)
+
+#define BW_JS_VALUE(Type, Name)                                   \
+  BW_JS_CLASS_OF(Type, Name, true);                               \
+  template <>                                                     \
+  struct bw::js::Codec<Type> {                                    \
+    static void write(const Type& v, ::bw::js::RecordOut& out);   \
+    static ::bw::Result<Type> read(const ::bw::js::RecordIn& in); \
+  }
+
 template <class T>
 Result<napi_value> newInstance(napi_env env, T value) {
+  static_assert(!IsValue<T>::value, "value objects are made from records");
   BW_ASSIGN(obj, newObject(env, ClassOf<T>::id()));
   auto* box = new TypedBox<T>(ClassOf<T>::id(), std::move(value));
   return attach(env, obj, box);
@@ -134,8 +161,31 @@ Result<napi_value> newInstance(napi_env env, T value) {
 Error unwrapError(const char* className);   // receiver
 Error recoverError(const char* className);  // argument
 
+// A value object's value, read from its record; `refusal` when `v` is not an object of the class.
+template <class T>
+Result<T> readValue(napi_env env, napi_value v, const Error& refusal) {
+  BW_ASSIGN(found, unpackRecord(env, v, ClassOf<T>::id()));
+  if (!found) return refusal;
+  return Codec<T>::read(RecordIn(env, refusal));
+}
+
+// Leaves the value's record in the channels.
+template <class T>
+Result<Unit> writeValue(napi_env env, const T& v) {
+  RecordOut out(env);
+  Codec<T>::write(v, out);
+  return out.done();
+}
+
+template <class T>
+Result<napi_value> makeValue(napi_env env, const T& v) {
+  BW_TRY(writeValue(env, v));
+  return makeRecord(env, ClassOf<T>::id());
+}
+
 template <class T>
 T* unwrapAs(napi_env env, napi_value v) {
+  static_assert(!IsValue<T>::value, "value objects hold records, not boxes");
   Box* b = findBox(env, v, ClassOf<T>::id());
   return b ? &static_cast<TypedBox<T>*>(b)->value : nullptr;
 }
@@ -230,14 +280,19 @@ struct Arg<napi_value> {
   static Result<napi_value> read(napi_env, napi_value v) { return v; }
 };
 
-// Instances of bound classes: borrowed for the call.
+// Instances of bound classes: boxes are borrowed for the call, values are read from their record.
 template <class T>
-struct Arg<T, std::enable_if_t<IsBound<T>::value>> {
+struct Arg<T, std::enable_if_t<IsBound<T>::value && !IsValue<T>::value>> {
   using Stored = T*;
   static Result<T*> read(napi_env e, napi_value v) {
     if (T* p = unwrapAs<T>(e, v)) return p;
     return recoverError(ClassOf<T>::name);
   }
+};
+template <class T>
+struct Arg<T, std::enable_if_t<IsValue<T>::value>> {
+  using Stored = T;
+  static Result<T> read(napi_env e, napi_value v) { return readValue<T>(e, v, recoverError(ClassOf<T>::name)); }
 };
 
 template <class T>
@@ -364,8 +419,12 @@ struct Ret<DateTime> {
   static Result<napi_value> make(napi_env e, const DateTime& d) { return makeDate(e, d); }
 };
 template <class T>
-struct Ret<T, std::enable_if_t<IsBound<T>::value>> {
+struct Ret<T, std::enable_if_t<IsBound<T>::value && !IsValue<T>::value>> {
   static Result<napi_value> make(napi_env e, T v) { return newInstance<T>(e, std::move(v)); }
+};
+template <class T>
+struct Ret<T, std::enable_if_t<IsValue<T>::value>> {
+  static Result<napi_value> make(napi_env e, const T& v) { return makeValue<T>(e, v); }
 };
 template <class T>
 struct Ret<std::optional<T>> {
@@ -536,9 +595,68 @@ struct Slot {
 };
 
 template <class T>
-Result<T*> receiver(Call& c) {
-  if (T* p = unwrapAs<T>(c.env, c.self)) return p;
-  return unwrapError(ClassOf<T>::name);
+auto receiver(Call& c) -> Result<typename Arg<T>::Stored> {
+  if constexpr (IsValue<T>::value) {
+    return readValue<T>(c.env, c.self, unwrapError(ClassOf<T>::name));
+  } else {
+    if (T* p = unwrapAs<T>(c.env, c.self)) return p;
+    return unwrapError(ClassOf<T>::name);
+  }
+}
+
+// The value class of a member's result when it is a value object (also optional, also inside a
+// Result): such a member leaves the record in the channels and its JavaScript half makes the
+// object (see PropRecord::resultClass).
+template <class R, class = void>
+struct ValueResult {
+  static constexpr bool is = false;
+};
+template <class T>
+struct ValueResult<T, std::enable_if_t<IsValue<T>::value>> {
+  static constexpr bool is = true;
+  using Type = T;
+};
+template <class T>
+struct ValueResult<std::optional<T>, std::enable_if_t<IsValue<T>::value>> : ValueResult<T> {};
+template <class T>
+struct ValueResult<Result<T>, std::enable_if_t<ValueResult<T>::is>> : ValueResult<T> {};
+
+template <class R>
+int resultClassOf() {
+  using D = std::remove_cvref_t<R>;
+  if constexpr (ValueResult<D>::is)
+    return ClassOf<typename ValueResult<D>::Type>::id();
+  else
+    return -1;
+}
+
+// Leaves a value result in the channels: `undefined` when it is there, `null` when absent.
+template <class R>
+Result<napi_value> emitValue(napi_env env, R&& r) {
+  using D = std::remove_cvref_t<R>;
+  if constexpr (IsValue<D>::value) {
+    BW_TRY(writeValue(env, r));
+    return undefinedValue(env);
+  } else if constexpr (std::is_same_v<D, std::optional<typename ValueResult<D>::Type>>) {
+    if (!r) return nullValue(env);
+    return emitValue(env, *r);
+  } else {
+    if (!r.ok()) return std::move(r).error();
+    return emitValue(env, std::move(r).value());
+  }
+}
+
+// A mutable value receiver (a setter's `T&`) is written back to its object's record after the
+// member ran.
+template <bool HasReceiver, class... P>
+constexpr int mutableValueReceiver() {
+  constexpr auto role = roles<HasReceiver, P...>();
+  constexpr bool mut[] = {(std::is_lvalue_reference_v<P> && !std::is_const_v<std::remove_reference_t<P>> &&
+                           IsValue<std::remove_cvref_t<P>>::value)...,
+                          false};
+  for (size_t i = 0; i < sizeof...(P); ++i)
+    if (role[i] == -1 && mut[i]) return static_cast<int>(i);
+  return -1;
 }
 
 // Reads the call, converts the receiver (when there is one) and every argument of F in order,
@@ -575,7 +693,18 @@ napi_value withConverted(napi_env env, napi_callback_info info, Then then) {
     (void)convert;
     if (!st.ok()) return fail(env, st.error());
     try {
-      return then(call, [&]() -> decltype(auto) { return F{}(std::get<I>(slots).pass()...); });
+      napi_value out = then(call, [&]() -> decltype(auto) { return F{}(std::get<I>(slots).pass()...); });
+      constexpr int back = mutableValueReceiver<HasReceiver, std::tuple_element_t<I, typename S::Args>...>();
+      if constexpr (back >= 0) {
+        if (out) {
+          using T = std::remove_cvref_t<std::tuple_element_t<static_cast<size_t>(back), typename S::Args>>;
+          auto& value = *std::get<static_cast<size_t>(back)>(slots).v;
+          Result<Unit> stored = writeValue<T>(env, value);
+          if (stored.ok()) stored = storeRecord(env, call.self, ClassOf<T>::id());
+          if (!stored.ok()) return fail(env, stored.error());
+        }
+      }
+      return out;
     } catch (const std::exception& ex) {
       return fail(env, Error(Status::GenericFailure, ex.what()));
     } catch (...) {
@@ -609,6 +738,10 @@ napi_value invoke(napi_env env, napi_callback_info info) {
     if constexpr (std::is_void_v<R>) {
       run();
       return undefinedValue(env);
+    } else if constexpr (ValueResult<std::remove_cvref_t<R>>::is) {
+      auto out = emitValue(env, run());
+      if (!out.ok()) return fail(env, out.error());
+      return *out;
     } else {
       auto out = Ret<std::remove_cvref_t<R>>::make(env, run());
       if (!out.ok()) return fail(env, out.error());
@@ -619,13 +752,30 @@ napi_value invoke(napi_env env, napi_callback_info info) {
 
 napi_value noConstructor(napi_env env, napi_callback_info info);
 bool constructingInternally(napi_env env, napi_callback_info info, napi_value* self);
+bool calledWithNew(napi_env env, napi_callback_info info);
+Error needsNewError(const char* className);
+
+// Constructor callback of a value class: F returns T or Result<T>, whose record it leaves in the
+// channels for the class's JavaScript constructor (which has already refused calls without new).
+template <class T, class F>
+napi_value constructValue(napi_env env, napi_callback_info info) {
+  return withConverted<F, false>(env, info, [env](Call&, auto&& run) -> napi_value {
+    Result<T> made = run();
+    if (!made.ok()) return fail(env, made.error());
+    auto out = writeValue<T>(env, *made);
+    if (!out.ok()) return fail(env, out.error());
+    return undefinedValue(env);
+  });
+}
 
 // Constructor callback for classes with a JavaScript constructor: F returns T or Result<T>.
-// The add-on's own instance creation skips the constructor logic altogether.
+// The add-on's own instance creation skips the constructor logic altogether. A call without
+// `new` (on the global object, a prototype, a proxy, ...) wraps nothing.
 template <class T, class F>
 napi_value construct(napi_env env, napi_callback_info info) {
   napi_value self;
   if (constructingInternally(env, info, &self)) return self;
+  if (!calledWithNew(env, info)) return fail(env, needsNewError(ClassOf<T>::name));
   return withConverted<F, false>(env, info, [env](Call& call, auto&& run) -> napi_value {
     Result<T> made = run();
     if (!made.ok()) return fail(env, made.error());
@@ -648,51 +798,91 @@ constexpr bool isMember = std::is_empty_v<F> && std::is_default_constructible_v<
 template <class T>
 class Class {
  public:
-  Class() : id_(ClassOf<T>::id()) {}
+  Class() : id_(ClassOf<T>::id()) { classEntry(id_).value = IsValue<T>::value; }
+
+  // A value class's record: this many numbers and texts (Codec<T> lays them out).
+  Class& record(size_t numbers, size_t texts) {
+    static_assert(IsValue<T>::value, "only value classes hold records");
+    ClassEntry& e = classEntry(id_);
+    e.numbers = numbers;
+    e.texts = texts;
+    return *this;
+  }
 
   template <class F>
   Class& constructor(F) {
     static_assert(isMember<F>, "members are captureless lambdas");
-    classEntry(id_).ctor = &detail::construct<T, F>;
+    if constexpr (IsValue<T>::value)
+      classEntry(id_).ctor = &detail::constructValue<T, F>;
+    else
+      classEntry(id_).ctor = &detail::construct<T, F>;
     return *this;
   }
   template <class F>
   Class& method(const char* name, F) {
     static_assert(isMember<F>, "members are captureless lambdas");
-    classEntry(id_).props.push_back({name, PropKind::Method, &detail::invoke<F, true>, nullptr, nullptr, nullptr});
+    add({name, PropKind::Method, &detail::invoke<F, true>, nullptr, nullptr, nullptr, {}, resultOf<F>()});
     return *this;
   }
   template <class F>
   Class& staticMethod(const char* name, F) {
     static_assert(isMember<F>, "members are captureless lambdas");
-    classEntry(id_).props.push_back(
-        {name, PropKind::StaticMethod, &detail::invoke<F, false>, nullptr, nullptr, nullptr});
+    add({name, PropKind::StaticMethod, &detail::invoke<F, false>, nullptr, nullptr, nullptr, {}, resultOf<F>()});
     return *this;
   }
   template <class F>
   Class& getter(const char* name, F) {
     static_assert(isMember<F>, "members are captureless lambdas");
-    classEntry(id_).props.push_back({name, PropKind::Accessor, nullptr, &detail::invoke<F, true>, nullptr, nullptr});
+    add({name, PropKind::Accessor, nullptr, &detail::invoke<F, true>, nullptr, nullptr, {}, resultOf<F>()});
     return *this;
   }
   template <class G, class S>
   Class& accessor(const char* name, G, S) {
-    classEntry(id_).props.push_back(
-        {name, PropKind::Accessor, nullptr, &detail::invoke<G, true>, &detail::invoke<S, true>, nullptr});
+    static_assert(isMember<G> && isMember<S>, "members are captureless lambdas");
+    add({name, PropKind::Accessor, nullptr, &detail::invoke<G, true>, &detail::invoke<S, true>, nullptr, {},
+         resultOf<G>()});
+    return *this;
+  }
+  // Members of value classes computed in JavaScript from the record, by an expression of
+  // addon/value.h's jsx: a getter (with a native setter, when given) or a method.
+  Class& field(const char* name, std::string js) {
+    static_assert(IsValue<T>::value, "only value classes hold records");
+    add({name, PropKind::Accessor, nullptr, nullptr, nullptr, nullptr, std::move(js), -1});
+    return *this;
+  }
+  template <class S>
+  Class& field(const char* name, std::string js, S) {
+    static_assert(IsValue<T>::value, "only value classes hold records");
+    static_assert(isMember<S>, "members are captureless lambdas");
+    add({name, PropKind::Accessor, nullptr, nullptr, &detail::invoke<S, true>, nullptr, std::move(js), -1});
+    return *this;
+  }
+  Class& jsMethod(const char* name, std::string js) {
+    static_assert(IsValue<T>::value, "only value classes hold records");
+    add({name, PropKind::Method, nullptr, nullptr, nullptr, nullptr, std::move(js), -1});
     return *this;
   }
   Class& onInstance(void (*hook)(napi_env, napi_value)) {
+    static_assert(!IsValue<T>::value, "value objects are not boxes");
     classEntry(id_).onInstance = hook;
     return *this;
   }
 
  private:
+  template <class F>
+  static int resultOf() {
+    return detail::resultClassOf<typename detail::Sig<F>::Ret>();
+  }
+  void add(PropRecord p) { classEntry(id_).props.push_back(std::move(p)); }
+
   int id_;
 };
 
 template <class F>
 void function(const char* name, F) {
   static_assert(isMember<F>, "functions are captureless lambdas");
+  static_assert(!detail::ValueResult<std::remove_cvref_t<typename detail::Sig<F>::Ret>>::is,
+                "a free function returns value objects inside lists or records only");
   addFunction(name, &detail::invoke<F, false>);
 }
 

@@ -1,5 +1,6 @@
 // The JavaScript class of each bound native type. Every binding that takes or returns one of
-// these types sees the same mapping.
+// these types sees the same mapping. Value classes hold records (addon/value.h); each one's
+// Codec is defined in its binding file, beside its class table.
 #pragma once
 
 #include "addon/bind.h"
@@ -19,11 +20,11 @@ enum class TradeDirection : int8_t;
 class SharedBacktest;
 }  // namespace bw
 
-BW_JS_CLASS(bw::Timeframe, "NodeTimeframe");
-BW_JS_CLASS(bw::OhlcvBar, "NodeOhlcvBar");
+BW_JS_VALUE(bw::Timeframe, "NodeTimeframe");
+BW_JS_VALUE(bw::OhlcvBar, "NodeOhlcvBar");
 BW_JS_CLASS(bw::ArcOhlcv, "NodeOhlcv");
-BW_JS_CLASS(bw::Sym, "NodeSym");
-BW_JS_CLASS(bw::SymKind, "NodeSymKind");
+BW_JS_VALUE(bw::Sym, "NodeSym");
+BW_JS_VALUE(bw::SymKind, "NodeSymKind");
 BW_JS_CLASS(bw::SharedCtx, "NodeCtx");
 BW_JS_CLASS(bw::CtxSkip, "NodeCtxSkip");
 BW_JS_CLASS(bw::Signal, "NodeSignal");

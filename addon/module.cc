@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "addon/bind.h"
+#include "addon/kernel.h"
 #include "addon/registry.h"
 
 namespace bw::js {
@@ -40,12 +41,18 @@ napi_value registerModule(napi_env env, napi_value exports) {
     return throwRegistration(env, "Failed to register class `instance data`");
   }
 
+  // Classes with native boxes are defined here; the value classes, and the members whose result
+  // is a value object, by the kernel (addon/kernel.h), which then hands back every constructor.
+  std::vector<napi_value> ctors(reg.classes.size(), nullptr);
   for (size_t id = 0; id < reg.classes.size(); ++id) {
     const ClassEntry& cls = reg.classes[id];
+    if (cls.value) continue;
     // Static members go on the class; instance members on its prototype afterwards, so the
     // receiver check is ours (with our message) rather than the host's signature check.
     std::vector<napi_property_descriptor> statics, members;
-    for (const PropRecord& p : cls.props) {
+    for (size_t i = 0; i < cls.props.size(); ++i) {
+      const PropRecord& p = cls.props[i];
+      if (kernelDefines(static_cast<int>(id), i)) continue;
       napi_property_descriptor d{};
       d.utf8name = p.name.c_str();
       d.data = p.data;
@@ -75,8 +82,13 @@ napi_value registerModule(napi_env env, napi_value exports) {
         napi_get_named_property(env, ctor, "prototype", &proto) != napi_ok ||
         napi_define_properties(env, proto, members.size(), members.data()) != napi_ok)
       return throwRegistration(env, "Failed to register class `" + cls.name + "`");
-    if (napi_create_reference(env, ctor, 1, &data->ctors[id]) != napi_ok ||
-        napi_set_named_property(env, exports, cls.name.c_str(), ctor) != napi_ok)
+    ctors[id] = ctor;
+  }
+  if (auto k = runKernel(env, data, ctors); !k.ok()) return fail(env, k.error());
+  for (size_t id = 0; id < reg.classes.size(); ++id) {
+    const ClassEntry& cls = reg.classes[id];
+    if (napi_create_reference(env, ctors[id], 1, &data->ctors[id]) != napi_ok ||
+        napi_set_named_property(env, exports, cls.name.c_str(), ctors[id]) != napi_ok)
       return throwRegistration(env, "Failed to register export `" + cls.name + "`");
   }
 

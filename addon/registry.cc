@@ -11,7 +11,7 @@ int classId(const std::string& name) {
   auto& classes = registry().classes;
   for (size_t i = 0; i < classes.size(); ++i)
     if (classes[i].name == name) return static_cast<int>(i);
-  classes.push_back(ClassEntry{name, nullptr, nullptr, {}, nullptr});
+  classes.push_back(ClassEntry{name, nullptr, nullptr, {}, nullptr, false, 0, 0});
   return static_cast<int>(classes.size() - 1);
 }
 

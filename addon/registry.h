@@ -12,12 +12,22 @@ namespace bw::js {
 enum class PropKind { Method, StaticMethod, Accessor };
 
 struct PropRecord {
+  PropRecord(std::string n, PropKind k, napi_callback m, napi_callback g, napi_callback s, void* d, std::string j = {},
+             int result = -1)
+      : name(std::move(n)), kind(k), method(m), getter(g), setter(s), data(d), js(std::move(j)), resultClass(result) {}
+
   std::string name;
   PropKind kind;
   napi_callback method = nullptr;  // Method / StaticMethod
   napi_callback getter = nullptr;  // Accessor
   napi_callback setter = nullptr;  // Accessor, optional
   void* data = nullptr;            // passed through as the callback's data
+  // Members of value classes computed in JavaScript: an expression over the record `d` (see
+  // addon/value.h), in place of the method or the getter.
+  std::string js;
+  // A native method or getter whose result is a value object: the callback leaves the record in
+  // the channels, and the JavaScript side makes the object of this class from it.
+  int resultClass = -1;
 };
 
 struct ClassEntry {
@@ -28,6 +38,11 @@ struct ClassEntry {
   // Installed on every instance the add-on creates, right after wrapping (used by the
   // iteration protocol, which lives on instances rather than the prototype).
   void (*onInstance)(napi_env, napi_value) = nullptr;
+  // A value class (addon/value.h): its objects hold a record of this many numbers and texts, and
+  // its constructor callback, when there is one, leaves the record in the channels.
+  bool value = false;
+  size_t numbers = 0;
+  size_t texts = 0;
 };
 
 struct FunctionEntry {

@@ -21,6 +21,7 @@ Backtest::Backtest(SharedCtx ctx, const BacktestOptions& options, double annuali
       initialCapital_(options.initialCapital),
       riskFreeRate_(std::isnan(options.riskFreeRate) ? 0 : options.riskFreeRate),
       annualization_(annualization),
+      minTick_(minTick),
       fill_(minTick, options.processOrdersOnClose, options.costs),
       orders_(grid),
       ledger_(grid) {}
@@ -69,24 +70,120 @@ Result<Backtest::BarPoint> Backtest::currentBar() const {
   return *found;
 }
 
-Result<Backtest::PassOutcome> Backtest::processingPass(const BarPoint& at) {
-  const std::optional<DateTime>& fillTime = fill_.onClose() ? at.bar.closeTime : at.bar.openTime;
-  // A close-mode position is held through the bar until the fills at its close: it saw the
-  // bar's whole range.
-  bool held = fill_.onClose() && !ledger_.open().empty();
-  if (held) ledger_.see(at.bar.high, at.bar.low);
-  // Without a price on this bar the orders wait, in their order, for a bar that has one.
-  if (!std::isnan(fill_.marketPrice(at.bar, 0)))
-    while (const Order* order = orders_.take()) {
-      const FillAt where{at.index, fill_.onClose(), fill_.marketPrice(at.bar, order->size), fillTime};
-      const double fee = fill_.costs().commission.any()
-                             ? fill_.commission(ledger_.fillableQuantity(order->size), where.price)
-                             : 0.0;
-      BW_TRY(ledger_.fill(order->size, order->tag, where, fee));
+Result<Unit> Backtest::fillOrder(Order& order, double raw, const BarPoint& at, bool rangeFromOpen) {
+  const FillAt where{at.index, fill_.onClose(), fill_.fillPrice(raw, order.size),
+                     fill_.onClose() ? at.bar.closeTime : at.bar.openTime};
+  const double fee =
+      fill_.costs().commission.any() ? fill_.commission(ledger_.fillableQuantity(order.size), where.price) : 0.0;
+  BW_ASSIGN(opened, ledger_.fill(order.size, order.tag, where, fee));
+  if (!opened || !order.terms.hasExits()) return Unit{};
+  // The exits start from the fill price.
+  const double side = order.size > 0 ? 1.0 : -1.0;
+  ExitPlan plan{*opened, order.tag, side, kNaN, kNaN, order.terms.trailingStop, where.price, at.index};
+  if (order.terms.stopLoss) plan.stopLoss = order.terms.stopLoss->at(where.price, -side);
+  if (order.terms.takeProfit) plan.takeProfit = order.terms.takeProfit->at(where.price, side);
+  exits_.push_back(plan);
+  // A market entry at the open meets the rest of its bar with the other exits; one filled inside
+  // the range (or at the close) meets only what is left of it.
+  if (order.type() == OrderType::Market) return Unit{};
+  BW_ASSIGN(gone, tryExit(exits_.back(), at, where.price, rangeFromOpen));
+  if (gone) exits_.pop_back();
+  return Unit{};
+}
+
+ExitLevels Backtest::levelsOf(const ExitPlan& p) const {
+  ExitLevels l;
+  l.side = p.side;
+  l.stop = p.stopLoss;
+  l.target = p.takeProfit;
+  if (p.trail) {
+    const double distance = p.trail->ticks ? p.trail->value * minTick_ : p.best * p.trail->value;
+    const double trail = p.best - p.side * distance;
+    // The tighter of the two stops: the higher for a long, the lower for a short.
+    if (std::isnan(l.stop) || p.side * trail > p.side * l.stop) {
+      l.stop = trail;
+      l.trailing = true;
     }
-  if (!fill_.onClose() && !ledger_.open().empty()) {
-    // An open-mode position from the open on sees the rest of the bar.
-    held = true;
+  }
+  return l;
+}
+
+Result<bool> Backtest::tryExit(ExitPlan& p, const BarPoint& at, double start, bool targetLive) {
+  const Trade* trade = ledger_.openTrade(p.tradeId);
+  if (!trade) return true;  // closed by other orders meanwhile
+  const ExitFill hit = fill_.exit(levelsOf(p), start, at.bar, targetLive);
+  if (hit.leg == ExitLeg::None) return false;
+  const double size = trade->size;
+  const FillAt where{at.index, fill_.onClose(), fill_.fillPrice(hit.raw, -size),
+                     fill_.onClose() ? at.bar.closeTime : at.bar.openTime};
+  BW_TRY(ledger_.exit(p.tradeId, p.tag, std::string(exitLegName(hit.leg)), where,
+                      fill_.commission(size, where.price)));
+  return true;
+}
+
+Result<Unit> Backtest::runExits(const BarPoint& at) {
+  size_t kept = 0;
+  for (size_t i = 0; i < exits_.size(); ++i) {
+    ExitPlan& p = exits_[i];
+    // On its entry bar an exit starts from the entry price, after the fill at the open.
+    const double start = p.entryBar == at.index ? p.best : at.bar.open;
+    BW_ASSIGN(gone, tryExit(p, at, start, true));
+    if (gone) continue;
+    // The trail follows the best price of the bars the trade has lived through.
+    if (p.trail) p.best = p.side > 0 ? std::fmax(p.best, at.bar.high) : std::fmin(p.best, at.bar.low);
+    exits_[kept++] = p;
+  }
+  exits_.resize(kept);
+  return Unit{};
+}
+
+Result<Unit> Backtest::fillMarketOrders(const BarPoint& at) {
+  // Without a price on this bar the orders wait, in their order, for a bar that has one.
+  const double raw = fill_.onClose() ? at.bar.close : at.bar.open;
+  const bool priced = std::isfinite(raw);
+  return orders_.sweep([&](Order& o) -> Result<bool> {
+    if (o.type() != OrderType::Market) return false;
+    if (auto last = o.lastBar(); last && at.index > *last) return true;  // expired unfilled
+    if (!priced) return false;
+    BW_TRY(fillOrder(o, raw, at, true));
+    return true;
+  });
+}
+
+Result<Unit> Backtest::fillRestingOrders(const BarPoint& at) {
+  return orders_.sweep([&](Order& o) -> Result<bool> {
+    if (o.type() == OrderType::Market) return false;
+    if (auto last = o.lastBar(); last && at.index > *last) return true;  // expired unfilled
+    if (at.index < o.liveFrom) return false;
+    if (!(o.size > 0 || o.size < 0)) return true;  // nothing to fill on the grid
+    const RestingFill r = fill_.resting(o, at.bar);
+    if (r.triggered) o.triggered = true;
+    if (std::isnan(r.raw)) return false;
+    BW_TRY(fillOrder(o, r.raw, at, r.atOpen));
+    return true;
+  });
+}
+
+Result<Backtest::PassOutcome> Backtest::processingPass(const BarPoint& at) {
+  const bool onClose = fill_.onClose();
+  // The order of events within a bar: in open mode the fills at the open, then what the bar's
+  // range reaches (the exits of open trades, then limit and stop orders); in close mode the range
+  // first, then the fills at the close.
+  bool held = false;
+  if (onClose) {
+    // Held into the bar: the position saw its whole range.
+    held = !ledger_.open().empty();
+    if (held) ledger_.see(at.bar.high, at.bar.low);
+  } else {
+    BW_TRY(fillMarketOrders(at));
+    held = !ledger_.open().empty();
+  }
+  if (!exits_.empty()) BW_TRY(runExits(at));
+  if (orders_.pending() != 0) BW_TRY(fillRestingOrders(at));
+  if (onClose) {
+    BW_TRY(fillMarketOrders(at));
+  } else if (!ledger_.open().empty()) {
+    // Held from the open on: the rest of the bar.
     ledger_.see(at.bar.high, at.bar.low);
   }
   if (held) ++exposedBars_;
@@ -175,11 +272,12 @@ Result<Unit> Backtest::runUntil(uint64_t target) {
 Result<Unit> Backtest::signal(const Signal& s) {
   double size;
   std::optional<std::string> tag = s.id;
+  std::optional<double> fraction;  // the new last equity fraction, set once the order is accepted
   switch (s.kind.tag) {
     case SignalKind::Tag::Hold:
       return Unit{};
     case SignalKind::Tag::CloseAll:
-      lastEquityFraction_ = 0;
+      fraction = 0;
       size = -ledger_.positionSize();
       break;
     case SignalKind::Tag::Size:
@@ -197,7 +295,7 @@ Result<Unit> Backtest::signal(const Signal& s) {
       const double delta = orderSizeForEquityPct(x, eq, ledger_.positionSize(), markPrice_, 1.0, 1.0);
       size = orders_.grid().round(delta);
       if (size == 0) return Unit{};
-      lastEquityFraction_ = x;
+      fraction = x;
       if (!tag) {
         BW_ASSIGN(index, ctx_.read([](const Ctx& c) { return c.barIndex; }));
         tag = std::to_string(index);
@@ -207,8 +305,36 @@ Result<Unit> Backtest::signal(const Signal& s) {
     default:
       return Unit{};
   }
-  orders_.queue(OrderConfig{std::move(tag), size});
+  OrderConfig request{std::move(tag), size, {}, 0};
+  if (!s.terms.plain()) {
+    const OrderTerms& terms = s.terms;
+    const double side = size > 0 ? 1.0 : size < 0 ? -1.0 : kNaN;
+    const double reference = terms.limitPrice ? *terms.limitPrice : terms.stopPrice ? *terms.stopPrice : markPrice_;
+    BW_TRY(terms.validate(side, reference));
+    if (terms.type() != OrderType::Market && !std::isfinite(size))
+      return invalidArg("Signal size of a " + std::string(orderTypeName(terms.type())) +
+                        " order must be a finite number");
+    // A resting order meets the bars after the one it is given on: it never fills on a range
+    // that had already happened when it was placed.
+    BW_ASSIGN(liveFrom, ctx_.read([](const Ctx& c) { return c.initialized ? c.barIndex + 1 : 0; }));
+    request.terms = terms;
+    request.liveFrom = liveFrom;
+  }
+  if (fraction) lastEquityFraction_ = *fraction;
+  orders_.queue(std::move(request));
   return Unit{};
+}
+
+Result<Unit> Backtest::cancel(std::string_view id) {
+  if (orders_.cancel(id) == 0) return invalidArg("cancel: no pending order has the id \"" + std::string(id) + "\"");
+  return Unit{};
+}
+
+std::vector<Order> Backtest::pendingOrders() const {
+  std::vector<Order> out;
+  out.reserve(orders_.pending());
+  for (uint64_t id : orders_.pendingIds()) out.push_back(orders_.orders()[id]);
+  return out;
 }
 
 // ---- Figures --------------------------------------------------------------------------------------

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/bar_ctx.h"
@@ -58,6 +60,11 @@ class Backtest {
   // the series. A target at or before the current bar runs nothing.
   Result<Unit> skip(const CtxSkip& s);
   Result<Unit> runUntil(uint64_t target);
+  // Takes every pending order whose id (the signal's id) is `id` off the queue; an error naming
+  // the id when there is none.
+  Result<Unit> cancel(std::string_view id);
+  // Copies of the orders waiting for a pass, oldest first.
+  std::vector<Order> pendingOrders() const;
   // Turns a signal into at most one queued order. An EquityPct signal queues nothing until a real
   // mark price has been seen.
   Result<Unit> signal(const Signal& s);
@@ -187,7 +194,25 @@ class Backtest {
     double equity;
     double netEquity;
   };
+  // The exits attached to one open trade, as absolute prices.
+  struct ExitPlan {
+    uint64_t tradeId;
+    std::optional<std::string> tag;  // the entry order's, written on the exit
+    double side;                     // +1 long, -1 short
+    double stopLoss;                 // NaN when absent
+    double takeProfit;
+    std::optional<TrailingStop> trail;
+    double best;                     // the best price since entry, which the trail follows
+    uint64_t entryBar;
+  };
   Result<BarPoint> currentBar() const;
+  Result<Unit> fillOrder(Order& order, double raw, const BarPoint& at, bool rangeFromOpen);
+  Result<Unit> fillMarketOrders(const BarPoint& at);
+  Result<Unit> fillRestingOrders(const BarPoint& at);
+  ExitLevels levelsOf(const ExitPlan& p) const;
+  // Whether the plan's trade is gone: exited on this bar (from `start`), or closed before.
+  Result<bool> tryExit(ExitPlan& p, const BarPoint& at, double start, bool targetLive);
+  Result<Unit> runExits(const BarPoint& at);
   void refreshMark(const OhlcvBar& bar);
   Result<PassOutcome> processingPass(const BarPoint& at);
   Result<Unit> runPass(const BarPoint& at);
@@ -198,12 +223,14 @@ class Backtest {
   double initialCapital_;
   double riskFreeRate_;
   double annualization_;
+  double minTick_;
   FillModel fill_;
   OrderBook orders_;
   Ledger ledger_;
   std::vector<double> equity_;
   std::vector<double> netEquity_;
   std::vector<uint64_t> equityBars_;  // the bar index of each equity entry
+  std::vector<ExitPlan> exits_;       // of open trades, in opening order
   uint64_t exposedBars_ = 0;
   double firstOpen_ = kNaN;
   double markPrice_ = kNaN;

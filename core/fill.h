@@ -4,6 +4,7 @@
 
 #include "core/error.h"
 #include "core/ohlcv.h"
+#include "core/trade.h"
 
 namespace bw {
 
@@ -38,6 +39,29 @@ struct Costs {
   Result<Unit> validate() const;
 };
 
+// Where a limit, stop or stop-limit order fills on one bar.
+struct RestingFill {
+  double raw = kNaN;       // the bar's price it fills at, before slippage; NaN: no fill on this bar
+  bool atOpen = false;     // it filled at the bar's open (the open was already past its price)
+  bool triggered = false;  // a stop-limit's stop was reached on this bar
+};
+
+// The exit levels of one open trade for one bar, as absolute prices (NaN for a leg it lacks).
+struct ExitLevels {
+  double side = 1;          // the trade's direction: +1 long, -1 short
+  double stop = kNaN;       // below a long, above a short
+  bool trailing = false;    // the stop is the trailing stop's (tighter than the stop-loss)
+  double target = kNaN;     // above a long, below a short
+};
+
+enum class ExitLeg : uint8_t { None, StopLoss, TakeProfit, TrailingStop };
+std::string_view exitLegName(ExitLeg leg);  // "stop loss", "take profit", "trailing stop"
+
+struct ExitFill {
+  ExitLeg leg = ExitLeg::None;
+  double raw = kNaN;  // before slippage
+};
+
 class FillModel {
  public:
   FillModel(double minTick, bool onClose, Costs costs = {}) : minTick_(minTick), onClose_(onClose), costs_(costs) {}
@@ -54,6 +78,20 @@ class FillModel {
   double markPrice(const OhlcvBar& bar) const;
   // A raw price of the bar as a fill of `size`: slipped against the order, then on the tick grid.
   double fillPrice(double raw, double size) const;
+  // Whether and where a limit, stop or stop-limit order fills on this bar, from the bar's open,
+  // high and low. A buy limit fills when the low reaches its price, at that price or at the open
+  // when the bar opened below it; a buy stop when the high reaches its price, at that price or at
+  // the open when the bar gapped above it; sells mirror this. A stop-limit whose stop is reached
+  // becomes a limit order: it fills on the same bar only when its limit was marketable at the
+  // trigger (at the trigger price) or the bar opened past the stop (then as a limit over the bar).
+  RestingFill resting(const Order& order, const OhlcvBar& bar) const;
+  // Which exit of an open trade fills on this bar, if any. `start` is where the trade stands
+  // when the bar's range begins for it: the bar's open, or its entry price on the bar it was
+  // entered on. A level already passed at the start fills at the start; otherwise a level the
+  // range reaches fills at the level. When both could fill within the bar the stop fills: the
+  // range does not tell which came first, so the worse outcome is taken. Without `targetLive` only
+  // the stop is checked (an entry inside the bar, after which the high or low may have come first).
+  ExitFill exit(const ExitLevels& levels, double start, const OhlcvBar& bar, bool targetLive) const;
   // What a fill of |quantity| at price pays.
   double commission(double quantity, double price) const { return costs_.commission.of(quantity, price); }
 

@@ -51,7 +51,8 @@ double Ledger::fillableQuantity(double size) const {
   return closes + (rest >= grid_.minQty ? rest : 0);
 }
 
-Result<Unit> Ledger::fill(double size, const std::optional<std::string>& tag, const FillAt& at, double commission) {
+Result<std::optional<uint64_t>> Ledger::fill(double size, const std::optional<std::string>& tag, const FillAt& at,
+                                             double commission) {
   // Each part of the fill pays its share of the commission, by quantity.
   const double filled = commission != 0 ? fillableQuantity(size) : 0;
   auto share = [&](double quantity) { return filled > 0 ? commission * std::fabs(quantity) / filled : 0.0; };
@@ -88,24 +89,49 @@ Result<Unit> Ledger::fill(double size, const std::optional<std::string>& tag, co
       BW_TRY(closeTrade(std::move(part), tag, at));
     }
   }
-  if (std::fabs(remaining) >= grid_.minQty) return openTrade(remaining, tag, at, share(remaining));
-  return Unit{};
+  if (std::fabs(remaining) >= grid_.minQty) {
+    BW_ASSIGN(id, openNew(remaining, tag, at, share(remaining)));
+    return std::optional<uint64_t>{id};
+  }
+  return std::optional<uint64_t>{};
 }
 
-Result<Unit> Ledger::openTrade(double size, const std::optional<std::string>& tag, const FillAt& at, double commission) {
+Result<uint64_t> Ledger::openNew(double size, const std::optional<std::string>& tag, const FillAt& at, double commission) {
   if (std::isnan(size)) return TradeError::invalidTradeSize(size).toError();
   if (!firstEntryBarIndex_) firstEntryBarIndex_ = at.barIndex;
   Trade t;
   t.entry = fillEvent(at, tag);
   t.size = size;
   t.pnl = kNaN;  // the marking of the same pass values it
-  t.id = nextTradeId_++;
+  const uint64_t id = t.id = nextTradeId_++;
   t.commission = commission;
   t.highest = t.lowest = at.price;
   positionSize_ = grid_.round(positionSize_ + size);
   if (t.direction() == TradeDirection::Long) ++openLongs_;
   open_.push_back(std::move(t));
-  return Unit{};
+  return id;
+}
+
+const Trade* Ledger::openTrade(uint64_t tradeId) const {
+  for (const Trade& t : open_)
+    if (t.id == tradeId) return &t;
+  return nullptr;
+}
+
+Result<Unit> Ledger::exit(uint64_t tradeId, const std::optional<std::string>& tag, std::string comment,
+                          const FillAt& at, double commission) {
+  for (size_t i = 0; i < open_.size(); ++i) {
+    if (open_[i].id != tradeId) continue;
+    Trade t = std::move(open_[i]);
+    open_.erase(open_.begin() + static_cast<std::ptrdiff_t>(i));
+    if (t.direction() == TradeDirection::Long) --openLongs_;
+    t.commission += commission;
+    commissionPaid_ += commission;
+    BW_TRY(closeTrade(std::move(t), tag, at));
+    closed_.back().exit->comment = std::move(comment);
+    return Unit{};
+  }
+  return TradeError::notActive().toError();
 }
 
 void Ledger::see(double high, double low) {

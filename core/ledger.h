@@ -45,7 +45,15 @@ class Ledger {
   // Fills an order of `size` (on the grid) at the fill, paying `commission` for it: each closed
   // part and the opened remainder take their share by quantity. A trade error ends it at once,
   // leaving what was already done.
-  Result<Unit> fill(double size, const std::optional<std::string>& tag, const FillAt& at, double commission = 0);
+  // The id of the trade it opened, if any.
+  Result<std::optional<uint64_t>> fill(double size, const std::optional<std::string>& tag, const FillAt& at,
+                                       double commission = 0);
+  // Closes the whole of the open trade `tradeId` at the fill, paying `commission`; its exit event
+  // carries `tag` and `comment` (which exit closed it). NotActive when no open trade has the id.
+  Result<Unit> exit(uint64_t tradeId, const std::optional<std::string>& tag, std::string comment, const FillAt& at,
+                    double commission);
+  // The open trade with that id, or null.
+  const Trade* openTrade(uint64_t tradeId) const;
   // Widens the price range seen by every open trade.
   void see(double high, double low);
   // Values the open trades at `mark` (see markTrades); the open profit is their sum.
@@ -69,7 +77,7 @@ class Ledger {
   uint64_t closedShorts() const { return closed_.size() - closedLongs_; }
 
  private:
-  Result<Unit> openTrade(double size, const std::optional<std::string>& tag, const FillAt& at, double commission);
+  Result<uint64_t> openNew(double size, const std::optional<std::string>& tag, const FillAt& at, double commission);
   Result<Unit> closeTrade(Trade t, const std::optional<std::string>& tag, const FillAt& at);
 
   QtyGrid grid_;

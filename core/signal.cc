@@ -28,7 +28,19 @@ std::string SignalKind::debug() const {
 }
 
 std::string Signal::toString() const {
-  return "Signal { kind: " + kind.debug() + ", id: " + displayOptionalText(id) + ", comment: " + displayOptionalText(comment) + " }";
+  std::string out = "Signal { kind: " + kind.debug() + ", id: " + displayOptionalText(id) +
+                    ", comment: " + displayOptionalText(comment);
+  // The order terms only when there are any, so a plain signal reads as it always did.
+  auto level = [](const ExitLevel& l) { return std::string(l.relative ? "Pct(" : "Price(") + formatNumber(l.value) + ")"; };
+  if (terms.limitPrice) out += ", limit_price: " + formatNumber(*terms.limitPrice);
+  if (terms.stopPrice) out += ", stop_price: " + formatNumber(*terms.stopPrice);
+  if (terms.timeInForce) out += ", time_in_force: " + std::to_string(*terms.timeInForce);
+  if (terms.stopLoss) out += ", stop_loss: " + level(*terms.stopLoss);
+  if (terms.takeProfit) out += ", take_profit: " + level(*terms.takeProfit);
+  if (terms.trailingStop)
+    out += std::string(", trailing_stop: ") + (terms.trailingStop->ticks ? "Ticks(" : "Pct(") +
+           formatNumber(terms.trailingStop->value) + ")";
+  return out + " }";
 }
 
 }  // namespace bw

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/order_terms.h"
+
 namespace bw {
 
 struct SignalKind {
@@ -34,6 +36,7 @@ struct Signal {
   SignalKind kind;
   std::optional<std::string> id;       // becomes the tag of the order and of its trade events
   std::optional<std::string> comment;  // kept with the signal only
+  OrderTerms terms;                    // limit and stop prices, time in force, exits; none by default
 
   // Signal { kind: EquityPct(1.0), id: Some("entry"), comment: None }
   std::string toString() const;

@@ -8,6 +8,7 @@
 
 #include "core/datetime.h"
 #include "core/error.h"
+#include "core/order_terms.h"
 #include "core/sym.h"
 
 namespace bw {
@@ -25,6 +26,8 @@ struct QtyGrid {
 struct OrderConfig {
   std::optional<std::string> tag;  // copied into the events of every trade the order touches
   double size = 0;                 // signed contracts: positive buys, negative sells
+  OrderTerms terms;                // none for a market order
+  uint64_t liveFrom = 0;           // the first bar a limit or stop order may fill on
 };
 
 // A queued order.
@@ -32,6 +35,16 @@ struct Order {
   uint64_t id = 0;  // sequence number of the order book, from 0
   double size = 0;  // already on the quantity grid when the symbol has a minimum quantity
   std::optional<std::string> tag;
+  OrderTerms terms;
+  uint64_t liveFrom = 0;
+  bool triggered = false;  // a stop-limit whose stop has been reached: a limit order from then on
+
+  OrderType type() const { return terms.type(); }
+  // The last bar the order may fill on, when it has a time in force.
+  std::optional<uint64_t> lastBar() const {
+    if (!terms.timeInForce) return std::nullopt;
+    return liveFrom + static_cast<uint64_t>(*terms.timeInForce) - 1;
+  }
 };
 
 // One side of a trade.

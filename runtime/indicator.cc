@@ -1,5 +1,6 @@
 #include "runtime/indicator.h"
 
+#include <cmath>
 #include <deque>
 
 #include "core/numfmt.h"
@@ -229,113 +230,86 @@ std::string declarationsJson() {
 // ---------------------------------------------------------------------------------------------
 // Results.
 
-void Collected::reserve(size_t n) {
-  num.reserve(numbersPerStep(kind) * n);
-  if (kind == ResultKind::OptInt || kind == ResultKind::NumberOptInt) integers.reserve(n);
-  if (kind == ResultKind::OptFlag) flags.reserve(n);
-}
-
-void Collected::append(const StepResult& r) {
-  ++steps;
-  const size_t width = numbersPerStep(kind);
-  num.insert(num.end(), r.num.begin(), r.num.begin() + static_cast<std::ptrdiff_t>(width));
-  if (kind == ResultKind::OptInt || kind == ResultKind::NumberOptInt) integers.push_back(r.integer);
-  if (kind == ResultKind::OptFlag) flags.push_back(r.flag);
+size_t numberColumns(ResultKind k) {
+  switch (k) {
+    case ResultKind::Number:
+    case ResultKind::OptInt: return 1;
+    case ResultKind::Numbers2:
+    case ResultKind::NumberOptInt: return 2;
+    case ResultKind::Numbers3: return 3;
+    case ResultKind::Numbers5: return 5;
+    case ResultKind::OptFlag:
+    case ResultKind::Script: return 0;
+  }
+  return 0;
 }
 
 StepResult Collected::at(size_t i) const {
   StepResult r;
-  const size_t width = numbersPerStep(kind);
-  for (size_t k = 0; k < width; ++k) r.num[k] = num[width * i + k];
-  if (kind == ResultKind::OptInt || kind == ResultKind::NumberOptInt) r.integer = integers[i];
-  if (kind == ResultKind::OptFlag) r.flag = flags[i];
+  const auto col = [&](size_t k) { return num[k * steps + i]; };
+  const auto integer = [](double x) -> std::optional<int64_t> {
+    if (std::isnan(x)) return std::nullopt;
+    return static_cast<int64_t>(x);
+  };
+  switch (kind) {
+    case ResultKind::Number: r.num[0] = col(0); break;
+    case ResultKind::Numbers2:
+      r.num[0] = col(0);
+      r.num[1] = col(1);
+      break;
+    case ResultKind::Numbers3:
+    case ResultKind::Numbers5:
+      for (size_t k = 0; k < numberColumns(kind); ++k) r.num[k] = col(k);
+      break;
+    case ResultKind::NumberOptInt:
+      r.num[0] = col(0);
+      r.integer = integer(col(1));
+      break;
+    case ResultKind::OptInt: r.integer = integer(col(0)); break;
+    case ResultKind::OptFlag: r.flag = flags[i]; break;
+    case ResultKind::Script: break;
+  }
   return r;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Steps.
 
-// Lengths below 1, and a length without a default that the caller left out (stdev's), have no
-// meaning: such a step still records its inputs and bar, so histories stay aligned with the bars,
-// but the computation is skipped and the result is missing (NaN, or null). Nothing loops, nothing
-// fails. Building blocks apply the same rule to lengths derived inside a formula.
-bool Instance::paramsUsable(const ArgValue* args) const {
-  const auto& argDecls = decl_->args;
-  for (size_t i = 0; i < argDecls.size(); ++i) {
-    if (argDecls[i].kind != ArgKind::Length) continue;
-    if (args[i].present ? args[i].integer < 1 : !argDecls[i].hasDefault) return false;
-  }
-  return true;
-}
-
-void Instance::step(const ArgValue* args, bool usable, const BarSnapshot& bar, StepResult& out) {
-  pushInputs(args);
-  rt_.apply(bar);
-  // Field by field: a whole new record copied in stalls on its byte-sized members.
-  out.num.fill(kNaN);
-  out.integer.reset();
-  out.flag = 2;
-  if (usable) compute(args, out);
-}
-
 Result<StepResult> Instance::next(const ArgValue* args) {
   // The bar is read first: a context without one fails the call before anything changes.
   BW_ASSIGN(bar, rt_.fetch());
   StepResult out;
-  step(args, paramsUsable(args), bar, out);
+  stepOn(args, bar, out);
   return out;
 }
 
-namespace {
-constexpr size_t kBlock = 256;
-}  // namespace
+Result<size_t> Instance::remaining() const {
+  return rt_.ctx().read([](const Ctx& c) -> size_t {
+    const uint64_t len = c.length();
+    const uint64_t next = c.initialized ? c.barIndex + 1 : 0;
+    return next < len ? static_cast<size_t>(len - next) : 0;
+  });
+}
 
-Result<Collected> Instance::collect(const CollectArg* in) {
-  const auto& argDecls = decl_->args;
-  const size_t n = argDecls.size();
-  // Parameters are the same on every bar; series inputs are refilled per bar.
-  std::array<ArgValue, 16> fixed{};
-  std::vector<ArgValue> spill;
-  ArgValue* args = fixed.data();
-  if (n > fixed.size()) {
-    spill.resize(n);
-    args = spill.data();
-  }
-  for (size_t i = 0; i < n; ++i) args[i] = in[i].value;
-  const bool usable = paramsUsable(args);
-
+Result<Collected> Instance::collect(const CollectArg* args) {
   Collected out;
   out.kind = decl_->result;
-  {
-    auto remaining = rt_.ctx().read([](const Ctx& c) -> size_t {
-      const uint64_t len = c.length();
-      const uint64_t next = c.initialized ? c.barIndex + 1 : 0;
-      return next < len ? static_cast<size_t>(len - next) : 0;
-    });
-    if (remaining.ok()) out.reserve(*remaining);
+  BW_ASSIGN(n, remaining());
+  const size_t width = numberColumns(out.kind);
+  out.num.resize(width * n);
+  if (flagColumn(out.kind)) out.flags.resize(n);
+  Columns cols;
+  for (size_t k = 0; k < width; ++k) cols.num[k] = out.num.data() + k * n;
+  cols.flags = out.flags.data();
+  cols.capacity = n;
+  BW_ASSIGN(steps, collectInto(args, cols));
+  if (steps < n) {  // unreachable: nothing else moves the context during a collect
+    std::vector<double> kept;
+    for (size_t k = 0; k < width; ++k) kept.insert(kept.end(), cols.num[k], cols.num[k] + steps);
+    out.num = std::move(kept);
+    out.flags.resize(steps);
   }
-  // Bars are read ahead in blocks, one series lock a block; the context still advances bar by
-  // bar, and nothing can change the series in between (no script code runs inside collect).
-  StepResult r;
-  std::vector<BarSnapshot> block;
-  block.reserve(kBlock);
-  for (;;) {
-    BW_TRY(rt_.peekAhead(block, kBlock));
-    if (block.empty()) break;
-    for (const BarSnapshot& snap : block) {
-      BW_ASSIGN(moved, rt_.advanceWithin(snap.length));
-      if (!moved || *moved != snap.barIndex) return out;  // unreachable: nothing else moves it
-      const uint64_t bar = snap.barIndex;
-      for (size_t i = 0; i < n; ++i) {
-        if (argDecls[i].kind == ArgKind::Series)
-          args[i].number = bar < in[i].size ? in[i].numbers[bar] : kNaN;
-        else if (argDecls[i].kind == ArgKind::Flags)
-          args[i].flag = bar < in[i].size ? in[i].flags[bar] : int8_t{2};
-      }
-      step(args, usable, snap, r);
-      out.append(r);
-    }
-  }
+  out.steps = steps;
   return out;
 }
 

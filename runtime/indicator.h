@@ -90,14 +90,14 @@ struct ArgDecl {
 };
 
 // One argument of one step, already converted. Series inputs use `number` (NaN is a missing
-// value) or `flag` (0 false, 1 true, 2 absent); parameters use `present` and their field (a
-// period is a timeframe).
+// value) or `flag` (0 false, 1 true, 2 absent); parameters use `present` and their field. A
+// period keeps its count in `integer` and its unit in `flag`, so that the record stays small:
+// a step copies one per argument.
 struct ArgValue {
   double number = kNaN;
   int64_t integer = 0;
   int8_t flag = 2;
   bool present = false;
-  Timeframe period{};
 
   static ArgValue num(double x) { return ArgValue{x, 0, 2, true}; }
   static ArgValue integ(int64_t i) { return ArgValue{kNaN, i, 2, true}; }
@@ -107,11 +107,9 @@ struct ArgValue {
   }
   static ArgValue absent() { return ArgValue{}; }
   static ArgValue ofPeriod(Timeframe t) {
-    ArgValue v;
-    v.present = true;
-    v.period = t;
-    return v;
+    return ArgValue{kNaN, static_cast<int64_t>(t.count), static_cast<int8_t>(t.unit), true};
   }
+  Timeframe period() const { return Timeframe{static_cast<TimeUnit>(flag), static_cast<uint64_t>(integer)}; }
 };
 
 // The result of one step, by kind: numbers in `num`, the optional integer in `integer`, the
@@ -122,17 +120,27 @@ struct StepResult {
   int8_t flag = 2;
 };
 
-// Every step of one collect, by kind: `num` holds numbersPerStep(kind) numbers a step (the number
-// of NumberOptInt too), `integers` the optional integers, `flags` the optional booleans.
+// Where a collect writes its results: one column per output, each with room for `capacity`
+// steps. Numbers go to `num` (one column, or one per output of a tuple); an optional integer is
+// written as a number in its column, NaN when absent (an integer is never NaN); optional booleans
+// go to `flags` as codes (0 false, 1 true, 2 absent).
+struct Columns {
+  std::array<double*, 5> num{};
+  int8_t* flags = nullptr;
+  size_t capacity = 0;
+};
+// The number columns and whether a flag column is written, by result kind.
+size_t numberColumns(ResultKind k);
+inline bool flagColumn(ResultKind k) { return k == ResultKind::OptFlag; }
+
+// Every step of one collect, by kind, in the layout of Columns: `num` holds numberColumns(kind)
+// columns of `steps` numbers one after the other, `flags` the flag codes.
 struct Collected {
   ResultKind kind = ResultKind::Number;
   size_t steps = 0;
   std::vector<double> num;
-  std::vector<std::optional<int64_t>> integers;
   std::vector<int8_t> flags;
 
-  void reserve(size_t n);
-  void append(const StepResult& r);
   StepResult at(size_t i) const;
 };
 
@@ -242,21 +250,23 @@ class Instance {
   Result<StepResult> next(const ArgValue* args);
   // Advances the shared context bar by bar to its end, one step per bar.
   Result<Collected> collect(const CollectArg* args);
+  // The number of steps a collect would run now: the bars after the context's current one.
+  Result<size_t> remaining() const;
+  // collect, writing the results of step i at row i of `out` and stopping after out.capacity
+  // steps (size it by remaining()). Returns the number of steps run.
+  virtual Result<size_t> collectInto(const CollectArg* args, const Columns& out) = 0;
 
   // Bytes held by the instance's series, for memory accounting.
   virtual size_t historyBytes() const = 0;
 
  protected:
-  virtual void pushInputs(const ArgValue* args) = 0;
-  virtual void compute(const ArgValue* args, StepResult& out) = 0;
+  // Steps 2 to 4 of next on a bar already read: push the inputs, refresh the runtime context,
+  // compute. `out` holds missing values on entry.
+  virtual void stepOn(const ArgValue* args, const BarSnapshot& bar, StepResult& out) = 0;
   size_t runtimeBytes() const;
 
   const Declaration* decl_;
   RuntimeCtx rt_;
-
- private:
-  bool paramsUsable(const ArgValue* args) const;
-  void step(const ArgValue* args, bool usable, const BarSnapshot& bar, StepResult& out);
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -338,7 +348,7 @@ struct PeriodArg {
   Timeframe def;
   using Input = Empty;
   ArgDecl argDecl() const { return {name, ArgKind::Period, true, 0.0, def}; }
-  static Timeframe param(const Input&, const ArgValue& v, const ArgDecl& s) { return v.present ? v.period : s.period; }
+  static Timeframe param(const Input&, const ArgValue& v, const ArgDecl& s) { return v.present ? v.period() : s.period; }
 };
 
 template <class A>
@@ -367,22 +377,32 @@ inline args::PeriodArg period(const char* name, Timeframe def) { return {name, d
 
 namespace detail {
 
+// Each result kind: how one step's value goes into a StepResult (next) and into row i of the
+// columns (collect), and what a step without a value writes there.
 template <class R>
 struct ResultOf;
 template <>
 struct ResultOf<double> {
   static constexpr ResultKind kind = ResultKind::Number;
   static void store(double x, StepResult& o) { o.num[0] = x; }
+  static void write(double x, const Columns& c, size_t i) { c.num[0][i] = x; }
+  static void none(const Columns& c, size_t i) { c.num[0][i] = kNaN; }
 };
+inline double asNumber(const std::optional<int64_t>& x) { return x ? static_cast<double>(*x) : kNaN; }
 template <>
 struct ResultOf<std::optional<int64_t>> {
   static constexpr ResultKind kind = ResultKind::OptInt;
   static void store(std::optional<int64_t> x, StepResult& o) { o.integer = x; }
+  static void write(std::optional<int64_t> x, const Columns& c, size_t i) { c.num[0][i] = asNumber(x); }
+  static void none(const Columns& c, size_t i) { c.num[0][i] = kNaN; }
 };
 template <>
 struct ResultOf<std::optional<bool>> {
   static constexpr ResultKind kind = ResultKind::OptFlag;
-  static void store(std::optional<bool> x, StepResult& o) { o.flag = x ? static_cast<int8_t>(*x) : int8_t{2}; }
+  static int8_t code(std::optional<bool> x) { return x ? static_cast<int8_t>(*x) : int8_t{2}; }
+  static void store(std::optional<bool> x, StepResult& o) { o.flag = code(x); }
+  static void write(std::optional<bool> x, const Columns& c, size_t i) { c.flags[i] = code(x); }
+  static void none(const Columns& c, size_t i) { c.flags[i] = 2; }
 };
 template <>
 struct ResultOf<std::array<double, 2>> {
@@ -391,16 +411,33 @@ struct ResultOf<std::array<double, 2>> {
     o.num[0] = x[0];
     o.num[1] = x[1];
   }
+  static void write(const std::array<double, 2>& x, const Columns& c, size_t i) {
+    c.num[0][i] = x[0];
+    c.num[1][i] = x[1];
+  }
+  static void none(const Columns& c, size_t i) { c.num[0][i] = c.num[1][i] = kNaN; }
 };
 template <>
 struct ResultOf<std::array<double, 3>> {
   static constexpr ResultKind kind = ResultKind::Numbers3;
   static void store(const std::array<double, 3>& x, StepResult& o) { std::copy(x.begin(), x.end(), o.num.begin()); }
+  static void write(const std::array<double, 3>& x, const Columns& c, size_t i) {
+    c.num[0][i] = x[0];
+    c.num[1][i] = x[1];
+    c.num[2][i] = x[2];
+  }
+  static void none(const Columns& c, size_t i) { c.num[0][i] = c.num[1][i] = c.num[2][i] = kNaN; }
 };
 template <>
 struct ResultOf<std::array<double, 5>> {
   static constexpr ResultKind kind = ResultKind::Numbers5;
   static void store(const std::array<double, 5>& x, StepResult& o) { o.num = x; }
+  static void write(const std::array<double, 5>& x, const Columns& c, size_t i) {
+    for (size_t k = 0; k < 5; ++k) c.num[k][i] = x[k];
+  }
+  static void none(const Columns& c, size_t i) {
+    for (size_t k = 0; k < 5; ++k) c.num[k][i] = kNaN;
+  }
 };
 template <>
 struct ResultOf<std::pair<double, std::optional<int64_t>>> {
@@ -409,10 +446,16 @@ struct ResultOf<std::pair<double, std::optional<int64_t>>> {
     o.num[0] = x.first;
     o.integer = x.second;
   }
+  static void write(const std::pair<double, std::optional<int64_t>>& x, const Columns& c, size_t i) {
+    c.num[0][i] = x.first;
+    c.num[1][i] = asNumber(x.second);
+  }
+  static void none(const Columns& c, size_t i) { c.num[0][i] = c.num[1][i] = kNaN; }
 };
 template <>
 struct ResultOf<void> {
   static constexpr ResultKind kind = ResultKind::Script;
+  static void none(const Columns&, size_t) {}
 };
 
 template <class S>
@@ -423,6 +466,12 @@ constexpr uint16_t readsOf() {
     return 0;
 }
 
+// Bars read per block in collect: one borrow of the context and one lock of the series each.
+inline constexpr size_t kCollectBlock = 512;
+
+// The instance of one state record S with arguments A...: everything below is compiled per
+// indicator, so a step is a direct (inlinable) call of S::step with its parameters already
+// converted, and collect reads its inputs straight from the argument spans.
 template <class S, class... A>
 class InstanceOf final : public Instance {
  public:
@@ -438,6 +487,60 @@ class InstanceOf final : public Instance {
     return n;
   }
 
+  Result<size_t> collectInto(const CollectArg* in, const Columns& out) override {
+    return [&]<size_t... I>(std::index_sequence<I...>) -> Result<size_t> {
+      // Parameters are converted once for every bar.
+      const std::array<ArgValue, sizeof...(A)> fixed{in[I].value...};
+      const bool ok = usable(fixed.data());
+      const ArgDecl* decls = decl_->args.data();
+      const std::tuple<decltype(args::paramType<A>())...> params{
+          A::param(std::get<I>(inputs_), fixed[I], decls[I])...};
+
+      BW_ASSIGN(total, remaining());
+      const size_t steps = std::min(total, out.capacity);
+      (reserveOne<A>(std::get<I>(inputs_), steps), ...);
+      rt_.reserveMore(steps);
+
+      BarBlock block;
+      size_t done = 0;
+      while (done < steps) {
+        BW_TRY(rt_.readBlock(block, std::min(kCollectBlock, steps - done)));
+        if (block.rows == 0) break;
+        BW_ASSIGN(moved, rt_.advanceOver(block));
+        if (!moved) break;  // unreachable: nothing else runs between the read and the advance
+        for (size_t r = 0; r < block.rows; ++r, ++done) {
+          [[maybe_unused]] const uint64_t bar = block.first + r;
+          (pushAt<A>(std::get<I>(inputs_), in[I], bar), ...);
+          rt_.apply(block, r);
+          if (!ok) {
+            ResultOf<Ret>::none(out, done);
+          } else if constexpr (std::is_void_v<Ret>) {
+            state_.step(static_cast<const RuntimeCtx&>(rt_), std::get<I>(params)...);
+          } else {
+            ResultOf<Ret>::write(state_.step(static_cast<const RuntimeCtx&>(rt_), std::get<I>(params)...), out,
+                                 done);
+          }
+        }
+      }
+      return done;
+    }(std::index_sequence_for<A...>{});
+  }
+
+ protected:
+  void stepOn(const ArgValue* a, const BarSnapshot& bar, StepResult& out) override {
+    [&]<size_t... I>(std::index_sequence<I...>) {
+      (pushOne<A>(std::get<I>(inputs_), a[I]), ...);
+      rt_.apply(bar);
+      if (!usable(a)) return;
+      const ArgDecl* decls = decl_->args.data();
+      if constexpr (std::is_void_v<Ret>)
+        state_.step(static_cast<const RuntimeCtx&>(rt_), A::param(std::get<I>(inputs_), a[I], decls[I])...);
+      else
+        ResultOf<Ret>::store(
+            state_.step(static_cast<const RuntimeCtx&>(rt_), A::param(std::get<I>(inputs_), a[I], decls[I])...), out);
+    }(std::index_sequence_for<A...>{});
+  }
+
  private:
   template <class T>
   static size_t bytesOf(const T& in) {
@@ -447,25 +550,39 @@ class InstanceOf final : public Instance {
       return in.capacityBytes();
   }
 
-  void pushInputs(const ArgValue* a) override {
-    [&]<size_t... I>(std::index_sequence<I...>) {
-      (pushOne<A>(std::get<I>(inputs_), a[I]), ...);
+  // Lengths below 1, and a length without a default that the caller left out (stdev's), have no
+  // meaning: such a step still records its inputs and bar, so histories stay aligned with the
+  // bars, but the computation is skipped and the result is missing (NaN, or null). Nothing
+  // loops, nothing fails. Building blocks apply the same rule to lengths derived in a formula.
+  bool usable(const ArgValue* a) const {
+    return [&]<size_t... I>(std::index_sequence<I...>) {
+      const ArgDecl* decls = decl_->args.data();
+      return (usableOne<A>(a[I], decls[I]) && ... && true);
     }(std::index_sequence_for<A...>{});
   }
+  template <class Arg>
+  static bool usableOne(const ArgValue& v, const ArgDecl& d) {
+    if constexpr (std::is_same_v<Arg, args::LengthArg>)
+      return v.present ? v.integer >= 1 : d.hasDefault;
+    else
+      return true;
+  }
+
   template <class Arg, class In>
   static void pushOne(In& in, const ArgValue& v) {
     if constexpr (args::isSeriesArg<Arg>) Arg::push(in, v);
   }
-
-  void compute(const ArgValue* a, StepResult& out) override {
-    [&]<size_t... I>(std::index_sequence<I...>) {
-      const ArgDecl* argDecls = decl_->args.data();
-      if constexpr (std::is_void_v<Ret>)
-        state_.step(static_cast<const RuntimeCtx&>(rt_), A::param(std::get<I>(inputs_), a[I], argDecls[I])...);
-      else
-        ResultOf<Ret>::store(
-            state_.step(static_cast<const RuntimeCtx&>(rt_), A::param(std::get<I>(inputs_), a[I], argDecls[I])...), out);
-    }(std::index_sequence_for<A...>{});
+  // Element `bar` of a collect argument; NaN or absent beyond its end.
+  template <class Arg, class In>
+  static void pushAt(In& in, const CollectArg& c, uint64_t bar) {
+    if constexpr (std::is_same_v<Arg, args::SeriesArg>)
+      in.push(bar < c.size ? c.numbers[bar] : kNaN);
+    else if constexpr (std::is_same_v<Arg, args::FlagsArg>)
+      in.push(SeriesCodec<std::optional<bool>>::decode(bar < c.size ? c.flags[bar] : int8_t{2}));
+  }
+  template <class Arg, class In>
+  static void reserveOne(In& in, size_t steps) {
+    if constexpr (args::isSeriesArg<Arg>) in.reserveMore(steps);
   }
 
   S state_{};

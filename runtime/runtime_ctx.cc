@@ -1,5 +1,7 @@
 #include "runtime/runtime_ctx.h"
 
+#include <algorithm>
+
 
 namespace bw::rt {
 
@@ -8,12 +10,6 @@ namespace {
 std::optional<int64_t> millis(const std::optional<DateTime>& t) {
   if (!t) return std::nullopt;
   return t->toMillis();
-}
-
-template <class T>
-void refresh(Series<T>& s, T v) {
-  s.advance();
-  s.set(v);
 }
 
 }  // namespace
@@ -36,49 +32,94 @@ Result<BarSnapshot> RuntimeCtx::fetch() const {
   });
 }
 
-Result<Unit> RuntimeCtx::peekAhead(std::vector<BarSnapshot>& out, size_t max) const {
-  // The records of the previous block are reused; without a bar to copy only the index and
-  // the length are written (the step reads nothing else).
-  const bool copyBar = readsBar();
-  size_t k = 0;
-  auto r = ctx_.read([&](const Ctx& c) {
-    c.ohlcv.read([&](const Ohlcv& o) {
-      const uint64_t n = o.bars.size();
-      for (uint64_t i = c.initialized ? c.barIndex + 1 : 0; i < n && k < max; ++i, ++k) {
-        if (k == out.size()) out.emplace_back();
-        BarSnapshot& s = out[k];
-        s.barIndex = i;
-        s.length = n;
-        if (copyBar) s.bar = o.bars[i];
+void RuntimeCtx::apply(const BarSnapshot& s) {
+  if (reads_ == 0) return;
+  const OhlcvBar& b = s.bar;
+  refresh(b.open, b.high, b.low, b.close, b.volume, s.barIndex, s.length, millis(b.openTime), millis(b.closeTime));
+}
+
+void RuntimeCtx::applyRow(const BarBlock& b, size_t r) {
+  const auto col = [r](const std::vector<double>& c) { return c.empty() ? kNaN : c[r]; };
+  const auto opt = [r](const std::vector<std::optional<int64_t>>& c) {
+    return c.empty() ? std::optional<int64_t>() : c[r];
+  };
+  refresh(col(b.open), col(b.high), col(b.low), col(b.close), col(b.volume), b.first + r, b.length,
+          opt(b.openTime), opt(b.closeTime));
+}
+
+Result<Unit> RuntimeCtx::readBlock(BarBlock& out, size_t max) const {
+  const uint16_t m = reads_;
+  // A column only for what some kept series is computed from.
+  const bool o = m & (kOpen | kOhlc4);
+  const bool hl = m & (kHigh | kLow | kHl2 | kHlc3 | kHlcc4 | kOhlc4);
+  const bool c = m & (kClose | kHlc3 | kHlcc4 | kOhlc4);
+  const bool v = m & kVolume;
+  const bool ot = m & kOpenTime;
+  const bool ct = m & kCloseTime;
+  out.rows = 0;
+  return ctx_.read([&](const Ctx& cx) {
+    cx.ohlcv.read([&](const Ohlcv& s) {
+      const uint64_t n = s.bars.size();
+      const uint64_t start = cx.initialized ? cx.barIndex + 1 : 0;
+      out.first = start;
+      out.length = n;
+      if (start >= n) return;
+      const size_t rows = static_cast<size_t>(std::min<uint64_t>(max, n - start));
+      const auto size = [rows](auto& col, bool kept) { col.resize(kept ? rows : 0); };
+      size(out.open, o);
+      size(out.high, hl);
+      size(out.low, hl);
+      size(out.close, c);
+      size(out.volume, v);
+      size(out.openTime, ot);
+      size(out.closeTime, ct);
+      out.rows = rows;
+      if (!(o || hl || c || v || ot || ct)) return;  // only the index and the length are kept
+      const OhlcvBar* bars = s.bars.data() + start;
+      for (size_t r = 0; r < rows; ++r) {
+        const OhlcvBar& b = bars[r];
+        if (o) out.open[r] = b.open;
+        if (hl) {
+          out.high[r] = b.high;
+          out.low[r] = b.low;
+        }
+        if (c) out.close[r] = b.close;
+        if (v) out.volume[r] = b.volume;
+        if (ot) out.openTime[r] = millis(b.openTime);
+        if (ct) out.closeTime[r] = millis(b.closeTime);
       }
     });
   });
-  out.resize(k);
-  return r;
 }
 
-Result<std::optional<uint64_t>> RuntimeCtx::advanceWithin(uint64_t length) const {
-  return ctx_.write([length](Ctx& c) { return c.advanceWithin(length); });
+Result<bool> RuntimeCtx::advanceOver(const BarBlock& b) const {
+  return ctx_.write([&b](Ctx& c) {
+    // The block's rows are the bars the advances reach one by one: the first advance lands on
+    // b.first, each further one a bar on; the last lands on the block's last bar.
+    if (b.rows == 0) return true;
+    const uint64_t candidate = c.initialized ? c.barIndex + 1 : 0;
+    if (candidate != b.first || b.first + b.rows > b.length) return false;
+    c.barIndex = b.first + b.rows - 1;
+    c.initialized = true;
+    return true;
+  });
 }
 
-void RuntimeCtx::apply(const BarSnapshot& s) {
-  const OhlcvBar& b = s.bar;
+void RuntimeCtx::reserveMore(size_t extra) {
   const uint16_t m = reads_;
-  if (m == 0) return;
-  if (m & kOpen) refresh(open, b.open);
-  if (m & kHigh) refresh(high, b.high);
-  if (m & kLow) refresh(low, b.low);
-  if (m & kClose) refresh(close, b.close);
-  if (m & kVolume) refresh(volume, b.volume);
-  if (m & kHl2) refresh(hl2, (b.high + b.low) * 0.5);
-  if (m & kHlc3) refresh(hlc3, ((b.high + b.low) + b.close) / 3);
-  if (m & kHlcc4) refresh(hlcc4, (((b.high + b.low) + b.close) + b.close) * 0.25);
-  if (m & kOhlc4) refresh(ohlc4, (((b.open + b.high) + b.low) + b.close) * 0.25);
-  if (m & kBarIndex) refresh(bar_index, std::optional<int64_t>(static_cast<int64_t>(s.barIndex)));
-  if (m & kLastBarIndex)
-    refresh(last_bar_index, std::optional<int64_t>(s.length == 0 ? 0 : static_cast<int64_t>(s.length - 1)));
-  if (m & kOpenTime) refresh(open_time, millis(b.openTime));
-  if (m & kCloseTime) refresh(close_time, millis(b.closeTime));
+  if (m & kOpen) open.reserveMore(extra);
+  if (m & kHigh) high.reserveMore(extra);
+  if (m & kLow) low.reserveMore(extra);
+  if (m & kClose) close.reserveMore(extra);
+  if (m & kVolume) volume.reserveMore(extra);
+  if (m & kHl2) hl2.reserveMore(extra);
+  if (m & kHlc3) hlc3.reserveMore(extra);
+  if (m & kHlcc4) hlcc4.reserveMore(extra);
+  if (m & kOhlc4) ohlc4.reserveMore(extra);
+  if (m & kBarIndex) bar_index.reserveMore(extra);
+  if (m & kLastBarIndex) last_bar_index.reserveMore(extra);
+  if (m & kOpenTime) open_time.reserveMore(extra);
+  if (m & kCloseTime) close_time.reserveMore(extra);
 }
 
 Result<Unit> RuntimeCtx::update() {

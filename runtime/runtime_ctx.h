@@ -40,6 +40,16 @@ struct BarSnapshot {
   uint64_t length = 0;
 };
 
+// The bars that the coming advances of a collect will reach, read in one go: only the fields the
+// kept series need, one column each. Row r is bar `first + r`.
+struct BarBlock {
+  uint64_t first = 0;
+  uint64_t length = 0;  // the series length, read with the bars
+  size_t rows = 0;
+  std::vector<double> open, high, low, close, volume;
+  std::vector<std::optional<int64_t>> openTime, closeTime;
+};
+
 class RuntimeCtx {
  public:
   explicit RuntimeCtx(SharedCtx ctx, uint16_t reads = kAllBuiltins) : ctx_(std::move(ctx)), reads_(reads) {}
@@ -54,14 +64,19 @@ class RuntimeCtx {
   void apply(const BarSnapshot& s);
   // fetch() then apply(): one refresh.
   Result<Unit> update();
-  // Reads up to `max` bars that the coming advances will reach, under one borrow and one read of
-  // the series (the collect loops, which then advance bar by bar without locking the series
-  // again). Each snapshot carries its bar index and the length read; empty at the end. Its bar
-  // is copied only when the instance keeps a price or time series (readsBar).
-  Result<Unit> peekAhead(std::vector<BarSnapshot>& out, size_t max) const;
-  // Advances the shared context to the next bar of a series of `length` bars (as read by
-  // peekAhead), under the write borrow only; nothing at the end.
-  Result<std::optional<uint64_t>> advanceWithin(uint64_t length) const;
+  // Up to `max` of the bars that the coming advances will reach, under one borrow and one read of
+  // the series; no rows at the end. The context does not move.
+  Result<Unit> readBlock(BarBlock& out, size_t max) const;
+  // Moves the shared context over the block's bars, under one write borrow: it ends on the
+  // block's last bar. False when the context is not where the block was read (unreachable while
+  // nothing runs between the read and the advance).
+  Result<bool> advanceOver(const BarBlock& b) const;
+  // One refresh from row r of a block: the same values, in the same order, as apply().
+  void apply(const BarBlock& b, size_t r) {
+    if (reads_ != 0) applyRow(b, r);
+  }
+  // Room in every kept series for `extra` more steps.
+  void reserveMore(size_t extra);
 
   const SharedCtx& ctx() const { return ctx_; }
   uint16_t reads() const { return reads_; }
@@ -70,6 +85,27 @@ class RuntimeCtx {
   bool readsBar() const { return (reads_ & ~(kBarIndex | kLastBarIndex)) != 0; }
 
  private:
+  void applyRow(const BarBlock& b, size_t r);
+  void refresh(double o, double h, double l, double c, double v, uint64_t barIndex, uint64_t length,
+               std::optional<int64_t> openMs, std::optional<int64_t> closeMs) {
+    const uint16_t m = reads_;
+    // Advance then set: on these series, which grow together from empty, that is one push.
+    const auto put = [](auto& s, auto x) { s.push(x); };
+    if (m & kOpen) put(open, o);
+    if (m & kHigh) put(high, h);
+    if (m & kLow) put(low, l);
+    if (m & kClose) put(close, c);
+    if (m & kVolume) put(volume, v);
+    if (m & kHl2) put(hl2, (h + l) * 0.5);
+    if (m & kHlc3) put(hlc3, ((h + l) + c) / 3);
+    if (m & kHlcc4) put(hlcc4, (((h + l) + c) + c) * 0.25);
+    if (m & kOhlc4) put(ohlc4, (((o + h) + l) + c) * 0.25);
+    if (m & kBarIndex) put(bar_index, std::optional<int64_t>(static_cast<int64_t>(barIndex)));
+    if (m & kLastBarIndex) put(last_bar_index, std::optional<int64_t>(length == 0 ? 0 : static_cast<int64_t>(length - 1)));
+    if (m & kOpenTime) put(open_time, openMs);
+    if (m & kCloseTime) put(close_time, closeMs);
+  }
+
   SharedCtx ctx_;
   uint16_t reads_;
 };

@@ -3,6 +3,8 @@
 // for optional integers and booleans). Never trimmed; appends are amortised constant time.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -59,6 +61,14 @@ class Series {
   // advance() then set(x): always exactly one new element.
   void push(T x) { v_.push_back(Codec::encode(x)); }
 
+  // Room for `extra` more elements without growing on the way (a collect knows how many bars it
+  // will step). Repeated small reservations still grow geometrically, never one at a time.
+  void reserveMore(size_t extra) {
+    const size_t want = v_.size() + extra;
+    if (want <= v_.capacity()) return;
+    v_.reserve(std::max(want, v_.capacity() + v_.capacity() / 2));
+  }
+
   // The element k bars back; the missing value when k is negative or beyond the history.
   T operator[](int64_t k) const {
     const uint64_t n = v_.size();
@@ -66,6 +76,10 @@ class Series {
     return Codec::decode(v_[n - 1 - static_cast<uint64_t>(k)]);
   }
   int64_t length() const { return static_cast<int64_t>(v_.size()); }
+  // The newest `n` stored elements as one contiguous run, oldest first: window[n - 1] is x[0]
+  // and window[n - 1 - k] is x[k]. For loops over a whole window without a range check per
+  // element; the caller makes sure n <= length().
+  const typename Codec::Stored* window(size_t n) const { return v_.data() + (v_.size() - n); }
   bool empty() const { return v_.empty(); }
 
   // Bytes held, for memory accounting.

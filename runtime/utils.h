@@ -78,14 +78,16 @@ inline double rma(SeededAverage& s, const NumSeries& x, int64_t n) {
 inline double wma(const NumSeries& x, int64_t n) {
   if (n < 1 || x.length() < n) return kNaN;
   const double nd = static_cast<double>(n);
+  const double* win = x.window(static_cast<size_t>(n));  // win[n - 1 - j] is x[j]
   double w = nd * nd, num = 0.0, den = 0.0;
+  bool gap = false;
   for (int64_t j = 0; j < n; ++j, w -= nd) {
-    const double v = x[j];
-    if (missing(v)) return kNaN;
+    const double v = win[n - 1 - j];
+    gap |= missing(v);
     num += w * v;
     den += w;
   }
-  return num / den;
+  return gap ? kNaN : num / den;
 }
 
 // Scan of the last n values for the highest (or lowest) one. Ties go to the oldest bar; missing
@@ -102,13 +104,14 @@ struct ExtremeScan {
     double candidate = x[0];
     int64_t at = 0;
     const int64_t end = n < x.length() ? n : x.length();
+    if (end < 2) return at;
+    const double* win = x.window(static_cast<size_t>(end));  // win[end - 1 - j] is x[j]
+    // A missing value compares false either way, so it is skipped without a test of its own.
     for (int64_t j = 1; j < end; ++j) {
-      const double v = x[j];
-      if (missing(v)) continue;
-      if (Highest ? v >= candidate : v <= candidate) {
-        candidate = v;
-        at = j;
-      }
+      const double v = win[end - 1 - j];
+      const bool take = Highest ? v >= candidate : v <= candidate;
+      candidate = take ? v : candidate;
+      at = take ? j : at;
     }
     return at;
   }
@@ -168,16 +171,20 @@ struct AtrBlock {
 // deviations. A deviation within 1e-10 of the mean is float noise and counts as 0. Missing while
 // the mean is (warm-up) and when any value in the window is, as for the mean deviation.
 inline double stdevAround(const NumSeries& x, int64_t n, double m, bool biased) {
-  if (n < 1 || missing(m)) return kNaN;
+  if (n < 1 || missing(m) || x.length() < n) return kNaN;  // a value beyond the history is missing
   const double nd = static_cast<double>(n);
+  const double* win = x.window(static_cast<size_t>(n));  // win[n - 1 - j] is x[j]
+  // Every term is computed and summed in order; a missing one makes the value missing at the end,
+  // so the loop itself has no branch.
   double s = 0.0;
-  for (int64_t j = 0; j < n; ++j) {  // a defined mean implies n values in the history
-    const double d = x[j] - m;
-    if (missing(d)) return kNaN;
+  bool gap = false;
+  for (int64_t j = 0; j < n; ++j) {
+    const double d = win[n - 1 - j] - m;
+    gap |= missing(d);
     const double term = std::fabs(d) <= 1e-10 ? 0.0 : d;
     s += term * term;
   }
-  return std::sqrt(s / (biased ? nd : nd - 1));
+  return gap ? kNaN : std::sqrt(s / (biased ? nd : nd - 1));
 }
 
 // stdev(x, n) with a mean of its own.
@@ -193,14 +200,16 @@ struct StandardDeviation {
 // Mean absolute deviation of the last n values of x from the mean m (sma(x, n), computed by the
 // caller); missing while the mean or any value in the window is.
 inline double meanDeviationAround(const NumSeries& x, int64_t n, double m) {
-  if (n < 1 || missing(m)) return kNaN;
+  if (n < 1 || missing(m) || x.length() < n) return kNaN;  // a value beyond the history is missing
+  const double* win = x.window(static_cast<size_t>(n));  // win[n - 1 - j] is x[j]
   double s = 0.0;
+  bool gap = false;
   for (int64_t j = 0; j < n; ++j) {
-    const double v = x[j];
-    if (missing(v)) return kNaN;
+    const double v = win[n - 1 - j];
+    gap |= missing(v);
     s += std::fabs(v - m);
   }
-  return s / static_cast<double>(n);
+  return gap ? kNaN : s / static_cast<double>(n);
 }
 
 // dev(x, n) with a mean of its own.

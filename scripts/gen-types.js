@@ -72,6 +72,17 @@ const RESULT_TYPES = {
   'number,int?': '[number, number | null]',
 };
 
+// collectTyped: one Float64Array per output (NaN where there is no value).
+const TYPED_TYPES = {
+  number: 'Float64Array',
+  'int?': 'Float64Array',
+  'bool?': 'Float64Array',
+  number2: '[Float64Array, Float64Array]',
+  number3: '[Float64Array, Float64Array, Float64Array]',
+  number5: '[Float64Array, Float64Array, Float64Array, Float64Array, Float64Array]',
+  'number,int?': '[Float64Array, Float64Array]',
+};
+
 function nextParam(a) {
   switch (a.kind) {
     case 'series': return `${a.name}: number`;
@@ -122,7 +133,7 @@ function declarations() {
   ];
   for (const r of indicators()) {
     const result = RESULT_TYPES[r.result];
-    if (!result) throw new Error(`unknown result kind ${r.result}`);
+    if (!result || !TYPED_TYPES[r.result]) throw new Error(`unknown result kind ${r.result}`);
     const defaults = r.args.filter((a) => a.def !== undefined).map((a) => `${a.name} ${formatDefault(a)}`);
     const tail = defaults.length ? ` Defaults: ${defaults.join(', ')}.` : '';
     out.push(`/** ${r.name}: ${r.doc}${tail} */`);
@@ -134,6 +145,8 @@ function declarations() {
     out.push(`  next(${params(r.args, nextParam)}): ${result};`);
     out.push(`  /** One ${r.name} step per remaining bar of the context; returns every step's result. */`);
     out.push(`  collect(${params(r.args, collectParam)}): ${listOf(result)};`);
+    out.push(`  /** The same steps as collect, results as one Float64Array per output: NaN where there is no value, 1 and 0 for booleans. */`);
+    out.push(`  collectTyped(${params(r.args, collectParam)}): ${TYPED_TYPES[r.result]};`);
     out.push('}');
     out.push('');
   }

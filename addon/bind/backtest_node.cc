@@ -142,6 +142,23 @@ Result<Unit> readOptions(napi_env env, napi_value obj, BacktestOptions& options)
 }
 
 
+// A waiting order as a plain object.
+Result<napi_value> pendingOrderObject(napi_env env, const Order& o) {
+  const OrderType type = o.type();
+  const bool resting = type != OrderType::Market;
+  return ObjectBuilder(env)
+      .set("order_id", static_cast<double>(o.id))
+      .set("id", o.tag)
+      .set("type", std::string(orderTypeName(type)))
+      .set("size", o.size)
+      .set("limit_price", o.terms.limitPrice)
+      .set("stop_price", o.terms.stopPrice)
+      .set("triggered", o.triggered)
+      .set("live_from_bar_index", resting ? std::optional<int32_t>(toInt32(o.liveFrom)) : std::nullopt)
+      .set("last_bar_index", toInt32(o.lastBar()))
+      .done();
+}
+
 // Counts are plain numbers in the summary, so that it survives JSON.stringify.
 double count(uint64_t n) { return static_cast<double>(n); }
 
@@ -273,6 +290,18 @@ BW_REGISTER(backtest) {
   });
   c.method("signal", [](SharedBacktest& b, const Signal& s) {
     return b.write([&s](Backtest& t) { return t.signal(s); });
+  });
+  c.method("cancel", [](SharedBacktest& b, std::string id) {
+    return b.write([&id](Backtest& t) { return t.cancel(id); });
+  });
+  c.getter("pendingOrders", [](Call& call, const SharedBacktest& b) -> Result<napi_value> {
+    BW_ASSIGN(orders, b.read([](const Backtest& t) { return t.pendingOrders(); }));
+    BW_ASSIGN(arr, makeArray(call.env, orders.size()));
+    for (size_t i = 0; i < orders.size(); ++i) {
+      BW_ASSIGN(row, pendingOrderObject(call.env, orders[i]));
+      BW_TRY(setElement(call.env, arr, static_cast<uint32_t>(i), row));
+    }
+    return arr;
   });
 
   // ---- Configuration and links ----------------------------------------------------------------

@@ -36,7 +36,6 @@ Result<OptTime> parseJsonTime(const std::optional<std::string>& text) {
 Result<OhlcvBar> barFromJson(JsObject j) {
   BW_ASSIGN(openText, jsonTime(j, "open_time"));
   BW_ASSIGN(closeText, jsonTime(j, "close_time"));
-  OhlcvBar b;
   BW_ASSIGN(open, jsonNumber(j, "open"));
   BW_ASSIGN(high, jsonNumber(j, "high"));
   BW_ASSIGN(low, jsonNumber(j, "low"));
@@ -106,27 +105,58 @@ Result<std::vector<OhlcvBar>> zipColumns(const std::optional<TimeList>& openTime
   return out;
 }
 
+// The record of a NodeOhlcvBar: the five numbers, then the two times.
+enum BarSlot : size_t {
+  kOpen,
+  kHigh,
+  kLow,
+  kClose,
+  kVolume,
+  kOpenTime,
+  kCloseTime = kOpenTime + kTimeSlots,
+  kBarNumbers = kCloseTime + kTimeSlots
+};
+
 }  // namespace
+
+void Codec<OhlcvBar>::write(const OhlcvBar& b, RecordOut& out) {
+  out.number(kOpen, b.open);
+  out.number(kHigh, b.high);
+  out.number(kLow, b.low);
+  out.number(kClose, b.close);
+  out.number(kVolume, b.volume);
+  out.time(kOpenTime, b.openTime);
+  out.time(kCloseTime, b.closeTime);
+}
+
+Result<OhlcvBar> Codec<OhlcvBar>::read(const RecordIn& in) {
+  OhlcvBar b;
+  BW_ASSIGN(open, in.number(kOpen));
+  BW_ASSIGN(high, in.number(kHigh));
+  BW_ASSIGN(low, in.number(kLow));
+  BW_ASSIGN(close, in.number(kClose));
+  BW_ASSIGN(volume, in.number(kVolume));
+  BW_ASSIGN(openTime, in.time(kOpenTime));
+  BW_ASSIGN(closeTime, in.time(kCloseTime));
+  return OhlcvBar{openTime, closeTime, open, high, low, close, volume};
+}
 
 BW_REGISTER(ohlcv_bar) {
   Class<OhlcvBar> c;
+  c.record(kBarNumbers, 0);
   c.constructor([](std::optional<DateTime> openTime, std::optional<DateTime> closeTime, std::optional<double> open,
                    std::optional<double> high, std::optional<double> low, std::optional<double> close,
                    std::optional<double> volume) {
     return OhlcvBar{openTime,           closeTime,         open.value_or(kNaN),   high.value_or(kNaN),
                     low.value_or(kNaN), close.value_or(kNaN), volume.value_or(kNaN)};
   });
-  c.accessor(
-      "openTime", [](const OhlcvBar& b) { return b.openTime; },
-      [](OhlcvBar& b, std::optional<DateTime> t) { b.openTime = t; });
-  c.accessor(
-      "closeTime", [](const OhlcvBar& b) { return b.closeTime; },
-      [](OhlcvBar& b, std::optional<DateTime> t) { b.closeTime = t; });
-  c.accessor("open", [](const OhlcvBar& b) { return b.open; }, [](OhlcvBar& b, double x) { b.open = x; });
-  c.accessor("high", [](const OhlcvBar& b) { return b.high; }, [](OhlcvBar& b, double x) { b.high = x; });
-  c.accessor("low", [](const OhlcvBar& b) { return b.low; }, [](OhlcvBar& b, double x) { b.low = x; });
-  c.accessor("close", [](const OhlcvBar& b) { return b.close; }, [](OhlcvBar& b, double x) { b.close = x; });
-  c.accessor("volume", [](const OhlcvBar& b) { return b.volume; }, [](OhlcvBar& b, double x) { b.volume = x; });
+  c.field("openTime", jsx::date(kOpenTime), [](OhlcvBar& b, std::optional<DateTime> t) { b.openTime = t; });
+  c.field("closeTime", jsx::date(kCloseTime), [](OhlcvBar& b, std::optional<DateTime> t) { b.closeTime = t; });
+  c.field("open", jsx::number(kOpen), [](OhlcvBar& b, double x) { b.open = x; });
+  c.field("high", jsx::number(kHigh), [](OhlcvBar& b, double x) { b.high = x; });
+  c.field("low", jsx::number(kLow), [](OhlcvBar& b, double x) { b.low = x; });
+  c.field("close", jsx::number(kClose), [](OhlcvBar& b, double x) { b.close = x; });
+  c.field("volume", jsx::number(kVolume), [](OhlcvBar& b, double x) { b.volume = x; });
   c.method("merge", [](const OhlcvBar& a, const OhlcvBar& b) { return a.merge(b); });
   c.method("toJSON", [](Call& call, const OhlcvBar& b) { return barToJson(call.env, b); });
   c.staticMethod("fromJSON", [](JsObject j) { return barFromJson(j); });

@@ -1,7 +1,15 @@
 #include "addon/bind.h"
 #include "addon/classes.h"
 #include "addon/record.h"
+#include "core/numfmt.h"
 #include "core/signal.h"
+
+#include <array>
+#include <cmath>
+#include <initializer_list>
+#include <limits>
+#include <string>
+#include <utility>
 
 using namespace bw;
 using namespace bw::js;
@@ -10,6 +18,112 @@ namespace {
 
 constexpr const char* kSignalRecord = "struct Signal with 3 elements";
 constexpr const char* kKindRecord = "adjacently tagged enum SignalKind";
+
+// ---- Order terms ----------------------------------------------------------------------------------
+
+bool isObject(napi_env env, napi_value v) {
+  napi_valuetype t;
+  return napi_typeof(env, v, &t) == napi_ok && t == napi_object;
+}
+
+bool isNumber(napi_env env, napi_value v) {
+  napi_valuetype t;
+  return napi_typeof(env, v, &t) == napi_ok && t == napi_number;
+}
+
+Error badTerm(const char* field, const std::string& what) { return invalidArg(std::string("Signal ") + field + " " + what); }
+
+// A number field of a term: present and a number, or an error naming it.
+Result<double> termNumber(napi_env env, napi_value v, const char* field) {
+  if (!isNumber(env, v)) return badTerm(field, "must be a number, got " + std::string(typeName(env, v)));
+  return readF64(env, v);
+}
+
+// The one key of a term object among `keys` ({ pct: 0.02 } or { ticks: 10 }): its index and value.
+Result<std::pair<size_t, double>> oneOf(napi_env env, napi_value v, const char* field,
+                                        std::initializer_list<const char*> keys) {
+  const JsObject o(env, v);
+  std::optional<std::pair<size_t, double>> found;
+  size_t i = 0;
+  for (const char* key : keys) {
+    BW_ASSIGN(raw, record::field(env, o.value(), key));
+    BW_ASSIGN(x, record::present(env, raw, record::Null::Absent));
+    if (x) {
+      if (found) return badTerm(field, "takes one of its keys, not several");
+      BW_ASSIGN(n, termNumber(env, *x, field));
+      found = std::pair(i, n);
+    }
+    ++i;
+  }
+  if (!found) {
+    std::string list;
+    for (const char* key : keys) list += (list.empty() ? "{ " : " } or { ") + std::string(key) + ": number";
+    return badTerm(field, "must be " + list + " }");
+  }
+  return *found;
+}
+
+// A stop-loss or take-profit: a price, or { pct } from the entry's fill price; null clears it.
+Result<std::optional<ExitLevel>> readLevel(napi_env env, napi_value v, const char* field) {
+  BW_ASSIGN(absent, isNullish(env, v));
+  if (absent) return std::optional<ExitLevel>{};
+  if (isNumber(env, v)) {
+    BW_ASSIGN(x, readF64(env, v));
+    return std::optional<ExitLevel>{ExitLevel::price(x)};
+  }
+  if (!isObject(env, v))
+    return badTerm(field, "must be a price or { pct: number }, got " + std::string(typeName(env, v)));
+  BW_ASSIGN(pct, oneOf(env, v, field, {"pct"}));
+  return std::optional<ExitLevel>{ExitLevel::pct(pct.second)};
+}
+
+Result<std::optional<TrailingStop>> readTrail(napi_env env, napi_value v) {
+  BW_ASSIGN(absent, isNullish(env, v));
+  if (absent) return std::optional<TrailingStop>{};
+  if (!isObject(env, v))
+    return badTerm("trailingStop", "must be { pct: number } or { ticks: number }, got " + std::string(typeName(env, v)));
+  BW_ASSIGN(distance, oneOf(env, v, "trailingStop", {"pct", "ticks"}));
+  return std::optional<TrailingStop>{TrailingStop{distance.first == 1, distance.second}};
+}
+
+Result<std::optional<int32_t>> readTimeInForce(napi_env env, napi_value v) {
+  BW_ASSIGN(absent, isNullish(env, v));
+  if (absent) return std::optional<int32_t>{};
+  BW_ASSIGN(x, termNumber(env, v, "timeInForce"));
+  if (!(x >= 1 && x <= 2147483647.0 && x == std::floor(x)))
+    return badTerm("timeInForce", "must be a whole number of bars of at least 1, got " + formatPlainNumber(x));
+  return std::optional<int32_t>{static_cast<int32_t>(x)};
+}
+
+Result<napi_value> levelValue(napi_env env, const std::optional<ExitLevel>& l) {
+  if (!l) return nullValue(env);
+  if (!l->relative) return makeF64(env, l->value);
+  return ObjectBuilder(env).set("pct", l->value).done();
+}
+
+Result<napi_value> trailValue(napi_env env, const std::optional<TrailingStop>& t) {
+  if (!t) return nullValue(env);
+  return ObjectBuilder(env).set(t->ticks ? "ticks" : "pct", t->value).done();
+}
+
+// Checks terms just set on a signal: the values alone, since the side and the entry price are
+// known only when the signal reaches a backtest.
+Result<Unit> checkTerms(const OrderTerms& terms) {
+  constexpr double unknown = std::numeric_limits<double>::quiet_NaN();
+  return terms.validate(unknown, unknown);
+}
+
+// A signal to buy or sell `size` with the given prices; each price must be given.
+Result<Signal> pricedSignal(double size, std::optional<double> stop, std::optional<double> limit, const char* factory,
+                            bool needsStop, bool needsLimit) {
+  if (needsStop && !stop) return badTerm("stopPrice", std::string("is required by NodeSignal.") + factory);
+  if (needsLimit && !limit) return badTerm("limitPrice", std::string("is required by NodeSignal.") + factory);
+  Signal s{SignalKind::size(size), {}, {}, {}};
+  s.terms.stopPrice = stop;
+  s.terms.limitPrice = limit;
+  BW_TRY(checkTerms(s.terms));
+  return s;
+}
 
 Result<SignalKind> readKind(napi_env env, napi_value v) {
   BW_ASSIGN(shape, record::shapeOf(env, v));
@@ -48,11 +162,14 @@ Result<SignalKind> readKind(napi_env env, napi_value v) {
 Result<Signal> signalFromJson(napi_env env, napi_value v) {
   BW_ASSIGN(shape, record::shapeOf(env, v));
   std::optional<napi_value> kindValue, id, comment;
+  std::array<std::optional<napi_value>, 6> terms;
   if (shape == record::Shape::Map) {
-    BW_ASSIGN(fields, record::readFields<3>(env, v, {"kind", "id", "comment"}));
+    BW_ASSIGN(fields, record::readFields<9>(env, v, {"kind", "id", "comment", "limit_price", "stop_price",
+                                                     "time_in_force", "stop_loss", "take_profit", "trailing_stop"}));
     kindValue = fields[0];
     id = fields[1];
     comment = fields[2];
+    for (size_t i = 0; i < terms.size(); ++i) terms[i] = fields[3 + i];
   } else if (shape == record::Shape::Seq) {
     BW_ASSIGN(items, record::readSeq(env, v, 3, kSignalRecord));
     kindValue = items[0];
@@ -69,6 +186,34 @@ Result<Signal> signalFromJson(napi_env env, napi_value v) {
   BW_ASSIGN(commentText, record::text(env, comment, record::Null::Absent, "a string"));
   s.id = std::move(idText);
   s.comment = std::move(commentText);
+  auto number = [&](const std::optional<napi_value>& v, const char* field) -> Result<std::optional<double>> {
+    if (!v) return std::optional<double>{};
+    BW_ASSIGN(absent, isNullish(env, *v));
+    if (absent) return std::optional<double>{};
+    BW_ASSIGN(x, termNumber(env, *v, field));
+    return std::optional<double>{x};
+  };
+  BW_ASSIGN(limit, number(terms[0], "limit_price"));
+  BW_ASSIGN(stop, number(terms[1], "stop_price"));
+  s.terms.limitPrice = limit;
+  s.terms.stopPrice = stop;
+  if (terms[2]) {
+    BW_ASSIGN(tif, readTimeInForce(env, *terms[2]));
+    s.terms.timeInForce = tif;
+  }
+  if (terms[3]) {
+    BW_ASSIGN(level, readLevel(env, *terms[3], "stop_loss"));
+    s.terms.stopLoss = level;
+  }
+  if (terms[4]) {
+    BW_ASSIGN(level, readLevel(env, *terms[4], "take_profit"));
+    s.terms.takeProfit = level;
+  }
+  if (terms[5]) {
+    BW_ASSIGN(trail, readTrail(env, *terms[5]));
+    s.terms.trailingStop = trail;
+  }
+  BW_TRY(checkTerms(s.terms));
   return s;
 }
 
@@ -82,7 +227,26 @@ Result<napi_value> signalToJson(napi_env env, const Signal& s) {
     kind.set("value", empty);
   }
   BW_ASSIGN(inner, kind.done());
-  return ObjectBuilder(env).set("kind", inner).set("id", s.id).set("comment", s.comment).done();
+  ObjectBuilder out(env);
+  out.set("kind", inner).set("id", s.id).set("comment", s.comment);
+  // The order terms only when there are any: a plain signal serialises as it always did.
+  const OrderTerms& t = s.terms;
+  if (t.limitPrice) out.set("limit_price", *t.limitPrice);
+  if (t.stopPrice) out.set("stop_price", *t.stopPrice);
+  if (t.timeInForce) out.set("time_in_force", *t.timeInForce);
+  if (t.stopLoss) {
+    BW_ASSIGN(v, levelValue(env, t.stopLoss));
+    out.set("stop_loss", v);
+  }
+  if (t.takeProfit) {
+    BW_ASSIGN(v, levelValue(env, t.takeProfit));
+    out.set("take_profit", v);
+  }
+  if (t.trailingStop) {
+    BW_ASSIGN(v, trailValue(env, t.trailingStop));
+    out.set("trailing_stop", v);
+  }
+  return out.done();
 }
 
 template <SignalKind::Tag Tag>
@@ -95,12 +259,12 @@ std::optional<double> payloadOf(const Signal& s) {
 
 BW_REGISTER(signal) {
   Class<Signal> c;
-  c.staticMethod("Size", [](double x) { return Signal{SignalKind::size(x), {}, {}}; });
-  c.staticMethod("EquityPct", [](double x) { return Signal{SignalKind::equityPct(x), {}, {}}; });
-  c.staticMethod("Long", [] { return Signal{SignalKind::equityPct(1.0), {}, {}}; });
-  c.staticMethod("Short", [] { return Signal{SignalKind::equityPct(-1.0), {}, {}}; });
-  c.staticMethod("Hold", [] { return Signal{SignalKind::hold(), {}, {}}; });
-  c.staticMethod("CloseAll", [] { return Signal{SignalKind::closeAll(), {}, {}}; });
+  c.staticMethod("Size", [](double x) { return Signal{SignalKind::size(x), {}, {}, {}}; });
+  c.staticMethod("EquityPct", [](double x) { return Signal{SignalKind::equityPct(x), {}, {}, {}}; });
+  c.staticMethod("Long", [] { return Signal{SignalKind::equityPct(1.0), {}, {}, {}}; });
+  c.staticMethod("Short", [] { return Signal{SignalKind::equityPct(-1.0), {}, {}, {}}; });
+  c.staticMethod("Hold", [] { return Signal{SignalKind::hold(), {}, {}, {}}; });
+  c.staticMethod("CloseAll", [] { return Signal{SignalKind::closeAll(), {}, {}, {}}; });
   c.staticMethod("fromJSON", [](Call& call) { return signalFromJson(call.env, call.argv[0]); });
   c.accessor(
       "id", [](const Signal& s) { return s.id; },
@@ -113,5 +277,55 @@ BW_REGISTER(signal) {
   c.getter("isHold", [](const Signal& s) { return s.kind.tag == SignalKind::Tag::Hold; });
   c.getter("isCloseAll", [](const Signal& s) { return s.kind.tag == SignalKind::Tag::CloseAll; });
   c.method("toJSON", [](Call& call, const Signal& s) { return signalToJson(call.env, s); });
+
+  // ---- Order types, time in force and exits ---------------------------------------------------
+  c.staticMethod("Limit", [](double size, std::optional<double> limitPrice) {
+    return pricedSignal(size, std::nullopt, limitPrice, "Limit", false, true);
+  });
+  c.staticMethod("Stop", [](double size, std::optional<double> stopPrice) {
+    return pricedSignal(size, stopPrice, std::nullopt, "Stop", true, false);
+  });
+  c.staticMethod("StopLimit", [](double size, std::optional<double> stopPrice, std::optional<double> limitPrice) {
+    return pricedSignal(size, stopPrice, limitPrice, "StopLimit", true, true);
+  });
+  c.getter("limitPrice", [](const Signal& s) { return s.terms.limitPrice; });
+  c.getter("stopPrice", [](const Signal& s) { return s.terms.stopPrice; });
+  c.accessor(
+      "timeInForce", [](const Signal& s) { return s.terms.timeInForce; },
+      [](Call& call, Signal& s, napi_value v) -> Result<Unit> {
+        BW_ASSIGN(tif, readTimeInForce(call.env, v));
+        s.terms.timeInForce = tif;
+        return Unit{};
+      });
+  c.accessor(
+      "stopLoss", [](Call& call, const Signal& s) { return levelValue(call.env, s.terms.stopLoss); },
+      [](Call& call, Signal& s, napi_value v) -> Result<Unit> {
+        BW_ASSIGN(level, readLevel(call.env, v, "stopLoss"));
+        OrderTerms terms = s.terms;
+        terms.stopLoss = level;
+        BW_TRY(checkTerms(terms));
+        s.terms = terms;
+        return Unit{};
+      });
+  c.accessor(
+      "takeProfit", [](Call& call, const Signal& s) { return levelValue(call.env, s.terms.takeProfit); },
+      [](Call& call, Signal& s, napi_value v) -> Result<Unit> {
+        BW_ASSIGN(level, readLevel(call.env, v, "takeProfit"));
+        OrderTerms terms = s.terms;
+        terms.takeProfit = level;
+        BW_TRY(checkTerms(terms));
+        s.terms = terms;
+        return Unit{};
+      });
+  c.accessor(
+      "trailingStop", [](Call& call, const Signal& s) { return trailValue(call.env, s.terms.trailingStop); },
+      [](Call& call, Signal& s, napi_value v) -> Result<Unit> {
+        BW_ASSIGN(trail, readTrail(call.env, v));
+        OrderTerms terms = s.terms;
+        terms.trailingStop = trail;
+        BW_TRY(checkTerms(terms));
+        s.terms = terms;
+        return Unit{};
+      });
   c.method("toString", [](const Signal& s) { return s.toString(); });
 }

@@ -56,38 +56,103 @@ Result<napi_value> symToJson(napi_env env, const Sym& s) {
       .done();
 }
 
+// The record of a NodeSymKind: the tag and its periods per year; the text of Other.
+enum KindSlot : size_t { kKindTag, kKindPeriods, kKindNumbers };
+enum KindText : size_t { kKindOther, kKindTexts };
+
+// The record of a NodeSym: the four numbers and the kind's two numbers; the eight texts and the
+// kind's text.
+enum SymSlot : size_t { kMinTick, kMinQty, kPriceScale, kPointValue, kSymKind, kSymNumbers = kSymKind + kKindNumbers };
+enum SymText : size_t {
+  kId,
+  kTickerId,
+  kPrefix,
+  kCurrency,
+  kBaseCurrency,
+  kTicker,
+  kCountry,
+  kMetadata,
+  kSymKindOther,
+  kSymTexts
+};
+
+Text Sym::*const kTextMembers[] = {&Sym::id,           &Sym::tickerId, &Sym::prefix,  &Sym::currency,
+                                   &Sym::baseCurrency, &Sym::ticker,   &Sym::country, &Sym::metadata};
+double Sym::*const kNumberMembers[] = {&Sym::minTick, &Sym::minQty, &Sym::priceScale, &Sym::pointValue};
+
+void writeKind(const SymKind& k, RecordOut& out, size_t slot, size_t text) {
+  out.number(slot + kKindTag, static_cast<double>(k.tag));
+  out.number(slot + kKindPeriods, k.periodsPerYear());
+  out.text(text, k.tag == SymKind::Tag::Other ? Text(k.other) : Text());
+}
+
+Result<SymKind> readKind(const RecordIn& in, size_t slot, size_t text) {
+  BW_ASSIGN(tag, in.integer(slot + kKindTag, 0, static_cast<int64_t>(SymKind::Tag::Other)));
+  BW_ASSIGN(other, in.text(text));
+  SymKind k = SymKind::of(static_cast<SymKind::Tag>(tag));
+  if (k.tag == SymKind::Tag::Other) k.other = other.value_or("");
+  return k;
+}
+
 }  // namespace
 
-// Text and number fields, each a read-write accessor over one member of Sym.
-#define BW_SYM_TEXT(c, name, member)                                   \
-  c.accessor(                                                          \
-      name, [](const Sym& s) { return s.member; }, [](Sym& s, Text v) { s.member = std::move(v); })
-#define BW_SYM_NUMBER(c, name, member) \
-  c.accessor(                          \
-      name, [](const Sym& s) { return s.member; }, [](Sym& s, double v) { s.member = v; })
+void Codec<SymKind>::write(const SymKind& k, RecordOut& out) { writeKind(k, out, 0, kKindOther); }
+
+Result<SymKind> Codec<SymKind>::read(const RecordIn& in) { return readKind(in, 0, kKindOther); }
+
+void Codec<Sym>::write(const Sym& s, RecordOut& out) {
+  for (size_t i = 0; i < 4; ++i) out.number(kMinTick + i, s.*kNumberMembers[i]);
+  for (size_t i = 0; i < 8; ++i) out.text(kId + i, s.*kTextMembers[i]);
+  writeKind(s.kind, out, kSymKind, kSymKindOther);
+}
+
+Result<Sym> Codec<Sym>::read(const RecordIn& in) {
+  Sym s;
+  for (size_t i = 0; i < 4; ++i) {
+    BW_ASSIGN(x, in.number(kMinTick + i));
+    s.*kNumberMembers[i] = x;
+  }
+  for (size_t i = 0; i < 8; ++i) {
+    BW_ASSIGN(t, in.text(kId + i));
+    s.*kTextMembers[i] = std::move(t);
+  }
+  BW_ASSIGN(kind, readKind(in, kSymKind, kSymKindOther));
+  s.kind = std::move(kind);
+  return s;
+}
+
+// Text and number fields: read in JavaScript, written through the native setter.
+#define BW_SYM_TEXT(c, name, member, slot) \
+  c.field(name, jsx::text(slot, kSymNumbers), [](Sym& s, Text v) { s.member = std::move(v); })
+#define BW_SYM_NUMBER(c, name, member, slot) \
+  c.field(name, jsx::number(slot), [](Sym& s, double v) { s.member = v; })
 
 BW_REGISTER(sym) {
   Class<Sym> c;
+  c.record(kSymNumbers, kSymTexts);
   c.constructor([] { return Sym{}; });
   c.staticMethod("BTC_USD", [] { return Sym::btcUsd(); });
   c.staticMethod("ETH_USD", [] { return Sym::ethUsd(); });
   c.staticMethod("SOL_USD", [] { return Sym::solUsd(); });
   c.staticMethod("DOGE_USD", [] { return Sym::dogeUsd(); });
   c.staticMethod("fromJSON", [](JsObject o) { return symFromJson(o); });
-  BW_SYM_TEXT(c, "id", id);
-  BW_SYM_TEXT(c, "tickerId", tickerId);
-  BW_SYM_TEXT(c, "prefix", prefix);
-  BW_SYM_TEXT(c, "currency", currency);
-  BW_SYM_TEXT(c, "baseCurrency", baseCurrency);
-  BW_SYM_TEXT(c, "ticker", ticker);
-  BW_SYM_TEXT(c, "country", country);
-  BW_SYM_TEXT(c, "metadata", metadata);
-  BW_SYM_NUMBER(c, "minTick", minTick);
-  BW_SYM_NUMBER(c, "minQty", minQty);
-  BW_SYM_NUMBER(c, "priceScale", priceScale);
-  BW_SYM_NUMBER(c, "pointValue", pointValue);
-  c.accessor(
-      "kind", [](const Sym& s) { return s.kind; }, [](Sym& s, const SymKind& k) { s.kind = k; });
+  BW_SYM_TEXT(c, "id", id, kId);
+  BW_SYM_TEXT(c, "tickerId", tickerId, kTickerId);
+  BW_SYM_TEXT(c, "prefix", prefix, kPrefix);
+  BW_SYM_TEXT(c, "currency", currency, kCurrency);
+  BW_SYM_TEXT(c, "baseCurrency", baseCurrency, kBaseCurrency);
+  BW_SYM_TEXT(c, "ticker", ticker, kTicker);
+  BW_SYM_TEXT(c, "country", country, kCountry);
+  BW_SYM_TEXT(c, "metadata", metadata, kMetadata);
+  BW_SYM_NUMBER(c, "minTick", minTick, kMinTick);
+  BW_SYM_NUMBER(c, "minQty", minQty, kMinQty);
+  BW_SYM_NUMBER(c, "priceScale", priceScale, kPriceScale);
+  BW_SYM_NUMBER(c, "pointValue", pointValue, kPointValue);
+  // A new NodeSymKind made from the symbol's record on every read.
+  c.field("kind",
+          jsx::object(ClassOf<SymKind>::id(),
+                      jsx::slots(kSymKind, kKindNumbers) + ", " + jsx::text(kSymKindOther, kSymNumbers)),
+          [](Sym& s, const SymKind& k) { s.kind = k; });
   c.getter("qtyScale", [](const Sym& s) { return s.qtyScale(); });
   c.method("eq", [](const Sym& a, const Sym& b) { return a.sameId(b); });
   c.method("toJSON", [](Call& call, const Sym& s) { return symToJson(call.env, s); });
@@ -100,6 +165,7 @@ BW_REGISTER(sym) {
 BW_REGISTER(sym_kind) {
   using Tag = SymKind::Tag;
   Class<SymKind> c;
+  c.record(kKindNumbers, kKindTexts);
   c.staticMethod("Stock", [] { return SymKind::of(Tag::Stock); });
   c.staticMethod("Future", [] { return SymKind::of(Tag::Future); });
   c.staticMethod("Option", [] { return SymKind::of(Tag::Option); });
@@ -108,7 +174,7 @@ BW_REGISTER(sym_kind) {
   c.staticMethod("Unknown", [] { return SymKind::of(Tag::Unknown); });
   c.staticMethod("Other", [](std::string text) { return SymKind::makeOther(std::move(text)); });
   c.staticMethod("fromString", [](std::string text) { return SymKind::fromString(text); });
-  c.getter("periods", [](const SymKind& k) { return static_cast<int32_t>(k.periodsPerYear()); });
+  c.field("periods", jsx::number(kKindPeriods));
   c.method("eq", [](const SymKind& a, const SymKind& b) { return a == b; });
   c.method("toString", [](const SymKind& k) { return k.toString(); });
 }

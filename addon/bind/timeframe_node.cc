@@ -8,16 +8,28 @@ using namespace bw::js;
 
 namespace {
 
-template <TimeUnit U>
-std::optional<int32_t> countOf(const Timeframe& t) {
-  if (t.unit != U) return std::nullopt;
-  return toInt32(t.count);
-}
+// The record of a NodeTimeframe: the unit's tag and the 64-bit count in two halves.
+enum Slot : size_t { kUnit, kCount, kNumbers = kCount + kUint64Slots };
+
+// A unit's count getter: the count's low 32 bits when the timeframe has that unit, else null.
+std::string countOf(TimeUnit u) { return jsx::when(kUnit, static_cast<double>(u), jsx::int32(kCount)); }
 
 }  // namespace
 
+void Codec<Timeframe>::write(const Timeframe& t, RecordOut& out) {
+  out.number(kUnit, static_cast<double>(t.unit));
+  out.uint64(kCount, t.count);
+}
+
+Result<Timeframe> Codec<Timeframe>::read(const RecordIn& in) {
+  BW_ASSIGN(unit, in.integer(kUnit, 0, static_cast<int64_t>(TimeUnit::Unknown)));
+  BW_ASSIGN(count, in.uint64(kCount));
+  return Timeframe::of(static_cast<TimeUnit>(unit), static_cast<int64_t>(count));
+}
+
 BW_REGISTER(timeframe) {
   Class<Timeframe> c;
+  c.record(kNumbers, 0);
   c.staticMethod("Years", [](int32_t n) { return Timeframe::of(TimeUnit::Years, n); });
   c.staticMethod("Months", [](int32_t n) { return Timeframe::of(TimeUnit::Months, n); });
   c.staticMethod("Weeks", [](int32_t n) { return Timeframe::of(TimeUnit::Weeks, n); });
@@ -30,16 +42,16 @@ BW_REGISTER(timeframe) {
   c.staticMethod("Unknown", [] { return Timeframe::unknown(); });
   c.staticMethod("fromString", [](std::string s) { return Timeframe::fromString(s); });
   c.staticMethod("fromDurationS", [](int32_t s) { return Timeframe::fromDurationSeconds(s); });
-  c.getter("years", [](const Timeframe& t) { return countOf<TimeUnit::Years>(t); });
-  c.getter("months", [](const Timeframe& t) { return countOf<TimeUnit::Months>(t); });
-  c.getter("weeks", [](const Timeframe& t) { return countOf<TimeUnit::Weeks>(t); });
-  c.getter("days", [](const Timeframe& t) { return countOf<TimeUnit::Days>(t); });
-  c.getter("hours", [](const Timeframe& t) { return countOf<TimeUnit::Hours>(t); });
-  c.getter("minutes", [](const Timeframe& t) { return countOf<TimeUnit::Minutes>(t); });
-  c.getter("seconds", [](const Timeframe& t) { return countOf<TimeUnit::Seconds>(t); });
-  c.getter("ticks", [](const Timeframe& t) { return countOf<TimeUnit::Ticks>(t); });
-  c.getter("ranges", [](const Timeframe& t) { return countOf<TimeUnit::Ranges>(t); });
-  c.getter("unknown", [](const Timeframe& t) { return t.isUnknown(); });
+  c.field("years", countOf(TimeUnit::Years));
+  c.field("months", countOf(TimeUnit::Months));
+  c.field("weeks", countOf(TimeUnit::Weeks));
+  c.field("days", countOf(TimeUnit::Days));
+  c.field("hours", countOf(TimeUnit::Hours));
+  c.field("minutes", countOf(TimeUnit::Minutes));
+  c.field("seconds", countOf(TimeUnit::Seconds));
+  c.field("ticks", countOf(TimeUnit::Ticks));
+  c.field("ranges", countOf(TimeUnit::Ranges));
+  c.field("unknown", jsx::equals(kUnit, static_cast<double>(TimeUnit::Unknown)));
   c.method("eq", [](const Timeframe& a, const Timeframe& b) { return a == b; });
   c.method("toString", [](const Timeframe& t) { return t.toString(); });
   c.method("toDurationS", [](const Timeframe& t) -> Result<int32_t> {

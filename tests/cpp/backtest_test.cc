@@ -39,9 +39,9 @@ Backtest make(SharedCtx ctx, bool onClose = false) {
 }
 
 Signal size(double x, const char* id = nullptr) {
-  return Signal{SignalKind::size(x), id ? std::optional<std::string>(id) : std::nullopt, std::nullopt};
+  return Signal{SignalKind::size(x), id ? std::optional<std::string>(id) : std::nullopt, std::nullopt, {}};
 }
-Signal pct(double x) { return Signal{SignalKind::equityPct(x), std::nullopt, std::nullopt}; }
+Signal pct(double x) { return Signal{SignalKind::equityPct(x), std::nullopt, std::nullopt, {}}; }
 
 }  // namespace
 
@@ -150,7 +150,7 @@ TEST(Backtest, EquityPctQueuesOncePerChange) {
   ASSERT_TRUE(bt.signal(pct(1)).ok());
   ASSERT_TRUE(bt.signal(pct(1.000001)).ok());  // within 1e-5 of the last fraction
   EXPECT_EQ(bt.orderBook().nextId(), 1u);
-  ASSERT_TRUE(bt.signal(Signal{SignalKind::closeAll(), std::nullopt, std::nullopt}).ok());
+  ASSERT_TRUE(bt.signal(Signal{SignalKind::closeAll(), std::nullopt, std::nullopt, {}}).ok());
   EXPECT_EQ(bt.orderBook().orders()[1].size, -9.95);
   ASSERT_TRUE(bt.signal(pct(1)).ok());  // the fraction was reset to 0
   EXPECT_EQ(bt.orderBook().nextId(), 3u);
@@ -174,7 +174,7 @@ TEST(Backtest, EquityPctWaitsForARealMarkPrice) {
 TEST(Backtest, CloseAllWithoutPositionOpensNothing) {
   Backtest bt = make(series(3));
   ASSERT_TRUE(bt.step().ok());
-  ASSERT_TRUE(bt.signal(Signal{SignalKind::closeAll(), std::nullopt, std::nullopt}).ok());
+  ASSERT_TRUE(bt.signal(Signal{SignalKind::closeAll(), std::nullopt, std::nullopt, {}}).ok());
   ASSERT_EQ(bt.orderBook().nextId(), 1u);
   EXPECT_EQ(bt.orderBook().orders()[0].size, 0);  // -0 asked, on the grid it is 0
   ASSERT_TRUE(bt.step().ok());

@@ -27,7 +27,7 @@ struct Desk {
     return std::nullopt;
   }
   void order(double size, const char* tag = nullptr) {
-    orders.queue(OrderConfig{tag ? std::optional<std::string>(tag) : std::nullopt, size});
+    orders.queue(OrderConfig{tag ? std::optional<std::string>(tag) : std::nullopt, size, {}, 0});
   }
   double equity() const { return capital + trades.netProfit() + trades.openProfit(); }
 };
@@ -36,15 +36,15 @@ struct Desk {
 
 TEST(OrderBook, QueueRoundsOntoTheGridAndCountsIds) {
   OrderBook book(kMilli);
-  EXPECT_EQ(book.queue({{}, 1.23456}), 0u);
-  EXPECT_EQ(book.queue({{}, 0.0004}), 1u);  // rounds to 0, still takes an id
+  EXPECT_EQ(book.queue({{}, 1.23456, {}, 0}), 0u);
+  EXPECT_EQ(book.queue({{}, 0.0004, {}, 0}), 1u);  // rounds to 0, still takes an id
   EXPECT_EQ(book.nextId(), 2u);
   EXPECT_DOUBLE_EQ(book.orders()[0].size, 1.235);
   EXPECT_EQ(book.orders()[1].size, 0.0);
   EXPECT_EQ(book.pending(), 2u);
 
   OrderBook ungridded(QtyGrid{kNaN, kNaN});
-  ungridded.queue({{}, 1.23456});
+  ungridded.queue({{}, 1.23456, {}, 0});
   EXPECT_EQ(ungridded.orders()[0].size, 1.23456);
 }
 
@@ -162,4 +162,35 @@ TEST(OrderBook, MarkingOrClosingAnInactiveTradeFails) {
   ASSERT_FALSE(marked.ok());
   EXPECT_EQ(marked.error().reason, "Trade error: NotActive");
   EXPECT_FALSE(closeAt(open[0], FillAt{0, false, 10, std::nullopt}, std::nullopt).ok());
+}
+
+TEST(OrderBook, SweepKeepsWhatWaitsAndStopsAtAnError) {
+  Desk d;
+  d.order(1, "keep");
+  d.order(2, "fail");
+  d.order(3, "after");
+  d.order(4, "done");
+  auto r = d.orders.sweep([](Order& o) -> Result<bool> {
+    if (o.tag == "fail") return invalidArg("no");
+    return o.tag != "keep";
+  });
+  ASSERT_FALSE(r.ok());
+  // The failing order is taken off; the one before it that waits and those after it stay.
+  std::vector<uint64_t> left(d.orders.pendingIds().begin(), d.orders.pendingIds().end());
+  EXPECT_EQ(left, (std::vector<uint64_t>{0, 2, 3}));
+  ASSERT_TRUE(d.orders.sweep([](Order& o) -> Result<bool> { return o.tag == "done"; }).ok());
+  left.assign(d.orders.pendingIds().begin(), d.orders.pendingIds().end());
+  EXPECT_EQ(left, (std::vector<uint64_t>{0, 2}));
+}
+
+TEST(OrderBook, CancelTakesEveryOrderOfATag) {
+  Desk d;
+  d.order(1, "a");
+  d.order(1, "b");
+  d.order(1, "a");
+  d.order(1);
+  EXPECT_EQ(d.orders.cancel("a"), 2u);
+  EXPECT_EQ(d.orders.cancel("a"), 0u);
+  std::vector<uint64_t> left(d.orders.pendingIds().begin(), d.orders.pendingIds().end());
+  EXPECT_EQ(left, (std::vector<uint64_t>{1, 3}));
 }

@@ -115,6 +115,11 @@ expectType<number>(Incr_fn_accdist_8c0ce2.make(ctx).next());
 expectType<number>(Incr_fn_stdev_d87475.make(ctx).next(1, 5, false));
 expectType<void>(Incr_fn_main_11e0b6.make(ctx).next());
 expectType<unknown[]>(Incr_fn_main_11e0b6.make(ctx).collect().alerts);
+// Typed results: one Float64Array per output
+expectType<Float64Array>(sma.collectTyped(new Float64Array([1, 2, 3]), 2));
+expectType<Float64Array>(Incr_fn_barssince_a2ae8d.make(ctx).collectTyped([true, null]));
+expectType<[Float64Array, Float64Array, Float64Array]>(Incr_fn_donchian_channel_b78288.make(ctx).collectTyped([1, 2]));
+expectType<[Float64Array, Float64Array]>(Incr_fn_supertrend_a392d5.make(ctx).collectTyped([1, 2], 3, 10));
 
 // Friendly names: the same classes, on the main export and from barwise/indicators
 const byName: typeof Incr_fn_sma_059403 = barwise.indicators.sma;

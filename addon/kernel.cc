@@ -1,0 +1,275 @@
+#include "addon/kernel.h"
+
+#include <string>
+#include <vector>
+
+#include "addon/bind.h"
+#include "addon/registry.h"
+#include "addon/value.h"
+
+namespace bw::js {
+
+namespace {
+
+// What every environment runs: the source of the kernel and the native callbacks it is given,
+// in the order the source names them (natives[i]). Built once, from the complete registry.
+struct NativeFn {
+  std::string name;
+  napi_callback cb;
+  void* data;
+};
+struct Plan {
+  std::string source;
+  std::vector<NativeFn> natives;
+};
+
+// Everything the kernel holds is taken when the add-on loads: later changes to the globals and
+// built-in prototypes by a script do not reach it. Value objects keep their record in a private
+// field (only this code can read or change it) and carry one own enumerable property whose value
+// is a symbol, so that structuredClone and postMessage refuse them with a DataCloneError instead
+// of quietly copying an empty object.
+constexpr const char* kPrelude = R"JS(
+'use strict';
+const apply = Reflect.apply;
+const defineProperty = Object.defineProperty;
+const ErrorCtor = Error;
+const SymbolCtor = Symbol;
+const D = Date;
+const CLONE_KEY = '[[NoClone]]';
+const INTERNAL = {};
+const NOARGS = [];
+const x = [null, null, null, null, null, null, null, null, null, null, null, null, null, null, null, null];
+function coded(message, code) {
+  const e = new ErrorCtor(message);
+  e.code = code;
+  return e;
+}
+class Base {
+  constructor(o) {
+    return o;
+  }
+}
+)JS";
+
+constexpr const char* kTail = R"JS(
+function unpack(o, c) {
+  const d = G[c](o);
+  if (d === undefined) return false;
+  const n = NUM[c];
+  const t = TXT[c];
+  for (let i = 0; i < n; i++) s[i] = d[i];
+  for (let k = 0; k < t; k++) x[k] = d[n + k];
+  return true;
+}
+function store(o, c) {
+  const d = G[c](o);
+  if (d === undefined) return false;
+  const n = NUM[c];
+  const t = TXT[c];
+  for (let i = 0; i < n; i++) d[i] = s[i];
+  for (let k = 0; k < t; k++) d[n + k] = x[k];
+  return true;
+}
+function make(c) {
+  return new C[c](INTERNAL, REC[c]());
+}
+return { __proto__: null, ctors: C, unpack, store, make, texts: x };
+)JS";
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+std::string id(const char* prefix, size_t c) { return prefix + std::to_string(c); }
+
+// The record of class c made from the channels: an array literal, dense from the start.
+std::string recordLiteral(const ClassEntry& e) {
+  std::string out = "[";
+  for (size_t i = 0; i < e.numbers; ++i) out += (i ? ", " : "") + std::string("s[") + std::to_string(i) + "]";
+  for (size_t k = 0; k < e.texts; ++k) out += (e.numbers + k ? ", " : "") + std::string("x[") + std::to_string(k) + "]";
+  return out + "]";
+}
+
+class Builder {
+ public:
+  Plan build() {
+    const auto& classes = registry().classes;
+    src_ = "(function (s, natives, heavy) {\n";
+    src_ += kPrelude;
+    for (size_t c = 0; c < classes.size(); ++c)
+      if (classes[c].value) valueClass(c, classes[c]);
+    for (size_t c = 0; c < classes.size(); ++c) {
+      if (classes[c].value) continue;
+      bool any = false;
+      for (size_t p = 0; p < classes[c].props.size(); ++p) any = any || kernelDefines(static_cast<int>(c), p);
+      if (any) src_ += "const " + id("C", c) + " = heavy[" + std::to_string(c) + "];\n";
+    }
+    for (size_t c = 0; c < classes.size(); ++c)
+      for (size_t p = 0; p < classes[c].props.size(); ++p)
+        if (kernelDefines(static_cast<int>(c), p)) member(c, classes[c], classes[c].props[p]);
+    src_ += "const C = [], G = [], REC = [], NUM = [], TXT = [];\n";
+    for (size_t c = 0; c < classes.size(); ++c) {
+      if (!classes[c].value) continue;
+      const std::string n = std::to_string(c);
+      src_ += "C[" + n + "] = C" + n + "; G[" + n + "] = R" + n + ".get; REC[" + n + "] = r" + n + "; NUM[" + n +
+              "] = " + std::to_string(classes[c].numbers) + "; TXT[" + n + "] = " + std::to_string(classes[c].texts) +
+              ";\n";
+    }
+    src_ += kTail;
+    src_ += "})";
+    return Plan{std::move(src_), std::move(natives_)};
+  }
+
+ private:
+  std::string native(const std::string& name, napi_callback cb, void* data) {
+    natives_.push_back({name, cb, data});
+    return "natives[" + std::to_string(natives_.size() - 1) + "]";
+  }
+
+  void valueClass(size_t c, const ClassEntry& e) {
+    const std::string n = std::to_string(c);
+    src_ += "const B" + n + " = SymbolCtor(" + quoted(e.name + " objects cannot be cloned") + ");\n";
+    src_ += "const R" + n + " = class extends Base {\n  [CLONE_KEY] = B" + n +
+            ";\n  #d;\n  constructor(o, d) {\n    super(o);\n    this.#d = d;\n  }\n"
+            "  static get(o) {\n    return typeof o === 'object' && o !== null && #d in o ? o.#d : undefined;\n  }\n};\n";
+    src_ += "const r" + n + " = () => " + recordLiteral(e) + ";\n";
+    src_ += "const U" + n + " = " + quoted("Failed to unwrap exclusive reference of `" + e.name + "` type from napi value") +
+            ";\n";
+    src_ += "const C" + n + " = function " + e.name + "() {\n";
+    src_ += "  if (arguments[0] === INTERNAL) {\n    new R" + n + "(this, arguments[1]);\n    return;\n  }\n";
+    if (!e.ctor) {
+      src_ += "  throw new ErrorCtor('Class contains no `constructor`, can not new it!');\n";
+    } else {
+      src_ += "  if (new.target === undefined) throw coded(" +
+              quoted("Class constructor " + e.name + " cannot be invoked without \\'new\\'") + ", 'InvalidArg');\n";
+      src_ += "  apply(" + native(e.name, e.ctor, e.ctorData) + ", undefined, arguments);\n";
+      src_ += "  new R" + n + "(this, r" + n + "());\n";
+    }
+    src_ += "};\n";
+    src_ += "defineProperty(C" + n + ", 'prototype', { writable: false });\n";
+  }
+
+  // The body that turns what a native member returned into its result: null stays null,
+  // anything else means a record of class k waits in the channels.
+  static std::string wrapped(int k, const std::string& call) {
+    const std::string kk = std::to_string(k);
+    return "const r = " + call + ";\n    return r === null ? null : new C" + kk + "(INTERNAL, r" + kk + "());";
+  }
+
+  std::string jsBody(size_t c, const std::string& expr) {
+    const std::string n = std::to_string(c);
+    return "const d = R" + n + ".get(this);\n    if (d === undefined) throw coded(U" + n +
+           ", 'InvalidArg');\n    return " + expr + ";";
+  }
+
+  // A function value for a method-like member (method, static method, getter).
+  std::string function(size_t c, const PropRecord& p, napi_callback cb, bool getter) {
+    const std::string key = quoted(p.name);
+    std::string body;
+    if (!p.js.empty()) {
+      body = jsBody(c, p.js);
+    } else if (p.resultClass >= 0) {
+      const std::string fn = native(p.name, cb, p.data);
+      body = wrapped(p.resultClass, "apply(" + fn + ", this, " + (getter ? "NOARGS" : "arguments") + ")");
+    } else {
+      return native(p.name, cb, p.data);
+    }
+    return "({ [" + key + "]() {\n    " + body + "\n  } })[" + key + "]";
+  }
+
+  void member(size_t c, const ClassEntry& e, const PropRecord& p) {
+    const std::string target = "C" + std::to_string(c);
+    const std::string key = quoted(p.name);
+    switch (p.kind) {
+      case PropKind::Method:
+        src_ += "defineProperty(" + target + ".prototype, " + key + ", { value: " + function(c, p, p.method, false) +
+                ", writable: true, enumerable: true, configurable: true });\n";
+        break;
+      case PropKind::StaticMethod:
+        src_ += "defineProperty(" + target + ", " + key + ", { value: " + function(c, p, p.method, false) +
+                ", writable: false, enumerable: false, configurable: false });\n";
+        break;
+      case PropKind::Accessor: {
+        const std::string get = function(c, p, p.getter, true);
+        const std::string set = p.setter ? native(p.name, p.setter, p.data) : "undefined";
+        src_ += "defineProperty(" + target + ".prototype, " + key + ", { get: " + get + ", set: " + set +
+                ", enumerable: true, configurable: true });\n";
+        break;
+      }
+    }
+    (void)e;
+  }
+
+  std::string src_;
+  std::vector<NativeFn> natives_;
+};
+
+const Plan& plan() {
+  // The registry is complete by the first module entry, which builds this.
+  static const Plan p = Builder().build();
+  return p;
+}
+
+Error kernelError() { return Error(Status::GenericFailure, "Failed to register class `kernel`"); }
+
+}  // namespace
+
+bool kernelDefines(int classId, size_t prop) {
+  const ClassEntry& e = classEntry(classId);
+  if (e.value) return true;
+  const PropRecord& p = e.props[prop];
+  return !p.js.empty() || p.resultClass >= 0;
+}
+
+Result<Unit> runKernel(napi_env env, EnvData* d, std::vector<napi_value>& ctors) {
+  const Plan& k = plan();
+  const auto& classes = registry().classes;
+
+  // The numbers channel: a Float64Array whose memory the native side keeps a pointer to.
+  napi_value buffer, numbers;
+  void* raw = nullptr;
+  if (napi_create_arraybuffer(env, kRecordNumbers * sizeof(double), &raw, &buffer) != napi_ok ||
+      napi_create_typedarray(env, napi_float64_array, kRecordNumbers, buffer, 0, &numbers) != napi_ok || !raw)
+    return kernelError();
+
+  napi_value natives, heavy, undefined;
+  napi_get_undefined(env, &undefined);
+  if (napi_create_array_with_length(env, k.natives.size(), &natives) != napi_ok ||
+      napi_create_array_with_length(env, classes.size(), &heavy) != napi_ok)
+    return kernelError();
+  for (size_t i = 0; i < k.natives.size(); ++i) {
+    napi_value fn;
+    const NativeFn& f = k.natives[i];
+    if (napi_create_function(env, f.name.c_str(), f.name.size(), f.cb, f.data, &fn) != napi_ok ||
+        napi_set_element(env, natives, static_cast<uint32_t>(i), fn) != napi_ok)
+      return kernelError();
+  }
+  for (size_t c = 0; c < classes.size(); ++c)
+    if (napi_set_element(env, heavy, static_cast<uint32_t>(c), ctors[c] ? ctors[c] : undefined) != napi_ok)
+      return kernelError();
+
+  napi_value src, maker, kernel, global;
+  napi_get_global(env, &global);
+  napi_value args[3] = {numbers, natives, heavy};
+  if (napi_create_string_utf8(env, k.source.data(), k.source.size(), &src) != napi_ok ||
+      napi_run_script(env, src, &maker) != napi_ok ||
+      napi_call_function(env, global, maker, 3, args, &kernel) != napi_ok)
+    return kernelError();
+
+  napi_value made, fn;
+  if (napi_get_named_property(env, kernel, "ctors", &made) != napi_ok) return kernelError();
+  for (size_t c = 0; c < classes.size(); ++c) {
+    if (!classes[c].value) continue;
+    if (napi_get_element(env, made, static_cast<uint32_t>(c), &ctors[c]) != napi_ok) return kernelError();
+  }
+  const std::pair<const char*, napi_ref EnvData::*> kept[] = {
+      {"unpack", &EnvData::unpack}, {"store", &EnvData::store}, {"make", &EnvData::make}, {"texts", &EnvData::recordTexts}};
+  for (const auto& [name, slot] : kept) {
+    if (napi_get_named_property(env, kernel, name, &fn) != napi_ok ||
+        napi_create_reference(env, fn, 1, &(d->*slot)) != napi_ok)
+      return kernelError();
+  }
+  if (napi_create_reference(env, numbers, 1, &d->recordChannel) != napi_ok) return kernelError();
+  d->recordNumbers = static_cast<double*>(raw);
+  return Unit{};
+}
+
+}  // namespace bw::js

@@ -1,0 +1,24 @@
+// The JavaScript side of the add-on, made once per environment from the class registry: the value
+// classes (constructors, records in private fields, getters computed in JavaScript), the wrappers
+// that turn a record left in the channels into a value object, and the functions the native side
+// calls to read, write back and make records (addon/value.h).
+#pragma once
+
+#include <node_api.h>
+
+#include <vector>
+
+#include "core/error.h"
+
+namespace bw::js {
+
+struct EnvData;
+
+// Whether the member is defined by the kernel rather than by napi_define_class.
+bool kernelDefines(int classId, size_t prop);
+
+// Runs the kernel on a new environment. `ctors` holds, by class id, the constructors that
+// napi_define_class made (null for value classes); on success it holds every class's constructor.
+Result<Unit> runKernel(napi_env env, EnvData* d, std::vector<napi_value>& ctors);
+
+}  // namespace bw::js

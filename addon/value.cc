@@ -1,0 +1,201 @@
+#include "addon/value.h"
+
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "addon/bind.h"
+#include "addon/registry.h"
+
+namespace bw::js {
+
+namespace {
+
+napi_value channel(napi_env env, napi_ref ref) {
+  napi_value v = nullptr;
+  if (ref) napi_get_reference_value(env, ref, &v);
+  return v;
+}
+
+std::string integerText(double x) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.17g", x);
+  return buf;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Channels.
+
+RecordOut::RecordOut(napi_env env) : env_(env) {
+  EnvData* d = envData(env);
+  if (d) {
+    numbers_ = d->recordNumbers;
+    texts_ = channel(env, d->recordTexts);
+  }
+  if (!numbers_ || !texts_) status_ = Error(Status::GenericFailure, "Failed to initialize napi function call.");
+}
+
+void RecordOut::number(size_t slot, double x) {
+  if (numbers_ && slot < kRecordNumbers) numbers_[slot] = x;
+}
+
+void RecordOut::uint64(size_t slot, uint64_t x) {
+  number(slot, static_cast<double>(static_cast<uint32_t>(x)));
+  number(slot + 1, static_cast<double>(static_cast<uint32_t>(x >> 32)));
+}
+
+void RecordOut::time(size_t slot, const std::optional<DateTime>& t) {
+  const double nan = std::nan("");
+  number(slot, t ? static_cast<double>(t->toMillis()) : nan);
+  number(slot + 1, t ? static_cast<double>(t->secs) : nan);
+  number(slot + 2, t ? static_cast<double>(t->nanos) : nan);
+}
+
+void RecordOut::text(size_t slot, const std::optional<std::string>& t) {
+  if (!status_.ok() || slot >= kRecordTexts) return;
+  napi_value v;
+  napi_status st = t ? napi_create_string_utf8(env_, t->data(), t->size(), &v) : napi_get_null(env_, &v);
+  // The channel is dense: setting an element replaces an own property, whatever a script has
+  // put on Array.prototype.
+  if (st == napi_ok) st = napi_set_element(env_, texts_, static_cast<uint32_t>(slot), v);
+  if (st != napi_ok) status_ = hostError(env_, st, "Failed to create string");
+}
+
+RecordIn::RecordIn(napi_env env, Error refusal) : env_(env), refusal_(std::move(refusal)) {
+  EnvData* d = envData(env);
+  if (d) {
+    numbers_ = d->recordNumbers;
+    texts_ = channel(env, d->recordTexts);
+  }
+}
+
+Result<double> RecordIn::number(size_t slot) const {
+  if (!numbers_ || slot >= kRecordNumbers) return refusal_;
+  return numbers_[slot];
+}
+
+Result<bool> RecordIn::flag(size_t slot) const {
+  BW_ASSIGN(x, integer(slot, 0, 1));
+  return x == 1;
+}
+
+Result<int64_t> RecordIn::integer(size_t slot, int64_t lo, int64_t hi) const {
+  BW_ASSIGN(x, number(slot));
+  if (!(x >= static_cast<double>(lo) && x <= static_cast<double>(hi)) || std::trunc(x) != x) return refusal_;
+  return static_cast<int64_t>(x);
+}
+
+Result<uint64_t> RecordIn::uint64(size_t slot) const {
+  BW_ASSIGN(low, integer(slot, 0, 0xffffffffLL));
+  BW_ASSIGN(high, integer(slot + 1, 0, 0xffffffffLL));
+  return (static_cast<uint64_t>(high) << 32) | static_cast<uint64_t>(low);
+}
+
+Result<std::optional<DateTime>> RecordIn::time(size_t slot) const {
+  BW_ASSIGN(ms, number(slot));
+  BW_ASSIGN(secs, number(slot + 1));
+  BW_ASSIGN(nanos, number(slot + 2));
+  if (std::isnan(ms) && std::isnan(secs) && std::isnan(nanos)) return std::optional<DateTime>{};
+  BW_ASSIGN(s, integer(slot + 1, DateTime::kMinSecs, DateTime::kMaxSecs));
+  BW_ASSIGN(n, integer(slot + 2, 0, 999'999'999));
+  auto t = DateTime::fromSecs(s, static_cast<uint32_t>(n));
+  if (!t || static_cast<double>(t->toMillis()) != ms) return refusal_;
+  return std::optional<DateTime>{*t};
+}
+
+Result<std::optional<std::string>> RecordIn::text(size_t slot) const {
+  if (!texts_ || slot >= kRecordTexts) return refusal_;
+  napi_value v;
+  if (napi_get_element(env_, texts_, static_cast<uint32_t>(slot), &v) != napi_ok) return refusal_;
+  napi_valuetype t;
+  if (napi_typeof(env_, v, &t) != napi_ok) return refusal_;
+  if (t == napi_null) return std::optional<std::string>{};
+  if (t != napi_string) return refusal_;
+  BW_ASSIGN(s, readText(env_, v));
+  return std::optional<std::string>{std::move(s)};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Kernel calls.
+
+namespace {
+
+Result<napi_value> callKernel(napi_env env, napi_ref fn, napi_value a, napi_value b, size_t argc) {
+  napi_value f = channel(env, fn);
+  if (!f) return Error(Status::GenericFailure, "Failed to initialize napi function call.");
+  napi_value undefined, out;
+  napi_get_undefined(env, &undefined);
+  napi_value args[2] = {a, b};
+  napi_status st = napi_call_function(env, undefined, f, argc, args, &out);
+  if (st != napi_ok) return hostError(env, st, "Failed to initialize napi function call.");
+  return out;
+}
+
+Result<napi_value> classNumber(napi_env env, int classId) {
+  napi_value v;
+  napi_status st = napi_create_int32(env, classId, &v);
+  if (st != napi_ok) return hostError(env, st, "Failed to create number");
+  return v;
+}
+
+}  // namespace
+
+Result<bool> unpackRecord(napi_env env, napi_value obj, int classId) {
+  EnvData* d = envData(env);
+  if (!d) return false;
+  BW_ASSIGN(c, classNumber(env, classId));
+  BW_ASSIGN(out, callKernel(env, d->unpack, obj, c, 2));
+  bool found = false;
+  napi_get_value_bool(env, out, &found);
+  return found;
+}
+
+Result<Unit> storeRecord(napi_env env, napi_value obj, int classId) {
+  EnvData* d = envData(env);
+  if (!d) return Error(Status::GenericFailure, "Failed to initialize napi function call.");
+  BW_ASSIGN(c, classNumber(env, classId));
+  BW_TRY(callKernel(env, d->store, obj, c, 2));
+  return Unit{};
+}
+
+Result<napi_value> makeRecord(napi_env env, int classId) {
+  EnvData* d = envData(env);
+  if (!d) return Error(Status::GenericFailure, "Failed to create instance of class `" + classEntry(classId).name + "`");
+  BW_ASSIGN(c, classNumber(env, classId));
+  return callKernel(env, d->make, c, nullptr, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Expressions.
+
+namespace jsx {
+
+std::string number(size_t slot) { return "d[" + std::to_string(slot) + "]"; }
+std::string int32(size_t slot) { return "(" + number(slot) + " | 0)"; }
+std::string text(size_t textSlot, size_t numbers) { return number(numbers + textSlot); }
+std::string flag(size_t slot) { return "(" + number(slot) + " === 1)"; }
+std::string date(size_t slot) {
+  const std::string v = number(slot);
+  return "(" + v + " === " + v + " ? new D(" + v + ") : null)";
+}
+std::string equals(size_t slot, double x) { return "(" + number(slot) + " === " + integerText(x) + ")"; }
+std::string when(size_t slot, double x, const std::string& then) {
+  return "(" + number(slot) + " === " + integerText(x) + " ? " + then + " : null)";
+}
+std::string object(int classId, const std::string& slotList) {
+  return "new C" + std::to_string(classId) + "(INTERNAL, [" + slotList + "])";
+}
+std::string slots(size_t first, size_t count) {
+  std::string out;
+  for (size_t i = 0; i < count; ++i) out += (i ? ", " : "") + number(first + i);
+  return out;
+}
+std::string textSlots(size_t firstText, size_t count, size_t numbers) { return slots(numbers + firstText, count); }
+
+}  // namespace jsx
+
+}  // namespace bw::js
