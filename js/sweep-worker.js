@@ -8,41 +8,22 @@ const path = require('node:path');
 const { pathToFileURL } = require('node:url');
 const bw = require('..');
 
-const { NodeBacktest, NodeCtx, NodeOhlcv, NodeSignal, NodeSym, NodeTimeframe, zipOhlcvBars } = bw;
+const { NodeBacktest, NodeCtx, NodeOhlcv, NodeSignal, NodeSym, NodeTimeframe } = bw;
 
 // ---------------------------------------------------------------------------------------------
 // Series in transferable form: columns of numbers, the timeframe's text, the symbol's JSON.
 
 const COLUMNS = ['open', 'high', 'low', 'close', 'volume'];
-const msOf = (d) => (d ? d.getTime() : NaN);
 
 /** The series and symbol as plain data that a worker thread or a job queue can carry. */
 function seriesPayload(ohlcv, sym, symbol) {
-  /** @type {Record<string, Float64Array>} */
-  let columns;
-  if (typeof ohlcv.toColumns === 'function') {
-    const { timeframe, ...rest } = ohlcv.toColumns();
-    void timeframe;
-    columns = rest;
-  } else {
-    columns = { openTime: Float64Array.from(ohlcv.openTime, msOf), closeTime: Float64Array.from(ohlcv.closeTime, msOf) };
-    for (const k of COLUMNS) columns[k] = Float64Array.from(ohlcv[k]);
-  }
-  return { symbol, timeframe: ohlcv.timeframe.toString(), sym: sym.toJSON(), columns };
+  const { timeframe, ...columns } = ohlcv.toColumns();
+  return { symbol, timeframe: timeframe.toString(), sym: sym.toJSON(), columns };
 }
 
 function seriesFromPayload(p) {
-  const c = p.columns;
-  let ohlcv;
-  if (typeof NodeOhlcv.fromColumns === 'function') {
-    ohlcv = NodeOhlcv.fromColumns({ ...c });
-  } else {
-    const dates = (xs) => Array.from(xs, (t) => (t === t ? new Date(t) : null));
-    ohlcv = NodeOhlcv.fromBars(zipOhlcvBars(dates(c.openTime), dates(c.closeTime), c.open, c.high, c.low, c.close,
-      c.volume));
-  }
-  ohlcv.timeframe = NodeTimeframe.fromString(p.timeframe);
-  return { symbol: p.symbol, ohlcv, sym: NodeSym.fromJSON(p.sym), columns: c };
+  const ohlcv = NodeOhlcv.fromColumns({ ...p.columns, timeframe: NodeTimeframe.fromString(p.timeframe) });
+  return { symbol: p.symbol, ohlcv, sym: NodeSym.fromJSON(p.sym), columns: p.columns };
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -204,28 +185,9 @@ async function loadStrategy(file) {
 // ---------------------------------------------------------------------------------------------
 // Figures of a finished backtest
 
-const FIGURE_GETTERS = [
-  ['initial_capital', 'initialCapital'], ['equity', 'equity'], ['net_equity', 'netEquity'],
-  ['net_profit', 'netProfit'], ['net_profit_pct', 'netProfitPct'], ['gross_profit', 'grossProfit'],
-  ['gross_loss', 'grossLoss'], ['open_profit', 'openProfit'], ['position_size', 'positionSize'],
-  ['losing_trades', 'losingTradesCount'], ['win_rate', 'winRate'], ['avg_trade', 'avgTrade'],
-  ['avg_winning_trade', 'avgWinningTrade'], ['avg_losing_trade', 'avgLosingTrade'],
-  ['avg_win_loss_ratio', 'avgWinLossRatio'], ['profit_factor', 'profitFactor'],
-];
-
-/** Every figure of the backtest as a plain object with snake_case keys (its `summary()` when it has one). */
+/** Every figure of the backtest as a plain object with snake_case keys: its `summary()`. */
 function figuresOf(bt) {
-  if (typeof bt.summary === 'function') return bt.summary();
-  const out = {};
-  for (const [key, getter] of FIGURE_GETTERS) out[key] = bt[getter];
-  out.closed_trades = bt.closedTrades.length;
-  out.open_trades = bt.openTrades.length;
-  out.winning_trades = Number(bt.winningTradesCount());
-  out.losing_trades = Number(out.losing_trades);
-  out.expectancy = bt.expectancy();
-  out.sharpe_ratio = bt.sharpeRatio();
-  out.sortino_ratio = bt.sortinoRatio();
-  return out;
+  return bt.summary();
 }
 
 // ---------------------------------------------------------------------------------------------

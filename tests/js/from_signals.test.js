@@ -57,6 +57,9 @@ test('fromSignals gives exactly what the loop gives', async (t) => {
     'EquityPct(1)': () => NodeSignal.EquityPct(1),
     'Size(1.5) with an id, adding up while entries repeat': () => tagged(NodeSignal.Size(1.5), 'in'),
     'Short()': () => NodeSignal.Short(),
+    'EquityPct(1) with a stop-loss and a take-profit': () =>
+      Object.assign(NodeSignal.EquityPct(1), { stopLoss: { pct: 0.015 }, takeProfit: { pct: 0.02 } }),
+    'Size(2) with a trailing stop': () => Object.assign(NodeSignal.Size(2), { trailingStop: { pct: 0.01 } }),
     'per-bar sizes (array)': () => SIZES,
     'per-bar sizes (Float64Array)': () => Float64Array.from(SIZES),
   };
@@ -81,6 +84,12 @@ test('fromSignals gives exactly what the loop gives', async (t) => {
           assert.ok(want.closedTrades.length > 3, 'the fixture trades');
           assert.deepEqual(everything(got), everything(want));
         });
+  await t.test('the bracket cases exit on their legs', () => {
+    const plain = NodeBacktest.fromSignals(ctxOf(), 5000, { entries: ENTRIES, exits: EXITS, size: NodeSignal.EquityPct(1) });
+    const bracketed = NodeBacktest.fromSignals(ctxOf(), 5000,
+      { entries: ENTRIES, exits: EXITS, size: sizes['EquityPct(1) with a stop-loss and a take-profit']() });
+    assert.notEqual(bracketed.netProfit, plain.netProfit);
+  });
 });
 
 test('fromSignals on a context that has already run some bars starts at the next bar', () => {

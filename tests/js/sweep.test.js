@@ -210,7 +210,8 @@ test('sweep refuses bad input before any run', async (t) => {
     });
 });
 
-test('sweep is reachable from the package without joining its export list', () => {
+test('sweep is reachable from the package without joining its export list', async () => {
   assert.equal(typeof bw.sweep, 'function');
   assert.equal(Object.keys(bw).includes('sweep'), false);
+  assert.equal((await import('barwise')).sweep, bw.sweep, 'a named export of the ES module entry');
 });
