@@ -85,16 +85,33 @@ Result<napi_value> signalToJson(napi_env env, const Signal& s) {
   return ObjectBuilder(env).set("kind", inner).set("id", s.id).set("comment", s.comment).done();
 }
 
-template <SignalKind::Tag Tag>
-std::optional<double> payloadOf(const Signal& s) {
-  if (s.kind.tag != Tag) return std::nullopt;
-  return s.kind.value;
-}
+// The record of a NodeSignal: the kind's tag and payload; the id and the comment.
+enum SignalSlot : size_t { kTag, kValue, kNumbers };
+enum SignalText : size_t { kId, kComment, kTexts };
+
+std::string payloadOf(SignalKind::Tag tag) { return jsx::when(kTag, static_cast<double>(tag), jsx::number(kValue)); }
+std::string is(SignalKind::Tag tag) { return jsx::equals(kTag, static_cast<double>(tag)); }
 
 }  // namespace
 
+void Codec<Signal>::write(const Signal& s, RecordOut& out) {
+  out.number(kTag, static_cast<double>(s.kind.tag));
+  out.number(kValue, s.kind.value);
+  out.text(kId, s.id);
+  out.text(kComment, s.comment);
+}
+
+Result<Signal> Codec<Signal>::read(const RecordIn& in) {
+  BW_ASSIGN(tag, in.integer(kTag, 0, static_cast<int64_t>(SignalKind::Tag::CloseAll)));
+  BW_ASSIGN(value, in.number(kValue));
+  BW_ASSIGN(id, in.text(kId));
+  BW_ASSIGN(comment, in.text(kComment));
+  return Signal{SignalKind{static_cast<SignalKind::Tag>(tag), value}, std::move(id), std::move(comment)};
+}
+
 BW_REGISTER(signal) {
   Class<Signal> c;
+  c.record(kNumbers, kTexts);
   c.staticMethod("Size", [](double x) { return Signal{SignalKind::size(x), {}, {}}; });
   c.staticMethod("EquityPct", [](double x) { return Signal{SignalKind::equityPct(x), {}, {}}; });
   c.staticMethod("Long", [] { return Signal{SignalKind::equityPct(1.0), {}, {}}; });
@@ -102,16 +119,13 @@ BW_REGISTER(signal) {
   c.staticMethod("Hold", [] { return Signal{SignalKind::hold(), {}, {}}; });
   c.staticMethod("CloseAll", [] { return Signal{SignalKind::closeAll(), {}, {}}; });
   c.staticMethod("fromJSON", [](Call& call) { return signalFromJson(call.env, call.argv[0]); });
-  c.accessor(
-      "id", [](const Signal& s) { return s.id; },
-      [](Signal& s, std::optional<std::string> id) { s.id = std::move(id); });
-  c.accessor(
-      "comment", [](const Signal& s) { return s.comment; },
-      [](Signal& s, std::optional<std::string> comment) { s.comment = std::move(comment); });
-  c.getter("size", [](const Signal& s) { return payloadOf<SignalKind::Tag::Size>(s); });
-  c.getter("equityPct", [](const Signal& s) { return payloadOf<SignalKind::Tag::EquityPct>(s); });
-  c.getter("isHold", [](const Signal& s) { return s.kind.tag == SignalKind::Tag::Hold; });
-  c.getter("isCloseAll", [](const Signal& s) { return s.kind.tag == SignalKind::Tag::CloseAll; });
+  c.field("id", jsx::text(kId, kNumbers), [](Signal& s, std::optional<std::string> id) { s.id = std::move(id); });
+  c.field("comment", jsx::text(kComment, kNumbers),
+          [](Signal& s, std::optional<std::string> comment) { s.comment = std::move(comment); });
+  c.field("size", payloadOf(SignalKind::Tag::Size));
+  c.field("equityPct", payloadOf(SignalKind::Tag::EquityPct));
+  c.field("isHold", is(SignalKind::Tag::Hold));
+  c.field("isCloseAll", is(SignalKind::Tag::CloseAll));
   c.method("toJSON", [](Call& call, const Signal& s) { return signalToJson(call.env, s); });
   c.method("toString", [](const Signal& s) { return s.toString(); });
 }
