@@ -10,7 +10,8 @@
 // getters: the per-read cost of the common getters.
 // ctx:   `for (const i of ctx) { const b = ctx.bar; sum += b.close; }` over 1,000,000 bars,
 //        several passes without a pause: ns per bar and the resident set after each pass.
-const b = require('..');
+// BARWISE_MODULE=path measures another build of the add-on (a before/after comparison).
+const b = require(process.env.BARWISE_MODULE || '..');
 const data = require('./data');
 
 const CHURN = Number(process.env.BARWISE_CHURN || 10_000_000);
@@ -21,6 +22,9 @@ const only = process.argv.slice(2);
 const wanted = (name) => only.length === 0 || only.includes(name);
 const mb = (x) => (x / 1e6).toFixed(1);
 const now = () => process.hrtime.bigint();
+// CPU time of this process in nanoseconds: on a machine shared with other work it says more than
+// wall time does.
+const cpu = () => { const u = process.cpuUsage(); return (u.user + u.system) * 1000; };
 const settle = () => { for (let i = 0; i < 3; i++) globalThis.gc?.(); };
 
 function series(n) {
@@ -63,14 +67,16 @@ function churn() {
     const calls = Math.ceil(CHURN / each);
     const every = Math.max(1, Math.floor(1048576 / each));
     const t0 = now();
+    const c0 = cpu();
     for (let i = 0; i < calls; i++) {
       make(i);
       if (i % every === 0) peak = Math.max(peak, process.memoryUsage().rss);
     }
     const ns = Number(now() - t0) / (calls * each);
+    const cpuNs = (cpu() - c0) / (calls * each);
     peak = Math.max(peak, process.memoryUsage().rss);
     settle();
-    rows.push({ class: name, objects: calls * each, 'ns/object': Math.round(ns), 'rss start MB': mb(start), 'rss peak MB': mb(peak), 'rss after gc MB': mb(process.memoryUsage().rss) });
+    rows.push({ class: name, objects: calls * each, 'ns/object': Math.round(ns), 'cpu ns/object': Math.round(cpuNs), 'rss start MB': mb(start), 'rss peak MB': mb(peak), 'rss after gc MB': mb(process.memoryUsage().rss) });
   }
   console.log('\nchurn: objects made in one synchronous loop');
   console.table(rows);
@@ -83,6 +89,9 @@ function getters() {
   sig.id = 'entry';
   const sym = b.NodeSym.BTC_USD();
   const trade = tradedBacktest().closedTrades[0];
+  const pushed = new b.NodeOhlcv();
+  const bt = new b.NodeBacktest(new b.NodeCtx(series(10), b.NodeSym.BTC_USD()), 1000);
+  const hold = b.NodeSignal.Hold();
   const reads = [
     ['bar.close', () => bar.close],
     ['bar.openTime', () => bar.openTime],
@@ -95,15 +104,19 @@ function getters() {
     ['trade.size', () => trade.size],
     ['bar.toString()', () => bar.toString(), 10],
     ['tf.eq(tf)', () => tf.eq(tf)],
+    ['bar.open = x', (i) => { bar.open = i; }],
+    ['series.push(bar)', () => pushed.push(bar), 10],
+    ['bt.signal(sig)', () => bt.signal(hold)],
   ];
   const rows = [];
   for (const [what, read, slow = 1] of reads) {
     const n = Math.floor(READS / slow);
     let sink;
-    for (let i = 0; i < 1000; i++) sink = read();
+    for (let i = 0; i < 1000; i++) sink = read(i);
     const t0 = now();
-    for (let i = 0; i < n; i++) sink = read();
-    rows.push({ read: what, reads: n, 'ns/read': Number(((Number(now() - t0)) / n).toFixed(1)) });
+    const c0 = cpu();
+    for (let i = 0; i < n; i++) sink = read(i);
+    rows.push({ read: what, reads: n, 'ns/read': Number(((Number(now() - t0)) / n).toFixed(1)), 'cpu ns/read': Number(((cpu() - c0) / n).toFixed(1)) });
     if (sink === Symbol.iterator) console.log('');
   }
   console.log('\ngetters');
@@ -118,13 +131,15 @@ function ctxLoop() {
     ctx.reset();
     let sum = 0;
     const t0 = now();
+    const c0 = cpu();
     for (const i of ctx) {
       const bar = ctx.bar;
       sum += bar.close;
     }
     const ns = Number(now() - t0) / BARS;
+    const cpuNs = (cpu() - c0) / BARS;
     if (!Number.isFinite(sum)) throw new Error('bad sum');
-    rows.push({ pass, 'ns/bar': Math.round(ns), 'rss MB': mb(process.memoryUsage().rss), 'heap used MB': mb(process.memoryUsage().heapUsed) });
+    rows.push({ pass, 'ns/bar': Math.round(ns), 'cpu ns/bar': Math.round(cpuNs), 'rss MB': mb(process.memoryUsage().rss), 'heap used MB': mb(process.memoryUsage().heapUsed) });
   }
   console.log(`\nctx: for (const i of ctx) { const b = ctx.bar; sum += b.close; } over ${BARS} bars`);
   console.table(rows);

@@ -30,10 +30,9 @@ void Codec<CtxSkip>::write(const CtxSkip& s, RecordOut& out) {
 }
 
 Result<CtxSkip> Codec<CtxSkip>::read(const RecordIn& in) {
-  BW_ASSIGN(kind, in.integer(kKind, 0, static_cast<int64_t>(CtxSkip::Kind::OpenTimeGeq)));
-  BW_ASSIGN(n, in.integer(kCount, INT32_MIN, INT32_MAX));
-  BW_ASSIGN(time, in.time(kTime));
-  return CtxSkip{static_cast<CtxSkip::Kind>(kind), static_cast<int32_t>(n), time.value_or(DateTime{})};
+  const auto kind = static_cast<CtxSkip::Kind>(in.integer(kKind, 0, static_cast<int64_t>(CtxSkip::Kind::OpenTimeGeq)));
+  const auto n = static_cast<int32_t>(in.integer(kCount, INT32_MIN, INT32_MAX));
+  return in.result(CtxSkip{kind, n, in.time(kTime).value_or(DateTime{})});
 }
 
 BW_REGISTER(ctx) {

@@ -102,11 +102,8 @@ void Codec<Signal>::write(const Signal& s, RecordOut& out) {
 }
 
 Result<Signal> Codec<Signal>::read(const RecordIn& in) {
-  BW_ASSIGN(tag, in.integer(kTag, 0, static_cast<int64_t>(SignalKind::Tag::CloseAll)));
-  BW_ASSIGN(value, in.number(kValue));
-  BW_ASSIGN(id, in.text(kId));
-  BW_ASSIGN(comment, in.text(kComment));
-  return Signal{SignalKind{static_cast<SignalKind::Tag>(tag), value}, std::move(id), std::move(comment)};
+  const auto tag = static_cast<SignalKind::Tag>(in.integer(kTag, 0, static_cast<int64_t>(SignalKind::Tag::CloseAll)));
+  return in.result(Signal{SignalKind{tag, in.number(kValue)}, in.text(kId), in.text(kComment)});
 }
 
 BW_REGISTER(signal) {

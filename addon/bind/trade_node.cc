@@ -36,14 +36,10 @@ void writeEvent(const TradeEvent& e, RecordOut& out, size_t slot, size_t text) {
   out.text(text + kEventComment, e.comment);
 }
 
-Result<TradeEvent> readEvent(const RecordIn& in, size_t slot, size_t text) {
-  TradeEvent e;
-  BW_ASSIGN(order, in.uint64(slot + kOrderBar));
-  BW_ASSIGN(fill, in.uint64(slot + kFillBar));
-  BW_ASSIGN(price, in.number(slot + kPrice));
-  BW_ASSIGN(id, in.text(text + kEventId));
-  BW_ASSIGN(comment, in.text(text + kEventComment));
-  return TradeEvent{std::move(id), std::move(comment), static_cast<int64_t>(order), fill, price};
+TradeEvent readEvent(const RecordIn& in, size_t slot, size_t text) {
+  return TradeEvent{in.text(text + kEventId), in.text(text + kEventComment),
+                    static_cast<int64_t>(in.uint64(slot + kOrderBar)), in.uint64(slot + kFillBar),
+                    in.number(slot + kPrice)};
 }
 
 // A trade's entry or exit: a new NodeTradeEvent made from the trade's record, or null.
@@ -57,13 +53,12 @@ std::string eventOf(size_t has, size_t slot, size_t text) {
 
 void Codec<TradeEvent>::write(const TradeEvent& e, RecordOut& out) { writeEvent(e, out, 0, 0); }
 
-Result<TradeEvent> Codec<TradeEvent>::read(const RecordIn& in) { return readEvent(in, 0, 0); }
+Result<TradeEvent> Codec<TradeEvent>::read(const RecordIn& in) { return in.result(readEvent(in, 0, 0)); }
 
 void Codec<TradeDirection>::write(const TradeDirection& d, RecordOut& out) { out.number(0, static_cast<double>(d)); }
 
 Result<TradeDirection> Codec<TradeDirection>::read(const RecordIn& in) {
-  BW_ASSIGN(d, in.integer(0, -1, 1));
-  return d < 0 ? TradeDirection::Short : TradeDirection::Long;
+  return in.result(in.integer(0, -1, 1) < 0 ? TradeDirection::Short : TradeDirection::Long);
 }
 
 void Codec<Trade>::write(const Trade& t, RecordOut& out) {
@@ -81,21 +76,11 @@ void Codec<Trade>::write(const Trade& t, RecordOut& out) {
 
 Result<Trade> Codec<Trade>::read(const RecordIn& in) {
   Trade t;
-  BW_ASSIGN(size, in.number(kSize));
-  BW_ASSIGN(pnl, in.number(kPnl));
-  BW_ASSIGN(hasEntry, in.flag(kHasEntry));
-  BW_ASSIGN(hasExit, in.flag(kHasExit));
-  t.size = size;
-  t.pnl = pnl;
-  if (hasEntry) {
-    BW_ASSIGN(e, readEvent(in, kEntry, kEntryTexts));
-    t.entry = std::move(e);
-  }
-  if (hasExit) {
-    BW_ASSIGN(e, readEvent(in, kExit, kExitTexts));
-    t.exit = std::move(e);
-  }
-  return t;
+  t.size = in.number(kSize);
+  t.pnl = in.number(kPnl);
+  if (in.flag(kHasEntry)) t.entry = readEvent(in, kEntry, kEntryTexts);
+  if (in.flag(kHasExit)) t.exit = readEvent(in, kExit, kExitTexts);
+  return in.result(std::move(t));
 }
 
 BW_REGISTER(trade_event) {
