@@ -31,23 +31,18 @@ struct Plan {
 constexpr const char* kPrelude = R"JS(
 'use strict';
 const apply = Reflect.apply;
+const construct = Reflect.construct;
 const defineProperty = Object.defineProperty;
 const ErrorCtor = Error;
 const SymbolCtor = Symbol;
 const D = Date;
 const CLONE_KEY = '[[NoClone]]';
-const INTERNAL = {};
 const NOARGS = [];
 const x = [@TEXTS@];
 function coded(message, code) {
   const e = new ErrorCtor(message);
   e.code = code;
   return e;
-}
-class Base {
-  constructor(o) {
-    return o;
-  }
 }
 )JS";
 
@@ -56,7 +51,7 @@ function unpack(o, c) {
   return U[c](o, 0);
 }
 function make(c) {
-  return new C[c](INTERNAL, REC[c]());
+  return new R[c](REC[c]());
 }
 return { __proto__: null, ctors: C, unpack, make, texts: x };
 )JS";
@@ -97,11 +92,12 @@ class Builder {
     for (size_t c = 0; c < classes.size(); ++c)
       for (size_t p = 0; p < classes[c].props.size(); ++p)
         if (kernelDefines(static_cast<int>(c), p)) member(c, classes[c], classes[c].props[p]);
-    src_ += "const C = [], U = [], REC = [];\n";
+    src_ += "const C = [], R = [], U = [], REC = [];\n";
     for (size_t c = 0; c < classes.size(); ++c) {
       if (!classes[c].value) continue;
       const std::string n = std::to_string(c);
-      src_ += "C[" + n + "] = C" + n + "; U[" + n + "] = u" + n + "; REC[" + n + "] = r" + n + ";\n";
+      src_ += "C[" + n + "] = C" + n + "; R[" + n + "] = R" + n + "; U[" + n + "] = u" + n + "; REC[" + n + "] = r" + n +
+              ";\n";
     }
     src_ += kTail;
     src_ += "})";
@@ -117,8 +113,8 @@ class Builder {
   void valueClass(size_t c, const ClassEntry& e) {
     const std::string n = std::to_string(c);
     src_ += "const B" + n + " = SymbolCtor(" + quoted(e.name + " objects cannot be cloned") + ");\n";
-    src_ += "const R" + n + " = class extends Base {\n  [CLONE_KEY] = B" + n +
-            ";\n  #d;\n  constructor(o, d) {\n    super(o);\n    this.#d = d;\n  }\n"
+    src_ += "const R" + n + " = class {\n  [CLONE_KEY] = B" + n +
+            ";\n  #d;\n  constructor(d) {\n    this.#d = d;\n  }\n"
             "  static get(o) {\n    return typeof o === 'object' && o !== null && #d in o ? o.#d : undefined;\n  }\n};\n";
     src_ += "const r" + n + " = () => " + recordLiteral(e) + ";\n";
     // u: the record of o into region r (and its presence flag); w: region 0 back into o's record.
@@ -145,24 +141,29 @@ class Builder {
     src_ += "const U" + n + " = " + quoted("Failed to unwrap exclusive reference of `" + e.name + "` type from napi value") +
             ";\n";
     src_ += "const C" + n + " = function " + e.name + "() {\n";
-    src_ += "  if (arguments[0] === INTERNAL) {\n    new R" + n + "(this, arguments[1]);\n    return;\n  }\n";
     if (!e.ctor) {
       src_ += "  throw new ErrorCtor('Class contains no `constructor`, can not new it!');\n";
     } else {
       src_ += "  if (new.target === undefined) throw coded(" +
               quoted("Class constructor " + e.name + " cannot be invoked without \\'new\\'") + ", 'InvalidArg');\n";
       src_ += "  apply(" + native(e.name, e.ctor, e.ctorData) + ", undefined, arguments);\n";
-      src_ += "  new R" + n + "(this, r" + n + "());\n";
+      // A subclass's objects get the subclass's prototype.
+      src_ += "  return new.target === C" + n + " ? new R" + n + "(r" + n + "()) : construct(R" + n + ", [r" + n +
+              "()], new.target);\n";
     }
     src_ += "};\n";
-    src_ += "defineProperty(C" + n + ", 'prototype', { writable: false });\n";
+    // Every object comes from R, which holds the record; the class and R share one prototype, so
+    // they are instances of the class all the same.
+    src_ += "defineProperty(R" + n + ".prototype, 'constructor', { value: C" + n +
+            ", writable: true, enumerable: false, configurable: true });\n";
+    src_ += "defineProperty(C" + n + ", 'prototype', { value: R" + n + ".prototype, writable: false });\n";
   }
 
   // The body that turns what a native member returned into its result: null stays null,
   // anything else means a record of class k waits in the channels.
   static std::string wrapped(int k, const std::string& call) {
     const std::string kk = std::to_string(k);
-    return "const r = " + call + ";\n    return r === null ? null : new C" + kk + "(INTERNAL, r" + kk + "());";
+    return "const r = " + call + ";\n    return r === null ? null : new R" + kk + "(r" + kk + "());";
   }
 
   std::string jsBody(size_t c, const std::string& expr) {

@@ -198,7 +198,7 @@ std::string when(size_t slot, double x, const std::string& then) {
   return "(" + number(slot) + " === " + integerText(x) + " ? " + then + " : null)";
 }
 std::string object(int classId, const std::string& slotList) {
-  return "new C" + std::to_string(classId) + "(INTERNAL, [" + slotList + "])";
+  return "new R" + std::to_string(classId) + "([" + slotList + "])";
 }
 std::string slots(size_t first, size_t count) {
   std::string out;
