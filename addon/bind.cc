@@ -56,7 +56,7 @@ EnvData* envData(napi_env env) {
 }
 
 void releaseLayerRefs(napi_env env, EnvData* d) {
-  for (napi_ref* r : {&d->numbersIn, &d->rowsOut, &d->datesOut, &d->scratch, &d->unpack, &d->store, &d->make,
+  for (napi_ref* r : {&d->numbersIn, &d->rowsOut, &d->datesOut, &d->scratch, &d->unpack, &d->make,
                       &d->recordTexts, &d->recordChannel}) {
     if (*r) napi_delete_reference(env, *r);
     *r = nullptr;
@@ -71,10 +71,16 @@ napi_value Call::undefined() const { return undefinedValue(env); }
 
 Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call, size_t want) {
   call.env = env;
-  call.argc = want < kMaxArgs ? want : kMaxArgs;
-  const size_t asked = call.argc;
+  const size_t asked = want < kMaxArgs ? want : kMaxArgs;
+  // One more: a prepared callback gets its receiver as the first argument.
+  call.argc = asked + 1;
   napi_status st = napi_get_cb_info(env, info, &call.argc, call.argv, &call.self, &call.data);
   if (st != napi_ok) return hostError(env, st, "Failed to initialize napi function call.");
+  if (call.data == preparedTag()) {
+    call.self = call.argv[0];
+    for (size_t i = 0; i < asked; ++i) call.argv[i] = call.argv[i + 1];
+    call.argc = call.argc > 0 ? call.argc - 1 : 0;
+  }
   if (call.argc > asked) call.argc = asked;
   return Unit{};
 }
@@ -178,6 +184,11 @@ Box* findBox(napi_env env, napi_value v, int id) {
     d->recent[d->recentNext++ % d->recent.size()] = b;
   }
   return b->classId == id ? b : nullptr;
+}
+
+void* preparedTag() {
+  static char tag;
+  return &tag;
 }
 
 Error unwrapError(const char* className) {

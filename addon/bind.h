@@ -64,7 +64,6 @@ struct EnvData {
   std::unordered_map<const void*, napi_ref> kept;
   // The value-object kernel (addon/kernel.h): its functions and the two record channels.
   napi_ref unpack = nullptr;
-  napi_ref store = nullptr;
   napi_ref make = nullptr;
   napi_ref recordTexts = nullptr;
   napi_ref recordChannel = nullptr;  // the Float64Array behind recordNumbers
@@ -161,11 +160,25 @@ Result<napi_value> newInstance(napi_env env, T value) {
 Error unwrapError(const char* className);   // receiver
 Error recoverError(const char* className);  // argument
 
-// A value object's value, read from its record; `refusal` when `v` is not an object of the class.
+// The tag of native callbacks whose JavaScript half copies the records of their value parameters
+// into the channels before the call (addon/kernel.cc).
+void* preparedTag();
+
+// A value read from a region of the channels that a JavaScript half filled.
 template <class T>
-Result<T> readValue(napi_env env, napi_value v, const Error& refusal) {
+Result<T> readRegion(napi_env env, size_t region, bool receiver) {
+  const Refusal refusal{ClassOf<T>::name, receiver};
+  RecordIn in(env, refusal, region);
+  if (!in.present()) return refusal.error();
+  return Codec<T>::read(in);
+}
+
+// A value object's value, read from its record; refused when `v` is not an object of the class.
+template <class T>
+Result<T> readValue(napi_env env, napi_value v, bool receiver) {
+  const Refusal refusal{ClassOf<T>::name, receiver};
   BW_ASSIGN(found, unpackRecord(env, v, ClassOf<T>::id()));
-  if (!found) return refusal;
+  if (!found) return refusal.error();
   return Codec<T>::read(RecordIn(env, refusal));
 }
 
@@ -199,7 +212,7 @@ struct Call {
   napi_env env;
   napi_value self;
   size_t argc;
-  napi_value argv[kMaxArgs];
+  napi_value argv[kMaxArgs + 1];
   void* data;
 
   napi_value undefined() const;
@@ -292,7 +305,7 @@ struct Arg<T, std::enable_if_t<IsBound<T>::value && !IsValue<T>::value>> {
 template <class T>
 struct Arg<T, std::enable_if_t<IsValue<T>::value>> {
   using Stored = T;
-  static Result<T> read(napi_env e, napi_value v) { return readValue<T>(e, v, recoverError(ClassOf<T>::name)); }
+  static Result<T> read(napi_env e, napi_value v) { return readValue<T>(e, v, false); }
 };
 
 template <class T>
@@ -595,10 +608,12 @@ struct Slot {
 };
 
 template <class T>
-auto receiver(Call& c) -> Result<typename Arg<T>::Stored> {
+auto receiver(Call& c, bool prepared) -> Result<typename Arg<T>::Stored> {
   if constexpr (IsValue<T>::value) {
-    return readValue<T>(c.env, c.self, unwrapError(ClassOf<T>::name));
+    if (prepared) return readRegion<T>(c.env, 0, true);
+    return readValue<T>(c.env, c.self, true);
   } else {
+    (void)prepared;
     if (T* p = unwrapAs<T>(c.env, c.self)) return p;
     return unwrapError(ClassOf<T>::name);
   }
@@ -646,6 +661,63 @@ Result<napi_value> emitValue(napi_env env, R&& r) {
   }
 }
 
+// Value-class parameters: T and std::optional<T>.
+template <class P, class = void>
+struct ValueParam {
+  static constexpr bool is = false;
+};
+template <class T>
+struct ValueParam<T, std::enable_if_t<IsValue<T>::value>> {
+  static constexpr bool is = true;
+  static constexpr bool optional = false;
+  using Type = T;
+};
+template <class T>
+struct ValueParam<std::optional<T>, std::enable_if_t<IsValue<T>::value>> {
+  static constexpr bool is = true;
+  static constexpr bool optional = true;
+  using Type = T;
+};
+
+// The channel region of each parameter that is a value: 0 for the receiver, 1, 2, ... for value
+// arguments in order; -1 for the others.
+template <bool HasReceiver, class... P>
+constexpr std::array<int, sizeof...(P) + 1> valueRegions() {
+  constexpr auto role = roles<HasReceiver, P...>();
+  constexpr bool value[] = {ValueParam<std::remove_cvref_t<P>>::is..., false};
+  std::array<int, sizeof...(P) + 1> out{};
+  int next = 1;
+  for (size_t i = 0; i < sizeof...(P); ++i)
+    out[i] = role[i] == -2 || !value[i] ? -1 : role[i] == -1 ? 0 : next++;
+  return out;
+}
+
+// The same, for the registry: (argument index or -1 for the receiver, class id), in order.
+template <class F, bool HasReceiver>
+std::vector<std::pair<int, int>> valueParams() {
+  using S = Sig<F>;
+  std::vector<std::pair<int, int>> out;
+  [&]<size_t... I>(std::index_sequence<I...>) {
+    constexpr auto role = roles<HasReceiver, std::tuple_element_t<I, typename S::Args>...>();
+    auto one = [&]<size_t K>(std::integral_constant<size_t, K>) {
+      using D = std::remove_cvref_t<std::tuple_element_t<K, typename S::Args>>;
+      if constexpr (role[K] != -2 && ValueParam<D>::is)
+        out.emplace_back(role[K], ClassOf<typename ValueParam<D>::Type>::id());
+    };
+    (one(std::integral_constant<size_t, I>{}), ...);
+    (void)one;
+  }(std::make_index_sequence<S::N>{});
+  return out;
+}
+
+// What a value argument's region held, read before any argument is converted.
+template <class P, class = void>
+struct Prepared {};
+template <class P>
+struct Prepared<P, std::enable_if_t<ValueParam<std::remove_cvref_t<P>>::is>> {
+  std::optional<Result<typename ValueParam<std::remove_cvref_t<P>>::Type>> r;
+};
+
 // A mutable value receiver (a setter's `T&`) is written back to its object's record after the
 // member ran.
 template <bool HasReceiver, class... P>
@@ -668,9 +740,25 @@ napi_value withConverted(napi_env env, napi_callback_info info, Then then) {
   return [&]<size_t... I>(std::index_sequence<I...>) -> napi_value {
     constexpr auto role = roles<HasReceiver, std::tuple_element_t<I, typename S::Args>...>();
     constexpr bool raw = (isCall<std::tuple_element_t<I, typename S::Args>> || ... || false);
+    constexpr auto region = valueRegions<HasReceiver, std::tuple_element_t<I, typename S::Args>...>();
     Call call;
     if (auto r = readCall(env, info, call, raw ? kMaxArgs : size_t(role[S::N])); !r.ok()) return fail(env, r.error());
+    const bool prepared = call.data == preparedTag();
     std::tuple<Slot<std::tuple_element_t<I, typename S::Args>>...> slots;
+    // Value arguments whose records wait in the channels are read first: converting another
+    // argument may run JavaScript, which may use the channels itself.
+    std::tuple<Prepared<std::tuple_element_t<I, typename S::Args>>...> early;
+    if (prepared) {
+      auto take = [&]<size_t K>(std::integral_constant<size_t, K>) {
+        using D = std::remove_cvref_t<std::tuple_element_t<K, typename S::Args>>;
+        if constexpr (region[K] > 0) {
+          using T = typename ValueParam<D>::Type;
+          std::get<K>(early).r.emplace(readRegion<T>(env, static_cast<size_t>(region[K]), false));
+        }
+      };
+      (take(std::integral_constant<size_t, I>{}), ...);
+      (void)take;
+    }
     Result<Unit> st = Unit{};
     auto convert = [&]<size_t K>(std::integral_constant<size_t, K>) {
       if (!st.ok()) return;
@@ -680,9 +768,26 @@ napi_value withConverted(napi_env env, napi_callback_info info, Then then) {
       if constexpr (role[K] == -2) {
         slot.v = &call;
       } else if constexpr (role[K] == -1) {
-        auto r = receiver<D>(call);
+        auto r = receiver<D>(call, prepared);
         if (!r.ok()) st = std::move(r).error();
         else slot.v = *r;
+      } else if constexpr (region[K] > 0) {
+        napi_value v = call.argv[role[K]];
+        if constexpr (ValueParam<D>::optional) {
+          auto absent = isNullish(env, v);
+          if (!absent.ok()) {
+            st = std::move(absent).error();
+            return;
+          }
+          if (*absent) {
+            slot.v = D{};
+            return;
+          }
+        }
+        using T = typename ValueParam<D>::Type;
+        Result<T> r = prepared ? std::move(*std::get<K>(early).r) : Arg<T>::read(env, v);
+        if (!r.ok()) st = std::move(r).error();
+        else slot.v = D{std::move(r).value()};
       } else {
         auto r = Arg<D>::read(env, call.argv[role[K]]);
         if (!r.ok()) st = std::move(r).error();
@@ -696,11 +801,11 @@ napi_value withConverted(napi_env env, napi_callback_info info, Then then) {
       napi_value out = then(call, [&]() -> decltype(auto) { return F{}(std::get<I>(slots).pass()...); });
       constexpr int back = mutableValueReceiver<HasReceiver, std::tuple_element_t<I, typename S::Args>...>();
       if constexpr (back >= 0) {
+        // The JavaScript half copies region 0 back into the object's record.
         if (out) {
           using T = std::remove_cvref_t<std::tuple_element_t<static_cast<size_t>(back), typename S::Args>>;
-          auto& value = *std::get<static_cast<size_t>(back)>(slots).v;
-          Result<Unit> stored = writeValue<T>(env, value);
-          if (stored.ok()) stored = storeRecord(env, call.self, ClassOf<T>::id());
+          Result<Unit> stored = prepared ? writeValue<T>(env, *std::get<static_cast<size_t>(back)>(slots).v)
+                                         : Result<Unit>(unwrapError(ClassOf<T>::name));
           if (!stored.ok()) return fail(env, stored.error());
         }
       }
@@ -821,26 +926,37 @@ class Class {
   template <class F>
   Class& method(const char* name, F) {
     static_assert(isMember<F>, "members are captureless lambdas");
-    add({name, PropKind::Method, &detail::invoke<F, true>, nullptr, nullptr, nullptr, {}, resultOf<F>()});
+    PropRecord p{name, PropKind::Method, &detail::invoke<F, true>, nullptr, nullptr, nullptr, {}, resultOf<F>()};
+    p.values = detail::valueParams<F, true>();
+    p.arity = arityOf<F, true>();
+    add(std::move(p));
     return *this;
   }
   template <class F>
   Class& staticMethod(const char* name, F) {
     static_assert(isMember<F>, "members are captureless lambdas");
-    add({name, PropKind::StaticMethod, &detail::invoke<F, false>, nullptr, nullptr, nullptr, {}, resultOf<F>()});
+    PropRecord p{name, PropKind::StaticMethod, &detail::invoke<F, false>, nullptr, nullptr, nullptr, {}, resultOf<F>()};
+    p.values = detail::valueParams<F, false>();
+    p.arity = arityOf<F, false>();
+    add(std::move(p));
     return *this;
   }
   template <class F>
   Class& getter(const char* name, F) {
     static_assert(isMember<F>, "members are captureless lambdas");
-    add({name, PropKind::Accessor, nullptr, &detail::invoke<F, true>, nullptr, nullptr, {}, resultOf<F>()});
+    PropRecord p{name, PropKind::Accessor, nullptr, &detail::invoke<F, true>, nullptr, nullptr, {}, resultOf<F>()};
+    p.values = detail::valueParams<F, true>();
+    add(std::move(p));
     return *this;
   }
   template <class G, class S>
   Class& accessor(const char* name, G, S) {
     static_assert(isMember<G> && isMember<S>, "members are captureless lambdas");
-    add({name, PropKind::Accessor, nullptr, &detail::invoke<G, true>, &detail::invoke<S, true>, nullptr, {},
-         resultOf<G>()});
+    PropRecord p{name, PropKind::Accessor, nullptr, &detail::invoke<G, true>, &detail::invoke<S, true>, nullptr, {},
+                 resultOf<G>()};
+    p.values = detail::valueParams<G, true>();
+    setterOf<S>(p);
+    add(std::move(p));
     return *this;
   }
   // Members of value classes computed in JavaScript from the record, by an expression of
@@ -854,7 +970,9 @@ class Class {
   Class& field(const char* name, std::string js, S) {
     static_assert(IsValue<T>::value, "only value classes hold records");
     static_assert(isMember<S>, "members are captureless lambdas");
-    add({name, PropKind::Accessor, nullptr, nullptr, &detail::invoke<S, true>, nullptr, std::move(js), -1});
+    PropRecord p{name, PropKind::Accessor, nullptr, nullptr, &detail::invoke<S, true>, nullptr, std::move(js), -1};
+    setterOf<S>(p);
+    add(std::move(p));
     return *this;
   }
   Class& jsMethod(const char* name, std::string js) {
@@ -869,9 +987,26 @@ class Class {
   }
 
  private:
+  // How many JavaScript arguments the callback of F reads.
+  template <class F, bool HasReceiver>
+  static int arityOf() {
+    return [&]<size_t... I>(std::index_sequence<I...>) {
+      using S = detail::Sig<F>;
+      constexpr auto role = detail::roles<HasReceiver, std::tuple_element_t<I, typename S::Args>...>();
+      constexpr bool raw = (detail::isCall<std::tuple_element_t<I, typename S::Args>> || ... || false);
+      return raw ? static_cast<int>(kMaxArgs) : role[S::N];
+    }(std::make_index_sequence<detail::Sig<F>::N>{});
+  }
   template <class F>
   static int resultOf() {
     return detail::resultClassOf<typename detail::Sig<F>::Ret>();
+  }
+  template <class S>
+  static void setterOf(PropRecord& p) {
+    p.setterValues = detail::valueParams<S, true>();
+    p.writesBack = [&]<size_t... I>(std::index_sequence<I...>) {
+      return detail::mutableValueReceiver<true, std::tuple_element_t<I, typename detail::Sig<S>::Args>...>() >= 0;
+    }(std::make_index_sequence<detail::Sig<S>::N>{});
   }
   void add(PropRecord p) { classEntry(id_).props.push_back(std::move(p)); }
 

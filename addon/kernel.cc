@@ -31,49 +31,29 @@ struct Plan {
 constexpr const char* kPrelude = R"JS(
 'use strict';
 const apply = Reflect.apply;
+const construct = Reflect.construct;
 const defineProperty = Object.defineProperty;
 const ErrorCtor = Error;
 const SymbolCtor = Symbol;
 const D = Date;
 const CLONE_KEY = '[[NoClone]]';
-const INTERNAL = {};
 const NOARGS = [];
-const x = [null, null, null, null, null, null, null, null, null, null, null, null, null, null, null, null];
+const x = [@TEXTS@];
 function coded(message, code) {
   const e = new ErrorCtor(message);
   e.code = code;
   return e;
 }
-class Base {
-  constructor(o) {
-    return o;
-  }
-}
 )JS";
 
 constexpr const char* kTail = R"JS(
 function unpack(o, c) {
-  const d = G[c](o);
-  if (d === undefined) return false;
-  const n = NUM[c];
-  const t = TXT[c];
-  for (let i = 0; i < n; i++) s[i] = d[i];
-  for (let k = 0; k < t; k++) x[k] = d[n + k];
-  return true;
-}
-function store(o, c) {
-  const d = G[c](o);
-  if (d === undefined) return false;
-  const n = NUM[c];
-  const t = TXT[c];
-  for (let i = 0; i < n; i++) d[i] = s[i];
-  for (let k = 0; k < t; k++) d[n + k] = x[k];
-  return true;
+  return U[c](o, 0);
 }
 function make(c) {
-  return new C[c](INTERNAL, REC[c]());
+  return new R[c](REC[c]());
 }
-return { __proto__: null, ctors: C, unpack, store, make, texts: x };
+return { __proto__: null, ctors: C, unpack, make, texts: x };
 )JS";
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
@@ -83,8 +63,11 @@ std::string id(const char* prefix, size_t c) { return prefix + std::to_string(c)
 // The record of class c made from the channels: an array literal, dense from the start.
 std::string recordLiteral(const ClassEntry& e) {
   std::string out = "[";
+  const std::string mask = "s[" + std::to_string(kRecordTextMask) + "]";
   for (size_t i = 0; i < e.numbers; ++i) out += (i ? ", " : "") + std::string("s[") + std::to_string(i) + "]";
-  for (size_t k = 0; k < e.texts; ++k) out += (e.numbers + k ? ", " : "") + std::string("x[") + std::to_string(k) + "]";
+  for (size_t k = 0; k < e.texts; ++k)
+    out += (e.numbers + k ? ", " : "") + std::string("(") + mask + " & " + std::to_string(1u << k) + " ? x[" +
+           std::to_string(k) + "] : null)";
   return out + "]";
 }
 
@@ -93,7 +76,11 @@ class Builder {
   Plan build() {
     const auto& classes = registry().classes;
     src_ = "(function (s, natives, heavy) {\n";
-    src_ += kPrelude;
+    std::string prelude = kPrelude;
+    std::string nulls;
+    for (size_t i = 0; i < kRegions * kRecordTexts; ++i) nulls += i ? ", null" : "null";
+    prelude.replace(prelude.find("@TEXTS@"), 7, nulls);
+    src_ += prelude;
     for (size_t c = 0; c < classes.size(); ++c)
       if (classes[c].value) valueClass(c, classes[c]);
     for (size_t c = 0; c < classes.size(); ++c) {
@@ -105,12 +92,11 @@ class Builder {
     for (size_t c = 0; c < classes.size(); ++c)
       for (size_t p = 0; p < classes[c].props.size(); ++p)
         if (kernelDefines(static_cast<int>(c), p)) member(c, classes[c], classes[c].props[p]);
-    src_ += "const C = [], G = [], REC = [], NUM = [], TXT = [];\n";
+    src_ += "const C = [], R = [], U = [], REC = [];\n";
     for (size_t c = 0; c < classes.size(); ++c) {
       if (!classes[c].value) continue;
       const std::string n = std::to_string(c);
-      src_ += "C[" + n + "] = C" + n + "; G[" + n + "] = R" + n + ".get; REC[" + n + "] = r" + n + "; NUM[" + n +
-              "] = " + std::to_string(classes[c].numbers) + "; TXT[" + n + "] = " + std::to_string(classes[c].texts) +
+      src_ += "C[" + n + "] = C" + n + "; R[" + n + "] = R" + n + "; U[" + n + "] = u" + n + "; REC[" + n + "] = r" + n +
               ";\n";
     }
     src_ += kTail;
@@ -127,31 +113,57 @@ class Builder {
   void valueClass(size_t c, const ClassEntry& e) {
     const std::string n = std::to_string(c);
     src_ += "const B" + n + " = SymbolCtor(" + quoted(e.name + " objects cannot be cloned") + ");\n";
-    src_ += "const R" + n + " = class extends Base {\n  [CLONE_KEY] = B" + n +
-            ";\n  #d;\n  constructor(o, d) {\n    super(o);\n    this.#d = d;\n  }\n"
+    src_ += "const R" + n + " = class {\n  [CLONE_KEY] = B" + n +
+            ";\n  #d;\n  constructor(d) {\n    this.#d = d;\n  }\n"
             "  static get(o) {\n    return typeof o === 'object' && o !== null && #d in o ? o.#d : undefined;\n  }\n};\n";
     src_ += "const r" + n + " = () => " + recordLiteral(e) + ";\n";
+    // u: the record of o into region r (and its presence flag); w: region 0 back into o's record.
+    std::string copyIn, copyBack, mask;
+    for (size_t i = 0; i < e.numbers; ++i) {
+      copyIn += "  s[b + " + std::to_string(i) + "] = d[" + std::to_string(i) + "];\n";
+      copyBack += "  d[" + std::to_string(i) + "] = s[" + std::to_string(i) + "];\n";
+    }
+    const std::string maskSlot = std::to_string(kRecordTextMask);
+    for (size_t k = 0; k < e.texts; ++k) {
+      const std::string slot = std::to_string(e.numbers + k);
+      const std::string bit = std::to_string(1u << k);
+      copyIn += "  x[t + " + std::to_string(k) + "] = d[" + slot + "];\n";
+      mask += std::string(k ? " | " : "") + "(d[" + slot + "] === null ? 0 : " + bit + ")";
+      copyBack += "  d[" + slot + "] = s[" + maskSlot + "] & " + bit + " ? x[" + std::to_string(k) + "] : null;\n";
+    }
+    copyIn += "  s[b + " + maskSlot + "] = " + (mask.empty() ? std::string("0") : mask) + ";\n";
+    const std::string present = std::to_string(kRecordPresent);
+    src_ += "const u" + n + " = (o, r) => {\n  const b = r * " + std::to_string(kRecordNumbers) + ", t = r * " +
+            std::to_string(kRecordTexts) + ";\n  const d = R" + n + ".get(o);\n  if (d === undefined) {\n    s[b + " +
+            present + "] = 0;\n    return false;\n  }\n" + copyIn + "  s[b + " + present +
+            "] = 1;\n  return true;\n};\n";
+    src_ += "const w" + n + " = (o) => {\n  const d = R" + n + ".get(o);\n" + copyBack + "};\n";
     src_ += "const U" + n + " = " + quoted("Failed to unwrap exclusive reference of `" + e.name + "` type from napi value") +
             ";\n";
     src_ += "const C" + n + " = function " + e.name + "() {\n";
-    src_ += "  if (arguments[0] === INTERNAL) {\n    new R" + n + "(this, arguments[1]);\n    return;\n  }\n";
     if (!e.ctor) {
       src_ += "  throw new ErrorCtor('Class contains no `constructor`, can not new it!');\n";
     } else {
       src_ += "  if (new.target === undefined) throw coded(" +
               quoted("Class constructor " + e.name + " cannot be invoked without \\'new\\'") + ", 'InvalidArg');\n";
       src_ += "  apply(" + native(e.name, e.ctor, e.ctorData) + ", undefined, arguments);\n";
-      src_ += "  new R" + n + "(this, r" + n + "());\n";
+      // A subclass's objects get the subclass's prototype.
+      src_ += "  return new.target === C" + n + " ? new R" + n + "(r" + n + "()) : construct(R" + n + ", [r" + n +
+              "()], new.target);\n";
     }
     src_ += "};\n";
-    src_ += "defineProperty(C" + n + ", 'prototype', { writable: false });\n";
+    // Every object comes from R, which holds the record; the class and R share one prototype, so
+    // they are instances of the class all the same.
+    src_ += "defineProperty(R" + n + ".prototype, 'constructor', { value: C" + n +
+            ", writable: true, enumerable: false, configurable: true });\n";
+    src_ += "defineProperty(C" + n + ", 'prototype', { value: R" + n + ".prototype, writable: false });\n";
   }
 
   // The body that turns what a native member returned into its result: null stays null,
   // anything else means a record of class k waits in the channels.
   static std::string wrapped(int k, const std::string& call) {
     const std::string kk = std::to_string(k);
-    return "const r = " + call + ";\n    return r === null ? null : new C" + kk + "(INTERNAL, r" + kk + "());";
+    return "const r = " + call + ";\n    return r === null ? null : new R" + kk + "(r" + kk + "());";
   }
 
   std::string jsBody(size_t c, const std::string& expr) {
@@ -160,19 +172,57 @@ class Builder {
            ", 'InvalidArg');\n    return " + expr + ";";
   }
 
+  // Copies the records of the call's value parameters into the channels' regions.
+  static std::string prepare(const std::vector<std::pair<int, int>>& values) {
+    std::string out;
+    size_t region = 1;
+    for (const auto& [arg, cls] : values) {
+      const std::string k = std::to_string(cls);
+      if (arg < 0)
+        out += "if (!u" + k + "(this, 0)) throw coded(U" + k + ", 'InvalidArg');\n    ";
+      else
+        out += "u" + k + "(arguments[" + std::to_string(arg) + "], " + std::to_string(region++) + ");\n    ";
+    }
+    return out;
+  }
+
+  // The arguments a wrapper hands on, after the receiver.
+  static std::string forwarded(int arity) {
+    std::string out;
+    for (int i = 0; i < arity; ++i) out += ", arguments[" + std::to_string(i) + "]";
+    return out;
+  }
+
+  // A native callback that the JavaScript side prepares: it takes the receiver as its first
+  // argument and reads its value parameters from the channels, which the wrapper filled.
+  std::string preparedNative(const std::string& name, napi_callback cb, void* data) {
+    return native(name, cb, data ? data : preparedTag());
+  }
+
   // A function value for a method-like member (method, static method, getter).
   std::string function(size_t c, const PropRecord& p, napi_callback cb, bool getter) {
     const std::string key = quoted(p.name);
     std::string body;
     if (!p.js.empty()) {
       body = jsBody(c, p.js);
-    } else if (p.resultClass >= 0) {
-      const std::string fn = native(p.name, cb, p.data);
-      body = wrapped(p.resultClass, "apply(" + fn + ", this, " + (getter ? "NOARGS" : "arguments") + ")");
+    } else if (p.resultClass >= 0 || !p.values.empty()) {
+      const std::string fn = preparedNative(p.name, cb, p.data);
+      const std::string call = fn + "(this" + forwarded(getter ? 0 : p.arity) + ")";
+      body = prepare(p.values) +
+             (p.resultClass >= 0 ? wrapped(p.resultClass, call) : "return " + call + ";");
     } else {
       return native(p.name, cb, p.data);
     }
     return "({ [" + key + "]() {\n    " + body + "\n  } })[" + key + "]";
+  }
+
+  std::string setter(size_t c, const PropRecord& p) {
+    if (!p.setter) return "undefined";
+    if (p.setterValues.empty()) return native(p.name, p.setter, p.data);
+    const std::string key = quoted(p.name);
+    std::string body = prepare(p.setterValues) + preparedNative(p.name, p.setter, p.data) + "(this, v);";
+    if (p.writesBack) body += "\n    w" + std::to_string(c) + "(this);";
+    return "({ [" + key + "](v) {\n    " + body + "\n  } })[" + key + "]";
   }
 
   void member(size_t c, const ClassEntry& e, const PropRecord& p) {
@@ -189,7 +239,7 @@ class Builder {
         break;
       case PropKind::Accessor: {
         const std::string get = function(c, p, p.getter, true);
-        const std::string set = p.setter ? native(p.name, p.setter, p.data) : "undefined";
+        const std::string set = setter(c, p);
         src_ += "defineProperty(" + target + ".prototype, " + key + ", { get: " + get + ", set: " + set +
                 ", enumerable: true, configurable: true });\n";
         break;
@@ -216,7 +266,7 @@ bool kernelDefines(int classId, size_t prop) {
   const ClassEntry& e = classEntry(classId);
   if (e.value) return true;
   const PropRecord& p = e.props[prop];
-  return !p.js.empty() || p.resultClass >= 0;
+  return !p.js.empty() || p.resultClass >= 0 || !p.values.empty() || !p.setterValues.empty();
 }
 
 Result<Unit> runKernel(napi_env env, EnvData* d, std::vector<napi_value>& ctors) {
@@ -226,8 +276,9 @@ Result<Unit> runKernel(napi_env env, EnvData* d, std::vector<napi_value>& ctors)
   // The numbers channel: a Float64Array whose memory the native side keeps a pointer to.
   napi_value buffer, numbers;
   void* raw = nullptr;
-  if (napi_create_arraybuffer(env, kRecordNumbers * sizeof(double), &raw, &buffer) != napi_ok ||
-      napi_create_typedarray(env, napi_float64_array, kRecordNumbers, buffer, 0, &numbers) != napi_ok || !raw)
+  constexpr size_t kChannel = kRegions * kRecordNumbers;
+  if (napi_create_arraybuffer(env, kChannel * sizeof(double), &raw, &buffer) != napi_ok ||
+      napi_create_typedarray(env, napi_float64_array, kChannel, buffer, 0, &numbers) != napi_ok || !raw)
     return kernelError();
 
   napi_value natives, heavy, undefined;
@@ -261,7 +312,7 @@ Result<Unit> runKernel(napi_env env, EnvData* d, std::vector<napi_value>& ctors)
     if (napi_get_element(env, made, static_cast<uint32_t>(c), &ctors[c]) != napi_ok) return kernelError();
   }
   const std::pair<const char*, napi_ref EnvData::*> kept[] = {
-      {"unpack", &EnvData::unpack}, {"store", &EnvData::store}, {"make", &EnvData::make}, {"texts", &EnvData::recordTexts}};
+      {"unpack", &EnvData::unpack}, {"make", &EnvData::make}, {"texts", &EnvData::recordTexts}};
   for (const auto& [name, slot] : kept) {
     if (napi_get_named_property(env, kernel, name, &fn) != napi_ok ||
         napi_create_reference(env, fn, 1, &(d->*slot)) != napi_ok)

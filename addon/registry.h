@@ -5,6 +5,7 @@
 #include <node_api.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bw::js {
@@ -28,6 +29,15 @@ struct PropRecord {
   // A native method or getter whose result is a value object: the callback leaves the record in
   // the channels, and the JavaScript side makes the object of this class from it.
   int resultClass = -1;
+  // The value-class parameters of the native callbacks, (argument index or -1 for the receiver,
+  // class id), in parameter order: the JavaScript side copies their records into the channels'
+  // regions 0 (receiver), 1, 2, ... before the call.
+  std::vector<std::pair<int, int>> values;
+  std::vector<std::pair<int, int>> setterValues;
+  // The setter changes its value receiver: the JavaScript side copies region 0 back afterwards.
+  bool writesBack = false;
+  // How many JavaScript arguments the method reads (getters none, setters one).
+  int arity = 0;
 };
 
 struct ClassEntry {

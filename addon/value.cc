@@ -30,17 +30,18 @@ std::string integerText(double x) {
 // ---------------------------------------------------------------------------------------------
 // Channels.
 
-RecordOut::RecordOut(napi_env env) : env_(env) {
+RecordOut::RecordOut(napi_env env, size_t region) : env_(env), textBase_(static_cast<uint32_t>(region * kRecordTexts)) {
   EnvData* d = envData(env);
-  if (d) {
-    numbers_ = d->recordNumbers;
-    texts_ = channel(env, d->recordTexts);
+  if (d && d->recordNumbers && region < kRegions) numbers_ = d->recordNumbers + region * kRecordNumbers;
+  if (!numbers_) {
+    status_ = Error(Status::GenericFailure, "Failed to initialize napi function call.");
+    return;
   }
-  if (!numbers_ || !texts_) status_ = Error(Status::GenericFailure, "Failed to initialize napi function call.");
+  numbers_[kRecordTextMask] = 0;
 }
 
 void RecordOut::number(size_t slot, double x) {
-  if (numbers_ && slot < kRecordNumbers) numbers_[slot] = x;
+  if (numbers_ && slot < kRecordTextMask) numbers_[slot] = x;
 }
 
 void RecordOut::uint64(size_t slot, uint64_t x) {
@@ -56,67 +57,85 @@ void RecordOut::time(size_t slot, const std::optional<DateTime>& t) {
 }
 
 void RecordOut::text(size_t slot, const std::optional<std::string>& t) {
-  if (!status_.ok() || slot >= kRecordTexts) return;
+  if (!status_.ok() || slot >= kRecordTexts || !t) return;
+  if (!texts_) {
+    EnvData* d = envData(env_);
+    texts_ = d ? channel(env_, d->recordTexts) : nullptr;
+    if (!texts_) {
+      status_ = Error(Status::GenericFailure, "Failed to initialize napi function call.");
+      return;
+    }
+  }
   napi_value v;
-  napi_status st = t ? napi_create_string_utf8(env_, t->data(), t->size(), &v) : napi_get_null(env_, &v);
+  napi_status st = napi_create_string_utf8(env_, t->data(), t->size(), &v);
   // The channel is dense: setting an element replaces an own property, whatever a script has
   // put on Array.prototype.
-  if (st == napi_ok) st = napi_set_element(env_, texts_, static_cast<uint32_t>(slot), v);
-  if (st != napi_ok) status_ = hostError(env_, st, "Failed to create string");
-}
-
-RecordIn::RecordIn(napi_env env, Error refusal) : env_(env), refusal_(std::move(refusal)) {
-  EnvData* d = envData(env);
-  if (d) {
-    numbers_ = d->recordNumbers;
-    texts_ = channel(env, d->recordTexts);
+  if (st == napi_ok) st = napi_set_element(env_, texts_, textBase_ + static_cast<uint32_t>(slot), v);
+  if (st != napi_ok) {
+    status_ = hostError(env_, st, "Failed to create string");
+    return;
   }
+  textMask_ |= 1u << slot;
+  numbers_[kRecordTextMask] = textMask_;
 }
 
-Result<double> RecordIn::number(size_t slot) const {
-  if (!numbers_ || slot >= kRecordNumbers) return refusal_;
+Error Refusal::error() const { return receiver ? unwrapError(className) : recoverError(className); }
+
+RecordIn::RecordIn(napi_env env, Refusal refusal, size_t region)
+    : env_(env), textBase_(static_cast<uint32_t>(region * kRecordTexts)), refusal_(refusal) {
+  EnvData* d = envData(env);
+  if (d && d->recordNumbers && region < kRegions) numbers_ = d->recordNumbers + region * kRecordNumbers;
+}
+
+bool RecordIn::present() const { return numbers_ && numbers_[kRecordPresent] == 1; }
+
+double RecordIn::number(size_t slot) const {
+  if (!numbers_ || slot >= kRecordTextMask) return bad(0.0);
   return numbers_[slot];
 }
 
-Result<bool> RecordIn::flag(size_t slot) const {
-  BW_ASSIGN(x, integer(slot, 0, 1));
-  return x == 1;
-}
+bool RecordIn::flag(size_t slot) const { return integer(slot, 0, 1) == 1; }
 
-Result<int64_t> RecordIn::integer(size_t slot, int64_t lo, int64_t hi) const {
-  BW_ASSIGN(x, number(slot));
-  if (!(x >= static_cast<double>(lo) && x <= static_cast<double>(hi)) || std::trunc(x) != x) return refusal_;
+int64_t RecordIn::integer(size_t slot, int64_t lo, int64_t hi) const {
+  const double x = number(slot);
+  if (!(x >= static_cast<double>(lo) && x <= static_cast<double>(hi)) || std::trunc(x) != x) return bad(lo);
   return static_cast<int64_t>(x);
 }
 
-Result<uint64_t> RecordIn::uint64(size_t slot) const {
-  BW_ASSIGN(low, integer(slot, 0, 0xffffffffLL));
-  BW_ASSIGN(high, integer(slot + 1, 0, 0xffffffffLL));
-  return (static_cast<uint64_t>(high) << 32) | static_cast<uint64_t>(low);
+uint64_t RecordIn::uint64(size_t slot) const {
+  const auto low = static_cast<uint64_t>(integer(slot, 0, 0xffffffffLL));
+  const auto high = static_cast<uint64_t>(integer(slot + 1, 0, 0xffffffffLL));
+  return (high << 32) | low;
 }
 
-Result<std::optional<DateTime>> RecordIn::time(size_t slot) const {
-  BW_ASSIGN(ms, number(slot));
-  BW_ASSIGN(secs, number(slot + 1));
-  BW_ASSIGN(nanos, number(slot + 2));
-  if (std::isnan(ms) && std::isnan(secs) && std::isnan(nanos)) return std::optional<DateTime>{};
-  BW_ASSIGN(s, integer(slot + 1, DateTime::kMinSecs, DateTime::kMaxSecs));
-  BW_ASSIGN(n, integer(slot + 2, 0, 999'999'999));
-  auto t = DateTime::fromSecs(s, static_cast<uint32_t>(n));
-  if (!t || static_cast<double>(t->toMillis()) != ms) return refusal_;
-  return std::optional<DateTime>{*t};
+std::optional<DateTime> RecordIn::time(size_t slot) const {
+  const double ms = number(slot);
+  if (std::isnan(ms) && std::isnan(number(slot + 1)) && std::isnan(number(slot + 2))) return std::nullopt;
+  const int64_t secs = integer(slot + 1, DateTime::kMinSecs, DateTime::kMaxSecs);
+  const int64_t nanos = integer(slot + 2, 0, 999'999'999);
+  auto t = DateTime::fromSecs(secs, static_cast<uint32_t>(nanos));
+  if (!t || static_cast<double>(t->toMillis()) != ms) return bad(std::optional<DateTime>{});
+  return t;
 }
 
-Result<std::optional<std::string>> RecordIn::text(size_t slot) const {
-  if (!texts_ || slot >= kRecordTexts) return refusal_;
+std::optional<std::string> RecordIn::text(size_t slot) const {
+  if (!numbers_ || slot >= kRecordTexts) return bad(std::optional<std::string>{});
+  const double mask = numbers_[kRecordTextMask];
+  if (!(mask >= 0 && mask < 65536) || std::trunc(mask) != mask) return bad(std::optional<std::string>{});
+  if (!(static_cast<uint32_t>(mask) & (1u << slot))) return std::nullopt;
+  if (!texts_) {
+    EnvData* d = envData(env_);
+    texts_ = d ? channel(env_, d->recordTexts) : nullptr;
+    if (!texts_) return bad(std::optional<std::string>{});
+  }
   napi_value v;
-  if (napi_get_element(env_, texts_, static_cast<uint32_t>(slot), &v) != napi_ok) return refusal_;
   napi_valuetype t;
-  if (napi_typeof(env_, v, &t) != napi_ok) return refusal_;
-  if (t == napi_null) return std::optional<std::string>{};
-  if (t != napi_string) return refusal_;
-  BW_ASSIGN(s, readText(env_, v));
-  return std::optional<std::string>{std::move(s)};
+  if (napi_get_element(env_, texts_, textBase_ + static_cast<uint32_t>(slot), &v) != napi_ok ||
+      napi_typeof(env_, v, &t) != napi_ok || t != napi_string)
+    return bad(std::optional<std::string>{});
+  auto s = readText(env_, v);
+  if (!s.ok()) return bad(std::optional<std::string>{});
+  return std::move(s).value();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -154,14 +173,6 @@ Result<bool> unpackRecord(napi_env env, napi_value obj, int classId) {
   return found;
 }
 
-Result<Unit> storeRecord(napi_env env, napi_value obj, int classId) {
-  EnvData* d = envData(env);
-  if (!d) return Error(Status::GenericFailure, "Failed to initialize napi function call.");
-  BW_ASSIGN(c, classNumber(env, classId));
-  BW_TRY(callKernel(env, d->store, obj, c, 2));
-  return Unit{};
-}
-
 Result<napi_value> makeRecord(napi_env env, int classId) {
   EnvData* d = envData(env);
   if (!d) return Error(Status::GenericFailure, "Failed to create instance of class `" + classEntry(classId).name + "`");
@@ -187,7 +198,7 @@ std::string when(size_t slot, double x, const std::string& then) {
   return "(" + number(slot) + " === " + integerText(x) + " ? " + then + " : null)";
 }
 std::string object(int classId, const std::string& slotList) {
-  return "new C" + std::to_string(classId) + "(INTERNAL, [" + slotList + "])";
+  return "new R" + std::to_string(classId) + "([" + slotList + "])";
 }
 std::string slots(size_t first, size_t count) {
   std::string out;

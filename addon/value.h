@@ -9,9 +9,12 @@
 //   texts    a dense JavaScript array of strings or null
 //
 // A value crosses in one direction at a time: the writer fills the channels, the reader copies
-// them out at once, before any other code runs. Each value type describes its record once, in a
-// Codec<T> (write: value to channels; read: channels to value, checking every slot), next to its
-// class table in its binding file.
+// them out at once, before any other code runs. The channels have a few regions of one record
+// each: a member's JavaScript half copies the receiver's record into region 0 and each value
+// argument's into the next region before it calls the native half, which reads them all before it
+// converts anything else; a value result goes back through region 0. Each value type describes its
+// record once, in a Codec<T> (write: value to channels; read: channels to value, checking every
+// slot), next to its class table in its binding file.
 #pragma once
 
 #include <node_api.h>
@@ -26,9 +29,14 @@
 
 namespace bw::js {
 
-// Channel capacity: the largest record of any value class fits.
+// Channel capacity: a region holds the largest record of any value class. The last number of a
+// region says whether a record was copied there (1) or the value was not of the class (0); the
+// one before it has bit k set when text k is a string, so absent texts cost no host call.
 inline constexpr size_t kRecordNumbers = 32;
 inline constexpr size_t kRecordTexts = 16;
+inline constexpr size_t kRecordPresent = kRecordNumbers - 1;
+inline constexpr size_t kRecordTextMask = kRecordNumbers - 2;
+inline constexpr size_t kRegions = 4;
 
 // Slots a value takes in the numbers channel.
 inline constexpr size_t kTimeSlots = 3;    // milliseconds (NaN when absent), seconds, nanoseconds
@@ -41,7 +49,7 @@ struct Codec;
 // Writes one record into the channels.
 class RecordOut {
  public:
-  explicit RecordOut(napi_env env);
+  explicit RecordOut(napi_env env, size_t region = 0);
   void number(size_t slot, double x);
   void flag(size_t slot, bool b) { number(slot, b ? 1 : 0); }
   void uint64(size_t slot, uint64_t x);
@@ -54,35 +62,62 @@ class RecordOut {
   napi_env env_;
   double* numbers_ = nullptr;
   napi_value texts_ = nullptr;
+  uint32_t textBase_ = 0;
+  uint32_t textMask_ = 0;
   Result<Unit> status_ = Unit{};
 };
 
-// Reads one record from the channels. Every slot is checked: a record that does not hold a value
-// of the class (wrong types, out-of-range tags or times) is refused with `refusal`.
+// Who refuses a value that is not of the class: the receiver's or the argument's error of the
+// binding conventions, made only when it is needed.
+struct Refusal {
+  const char* className;
+  bool receiver;
+  Error error() const;
+};
+
+// Reads one record from the channels. Every slot is checked: a slot that does not hold what the
+// class needs there (another type, an out-of-range tag or time) reads as a neutral value and
+// marks the record bad, and `result` then refuses it. Reads are plain so a codec reads slot after
+// slot without an error check between them.
 class RecordIn {
  public:
-  RecordIn(napi_env env, Error refusal);
-  Result<double> number(size_t slot) const;
-  Result<bool> flag(size_t slot) const;
+  RecordIn(napi_env env, Refusal refusal, size_t region = 0);
+  // Whether the JavaScript half found a record of the class for this region.
+  bool present() const;
+  double number(size_t slot) const;
+  bool flag(size_t slot) const;
   // A whole number in [lo, hi].
-  Result<int64_t> integer(size_t slot, int64_t lo, int64_t hi) const;
-  Result<uint64_t> uint64(size_t slot) const;
-  Result<std::optional<DateTime>> time(size_t slot) const;
-  Result<std::optional<std::string>> text(size_t slot) const;
+  int64_t integer(size_t slot, int64_t lo, int64_t hi) const;
+  uint64_t uint64(size_t slot) const;
+  std::optional<DateTime> time(size_t slot) const;
+  std::optional<std::string> text(size_t slot) const;
+  // The value read, or the refusal when a slot was bad.
+  template <class T>
+  Result<T> result(T value) const {
+    if (bad_) return refusal_.error();
+    return value;
+  }
 
  private:
+  template <class T>
+  T bad(T neutral) const {
+    bad_ = true;
+    return neutral;
+  }
+
   napi_env env_;
   const double* numbers_ = nullptr;
-  napi_value texts_ = nullptr;
-  Error refusal_;
+  mutable napi_value texts_ = nullptr;
+  uint32_t textBase_ = 0;
+  Refusal refusal_;
+  mutable bool bad_ = false;
 };
 
 // Kernel calls. `classId` is the value class of the record.
-// Copies the record of `obj` into the channels; false when `obj` is not an object of the class.
+// Copies the record of `obj` into region 0; false when `obj` is not an object of the class (for
+// callers without a JavaScript half: free functions, constructors of boxed classes, list elements).
 Result<bool> unpackRecord(napi_env env, napi_value obj, int classId);
-// Writes the channels back into the record of `obj` (after a native setter changed the value).
-Result<Unit> storeRecord(napi_env env, napi_value obj, int classId);
-// A new object of the class from the record in the channels.
+// A new object of the class from the record in region 0.
 Result<napi_value> makeRecord(napi_env env, int classId);
 
 // JavaScript expressions over a record `d`, for members computed on the JavaScript side. They

@@ -18,7 +18,22 @@ Result<std::optional<int32_t>> ctxStep(SharedCtx& cell) {
   });
 }
 
+// The record of a NodeCtxSkip: the kind, the count or index, and the time.
+enum SkipSlot : size_t { kKind, kCount, kTime, kSkipNumbers = kTime + kTimeSlots };
+
 }  // namespace
+
+void Codec<CtxSkip>::write(const CtxSkip& s, RecordOut& out) {
+  out.number(kKind, static_cast<double>(s.kind));
+  out.number(kCount, s.n);
+  out.time(kTime, s.time);
+}
+
+Result<CtxSkip> Codec<CtxSkip>::read(const RecordIn& in) {
+  const auto kind = static_cast<CtxSkip::Kind>(in.integer(kKind, 0, static_cast<int64_t>(CtxSkip::Kind::OpenTimeGeq)));
+  const auto n = static_cast<int32_t>(in.integer(kCount, INT32_MIN, INT32_MAX));
+  return in.result(CtxSkip{kind, n, in.time(kTime).value_or(DateTime{})});
+}
 
 BW_REGISTER(ctx) {
   Class<SharedCtx> c;
@@ -47,6 +62,7 @@ BW_REGISTER(ctx) {
 
 BW_REGISTER(ctx_skip) {
   Class<CtxSkip> c;
+  c.record(kSkipNumbers, 0);
   c.staticMethod("end", [] { return CtxSkip::end(); });
   c.staticMethod("bars", [](int32_t count) { return CtxSkip::bars(count); });
   c.staticMethod("barIndex", [](int32_t index) { return CtxSkip::barIndex(index); });

@@ -165,7 +165,7 @@ Result<TimeValues> timeColumn(napi_env env, napi_value v, const std::string& nam
 }
 
 Result<Timeframe> timeframeValue(napi_env env, napi_value v, const std::string& name) {
-  return within(name, readValue<Timeframe>(env, v, recoverError(ClassOf<Timeframe>::name)));
+  return within(name, readValue<Timeframe>(env, v, false));
 }
 
 Result<bool> boolValue(napi_env env, napi_value v, const std::string& name) {
@@ -464,10 +464,11 @@ Result<Timeframe> exchangeTimeframeArg(napi_env env, napi_value v) {
     BW_ASSIGN(text, readText(env, v));
     return exchangeTimeframe(text);
   }
-  return readValue<Timeframe>(
-      env, v,
-      invalidArg("timeframe: expected an exchange timeframe such as \"1m\", \"1h\", \"1d\" or \"1M\", or a "
-                 "NodeTimeframe, got " + std::string(typeName(env, v))));
+  BW_ASSIGN(found, unpackRecord(env, v, ClassOf<Timeframe>::id()));
+  if (!found)
+    return invalidArg("timeframe: expected an exchange timeframe such as \"1m\", \"1h\", \"1d\" or \"1M\", or a "
+                      "NodeTimeframe, got " + std::string(typeName(env, v)));
+  return Codec<Timeframe>::read(RecordIn(env, Refusal{ClassOf<Timeframe>::name, false}));
 }
 
 // --- toColumns -----------------------------------------------------------------------------------

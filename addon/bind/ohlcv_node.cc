@@ -130,15 +130,8 @@ void Codec<OhlcvBar>::write(const OhlcvBar& b, RecordOut& out) {
 }
 
 Result<OhlcvBar> Codec<OhlcvBar>::read(const RecordIn& in) {
-  OhlcvBar b;
-  BW_ASSIGN(open, in.number(kOpen));
-  BW_ASSIGN(high, in.number(kHigh));
-  BW_ASSIGN(low, in.number(kLow));
-  BW_ASSIGN(close, in.number(kClose));
-  BW_ASSIGN(volume, in.number(kVolume));
-  BW_ASSIGN(openTime, in.time(kOpenTime));
-  BW_ASSIGN(closeTime, in.time(kCloseTime));
-  return OhlcvBar{openTime, closeTime, open, high, low, close, volume};
+  return in.result(OhlcvBar{in.time(kOpenTime), in.time(kCloseTime), in.number(kOpen), in.number(kHigh),
+                            in.number(kLow), in.number(kClose), in.number(kVolume)});
 }
 
 BW_REGISTER(ohlcv_bar) {

@@ -249,16 +249,92 @@ Result<napi_value> signalToJson(napi_env env, const Signal& s) {
   return out.done();
 }
 
-template <SignalKind::Tag Tag>
-std::optional<double> payloadOf(const Signal& s) {
-  if (s.kind.tag != Tag) return std::nullopt;
-  return s.kind.value;
+// The record of a NodeSignal: the kind's tag and payload, then the order terms: the prices and the
+// time in force (NaN when absent; a term that is set is a finite number), and each exit as its
+// form (0 when absent) and value; the id and the comment.
+enum LevelForm : int64_t { kNoLevel, kPriceLevel, kPctLevel };
+enum TrailForm : int64_t { kNoTrail, kPctTrail, kTicksTrail };
+enum SignalSlot : size_t {
+  kTag,
+  kValue,
+  kLimitPrice,
+  kStopPrice,
+  kTimeInForce,
+  kStopLossForm,
+  kStopLossValue,
+  kTakeProfitForm,
+  kTakeProfitValue,
+  kTrailForm,
+  kTrailValue,
+  kNumbers
+};
+enum SignalText : size_t { kId, kComment, kTexts };
+
+std::string payloadOf(SignalKind::Tag tag) { return jsx::when(kTag, static_cast<double>(tag), jsx::number(kValue)); }
+std::string is(SignalKind::Tag tag) { return jsx::equals(kTag, static_cast<double>(tag)); }
+// A term's number, or null when the slot holds NaN (absent).
+std::string termOf(size_t slot) {
+  const std::string v = jsx::number(slot);
+  return "(" + v + " === " + v + " ? " + v + " : null)";
+}
+
+constexpr double kAbsent = std::numeric_limits<double>::quiet_NaN();
+
+void writeLevel(const std::optional<ExitLevel>& l, RecordOut& out, size_t slot) {
+  out.number(slot, static_cast<double>(!l ? kNoLevel : l->relative ? kPctLevel : kPriceLevel));
+  out.number(slot + 1, l ? l->value : kAbsent);
+}
+
+std::optional<ExitLevel> levelAt(const RecordIn& in, size_t slot) {
+  const int64_t form = in.integer(slot, kNoLevel, kPctLevel);
+  const double value = in.number(slot + 1);
+  if (form == kNoLevel) return std::nullopt;
+  return ExitLevel{form == kPctLevel, value};
+}
+
+std::optional<double> numberAt(const RecordIn& in, size_t slot) {
+  const double x = in.number(slot);
+  if (std::isnan(x)) return std::nullopt;
+  return x;
 }
 
 }  // namespace
 
+void Codec<Signal>::write(const Signal& s, RecordOut& out) {
+  out.number(kTag, static_cast<double>(s.kind.tag));
+  out.number(kValue, s.kind.value);
+  const OrderTerms& t = s.terms;
+  out.number(kLimitPrice, t.limitPrice.value_or(kAbsent));
+  out.number(kStopPrice, t.stopPrice.value_or(kAbsent));
+  out.number(kTimeInForce, t.timeInForce ? static_cast<double>(*t.timeInForce) : kAbsent);
+  writeLevel(t.stopLoss, out, kStopLossForm);
+  writeLevel(t.takeProfit, out, kTakeProfitForm);
+  const auto& trail = t.trailingStop;
+  out.number(kTrailForm, static_cast<double>(!trail ? kNoTrail : trail->ticks ? kTicksTrail : kPctTrail));
+  out.number(kTrailValue, trail ? trail->value : kAbsent);
+  out.text(kId, s.id);
+  out.text(kComment, s.comment);
+}
+
+Result<Signal> Codec<Signal>::read(const RecordIn& in) {
+  const auto tag = static_cast<SignalKind::Tag>(in.integer(kTag, 0, static_cast<int64_t>(SignalKind::Tag::CloseAll)));
+  Signal s{SignalKind{tag, in.number(kValue)}, in.text(kId), in.text(kComment), {}};
+  OrderTerms& t = s.terms;
+  t.limitPrice = numberAt(in, kLimitPrice);
+  t.stopPrice = numberAt(in, kStopPrice);
+  if (!std::isnan(in.number(kTimeInForce)))
+    t.timeInForce = static_cast<int32_t>(in.integer(kTimeInForce, 1, std::numeric_limits<int32_t>::max()));
+  t.stopLoss = levelAt(in, kStopLossForm);
+  t.takeProfit = levelAt(in, kTakeProfitForm);
+  const int64_t trailForm = in.integer(kTrailForm, kNoTrail, kTicksTrail);
+  const double trailValue = in.number(kTrailValue);
+  if (trailForm != kNoTrail) t.trailingStop = TrailingStop{trailForm == kTicksTrail, trailValue};
+  return in.result(std::move(s));
+}
+
 BW_REGISTER(signal) {
   Class<Signal> c;
+  c.record(kNumbers, kTexts);
   c.staticMethod("Size", [](double x) { return Signal{SignalKind::size(x), {}, {}, {}}; });
   c.staticMethod("EquityPct", [](double x) { return Signal{SignalKind::equityPct(x), {}, {}, {}}; });
   c.staticMethod("Long", [] { return Signal{SignalKind::equityPct(1.0), {}, {}, {}}; });
@@ -266,16 +342,13 @@ BW_REGISTER(signal) {
   c.staticMethod("Hold", [] { return Signal{SignalKind::hold(), {}, {}, {}}; });
   c.staticMethod("CloseAll", [] { return Signal{SignalKind::closeAll(), {}, {}, {}}; });
   c.staticMethod("fromJSON", [](Call& call) { return signalFromJson(call.env, call.argv[0]); });
-  c.accessor(
-      "id", [](const Signal& s) { return s.id; },
-      [](Signal& s, std::optional<std::string> id) { s.id = std::move(id); });
-  c.accessor(
-      "comment", [](const Signal& s) { return s.comment; },
-      [](Signal& s, std::optional<std::string> comment) { s.comment = std::move(comment); });
-  c.getter("size", [](const Signal& s) { return payloadOf<SignalKind::Tag::Size>(s); });
-  c.getter("equityPct", [](const Signal& s) { return payloadOf<SignalKind::Tag::EquityPct>(s); });
-  c.getter("isHold", [](const Signal& s) { return s.kind.tag == SignalKind::Tag::Hold; });
-  c.getter("isCloseAll", [](const Signal& s) { return s.kind.tag == SignalKind::Tag::CloseAll; });
+  c.field("id", jsx::text(kId, kNumbers), [](Signal& s, std::optional<std::string> id) { s.id = std::move(id); });
+  c.field("comment", jsx::text(kComment, kNumbers),
+          [](Signal& s, std::optional<std::string> comment) { s.comment = std::move(comment); });
+  c.field("size", payloadOf(SignalKind::Tag::Size));
+  c.field("equityPct", payloadOf(SignalKind::Tag::EquityPct));
+  c.field("isHold", is(SignalKind::Tag::Hold));
+  c.field("isCloseAll", is(SignalKind::Tag::CloseAll));
   c.method("toJSON", [](Call& call, const Signal& s) { return signalToJson(call.env, s); });
 
   // ---- Order types, time in force and exits ---------------------------------------------------
@@ -288,10 +361,10 @@ BW_REGISTER(signal) {
   c.staticMethod("StopLimit", [](double size, std::optional<double> stopPrice, std::optional<double> limitPrice) {
     return pricedSignal(size, stopPrice, limitPrice, "StopLimit", true, true);
   });
-  c.getter("limitPrice", [](const Signal& s) { return s.terms.limitPrice; });
-  c.getter("stopPrice", [](const Signal& s) { return s.terms.stopPrice; });
-  c.accessor(
-      "timeInForce", [](const Signal& s) { return s.terms.timeInForce; },
+  c.field("limitPrice", termOf(kLimitPrice));
+  c.field("stopPrice", termOf(kStopPrice));
+  c.field(
+      "timeInForce", termOf(kTimeInForce),
       [](Call& call, Signal& s, napi_value v) -> Result<Unit> {
         BW_ASSIGN(tif, readTimeInForce(call.env, v));
         s.terms.timeInForce = tif;

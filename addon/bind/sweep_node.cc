@@ -200,9 +200,10 @@ Result<napi_value> fromSignals(Call& call) {
   // plan's entry stays Hold for a list, which only an empty run (no bar to enter on) could reach.
   SignalPlan plan;
   std::vector<double> sizes;
-  const Signal* sizeSignal = unwrapAs<Signal>(env, sizeValue);
+  BW_ASSIGN(sizeSignal, unpackRecord(env, sizeValue, ClassOf<Signal>::id()));
   if (sizeSignal) {
-    plan.entry = *sizeSignal;
+    BW_ASSIGN(entry, Codec<Signal>::read(RecordIn(env, Refusal{ClassOf<Signal>::name, false})));
+    plan.entry = std::move(entry);
   } else {
     BW_ASSIGN(sizeArray, isArray(env, sizeValue));
     BW_ASSIGN(typed, typedArrayType(env, sizeValue));

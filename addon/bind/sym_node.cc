@@ -86,11 +86,9 @@ void writeKind(const SymKind& k, RecordOut& out, size_t slot, size_t text) {
   out.text(text, k.tag == SymKind::Tag::Other ? Text(k.other) : Text());
 }
 
-Result<SymKind> readKind(const RecordIn& in, size_t slot, size_t text) {
-  BW_ASSIGN(tag, in.integer(slot + kKindTag, 0, static_cast<int64_t>(SymKind::Tag::Other)));
-  BW_ASSIGN(other, in.text(text));
-  SymKind k = SymKind::of(static_cast<SymKind::Tag>(tag));
-  if (k.tag == SymKind::Tag::Other) k.other = other.value_or("");
+SymKind readKind(const RecordIn& in, size_t slot, size_t text) {
+  SymKind k = SymKind::of(static_cast<SymKind::Tag>(in.integer(slot + kKindTag, 0, static_cast<int64_t>(SymKind::Tag::Other))));
+  if (k.tag == SymKind::Tag::Other) k.other = in.text(text).value_or("");
   return k;
 }
 
@@ -98,7 +96,7 @@ Result<SymKind> readKind(const RecordIn& in, size_t slot, size_t text) {
 
 void Codec<SymKind>::write(const SymKind& k, RecordOut& out) { writeKind(k, out, 0, kKindOther); }
 
-Result<SymKind> Codec<SymKind>::read(const RecordIn& in) { return readKind(in, 0, kKindOther); }
+Result<SymKind> Codec<SymKind>::read(const RecordIn& in) { return in.result(readKind(in, 0, kKindOther)); }
 
 void Codec<Sym>::write(const Sym& s, RecordOut& out) {
   for (size_t i = 0; i < 4; ++i) out.number(kMinTick + i, s.*kNumberMembers[i]);
@@ -108,17 +106,10 @@ void Codec<Sym>::write(const Sym& s, RecordOut& out) {
 
 Result<Sym> Codec<Sym>::read(const RecordIn& in) {
   Sym s;
-  for (size_t i = 0; i < 4; ++i) {
-    BW_ASSIGN(x, in.number(kMinTick + i));
-    s.*kNumberMembers[i] = x;
-  }
-  for (size_t i = 0; i < 8; ++i) {
-    BW_ASSIGN(t, in.text(kId + i));
-    s.*kTextMembers[i] = std::move(t);
-  }
-  BW_ASSIGN(kind, readKind(in, kSymKind, kSymKindOther));
-  s.kind = std::move(kind);
-  return s;
+  for (size_t i = 0; i < 4; ++i) s.*kNumberMembers[i] = in.number(kMinTick + i);
+  for (size_t i = 0; i < 8; ++i) s.*kTextMembers[i] = in.text(kId + i);
+  s.kind = readKind(in, kSymKind, kSymKindOther);
+  return in.result(std::move(s));
 }
 
 // Text and number fields: read in JavaScript, written through the native setter.

@@ -22,9 +22,8 @@ void Codec<Timeframe>::write(const Timeframe& t, RecordOut& out) {
 }
 
 Result<Timeframe> Codec<Timeframe>::read(const RecordIn& in) {
-  BW_ASSIGN(unit, in.integer(kUnit, 0, static_cast<int64_t>(TimeUnit::Unknown)));
-  BW_ASSIGN(count, in.uint64(kCount));
-  return Timeframe::of(static_cast<TimeUnit>(unit), static_cast<int64_t>(count));
+  const auto unit = static_cast<TimeUnit>(in.integer(kUnit, 0, static_cast<int64_t>(TimeUnit::Unknown)));
+  return in.result(Timeframe::of(unit, static_cast<int64_t>(in.uint64(kCount))));
 }
 
 BW_REGISTER(timeframe) {

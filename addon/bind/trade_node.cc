@@ -46,19 +46,119 @@ Result<napi_value> tradeRowObject(napi_env env, const TradeRow& r) {
 }  // namespace bw::js
 
 
+namespace {
+
+// The record of a NodeTradeEvent: the two bar indexes (64-bit, in halves), the price and the time;
+// the id and the comment.
+enum EventSlot : size_t {
+  kOrderBar,
+  kFillBar = kOrderBar + kUint64Slots,
+  kPrice = kFillBar + kUint64Slots,
+  kTime,
+  kEventNumbers = kTime + kTimeSlots
+};
+enum EventText : size_t { kEventId, kEventComment, kEventTexts };
+
+// The record of a NodeTrade: size, pnl, direction and state, the id (64-bit, in halves), the
+// commission and the price range, then each event behind a presence flag; the texts of the entry,
+// then of the exit.
+enum TradeSlot : size_t {
+  kSize,
+  kPnl,
+  kDirection,
+  kActive,
+  kClosed,
+  kId,
+  kCommission = kId + kUint64Slots,
+  kHighest,
+  kLowest,
+  kHasEntry,
+  kEntry,
+  kHasExit = kEntry + kEventNumbers,
+  kExit,
+  kTradeNumbers = kExit + kEventNumbers
+};
+enum TradeText : size_t { kEntryTexts = 0, kExitTexts = kEventTexts, kTradeTexts = 2 * kEventTexts };
+
+void writeEvent(const TradeEvent& e, RecordOut& out, size_t slot, size_t text) {
+  out.uint64(slot + kOrderBar, static_cast<uint64_t>(e.orderBarIndex));
+  out.uint64(slot + kFillBar, e.fillBarIndex);
+  out.number(slot + kPrice, e.price);
+  out.time(slot + kTime, e.time);
+  out.text(text + kEventId, e.id);
+  out.text(text + kEventComment, e.comment);
+}
+
+TradeEvent readEvent(const RecordIn& in, size_t slot, size_t text) {
+  return TradeEvent{in.text(text + kEventId), in.text(text + kEventComment),
+                    static_cast<int64_t>(in.uint64(slot + kOrderBar)), in.uint64(slot + kFillBar),
+                    in.number(slot + kPrice), in.time(slot + kTime)};
+}
+
+// A trade's entry or exit: a new NodeTradeEvent made from the trade's record, or null.
+std::string eventOf(size_t has, size_t slot, size_t text) {
+  return jsx::when(has, 1,
+                   jsx::object(ClassOf<TradeEvent>::id(), jsx::slots(slot, kEventNumbers) + ", " +
+                                                              jsx::textSlots(text, kEventTexts, kTradeNumbers)));
+}
+
+}  // namespace
+
+void Codec<TradeEvent>::write(const TradeEvent& e, RecordOut& out) { writeEvent(e, out, 0, 0); }
+
+Result<TradeEvent> Codec<TradeEvent>::read(const RecordIn& in) { return in.result(readEvent(in, 0, 0)); }
+
+void Codec<TradeDirection>::write(const TradeDirection& d, RecordOut& out) { out.number(0, static_cast<double>(d)); }
+
+Result<TradeDirection> Codec<TradeDirection>::read(const RecordIn& in) {
+  return in.result(in.integer(0, -1, 1) < 0 ? TradeDirection::Short : TradeDirection::Long);
+}
+
+void Codec<Trade>::write(const Trade& t, RecordOut& out) {
+  out.number(kSize, t.size);
+  out.number(kPnl, t.pnl);
+  out.number(kDirection, static_cast<double>(t.direction()));
+  out.flag(kActive, t.isActive());
+  out.flag(kClosed, t.isClosed());
+  out.uint64(kId, t.id);
+  out.number(kCommission, t.commission);
+  out.number(kHighest, t.highest);
+  out.number(kLowest, t.lowest);
+  const TradeEvent none;
+  out.flag(kHasEntry, t.entry.has_value());
+  writeEvent(t.entry.value_or(none), out, kEntry, kEntryTexts);
+  out.flag(kHasExit, t.exit.has_value());
+  writeEvent(t.exit.value_or(none), out, kExit, kExitTexts);
+}
+
+Result<Trade> Codec<Trade>::read(const RecordIn& in) {
+  Trade t;
+  t.size = in.number(kSize);
+  t.pnl = in.number(kPnl);
+  t.id = in.uint64(kId);
+  t.commission = in.number(kCommission);
+  t.highest = in.number(kHighest);
+  t.lowest = in.number(kLowest);
+  if (in.flag(kHasEntry)) t.entry = readEvent(in, kEntry, kEntryTexts);
+  if (in.flag(kHasExit)) t.exit = readEvent(in, kExit, kExitTexts);
+  return in.result(std::move(t));
+}
+
 BW_REGISTER(trade_event) {
   Class<TradeEvent> c;
-  c.getter("id", [](const TradeEvent& e) { return e.id; });
-  c.getter("comment", [](const TradeEvent& e) { return e.comment; });
-  c.getter("orderBarIndex", [](const TradeEvent& e) { return toInt32(e.orderBarIndex); });
-  c.getter("fillBarIndex", [](const TradeEvent& e) { return toInt32(e.fillBarIndex); });
-  c.getter("price", [](const TradeEvent& e) { return e.price; });
+  c.record(kEventNumbers, kEventTexts);
+  c.field("id", jsx::text(kEventId, kEventNumbers));
+  c.field("comment", jsx::text(kEventComment, kEventNumbers));
+  c.field("orderBarIndex", jsx::int32(kOrderBar));
+  c.field("fillBarIndex", jsx::int32(kFillBar));
+  c.field("price", jsx::number(kPrice));
 }
 
 BW_REGISTER(trade_direction) {
   Class<TradeDirection> c;
+  c.record(1, 0);
   c.staticMethod("fromNumber", [](double x) { return directionOf(x); });
-  c.method("toNumber", [](const TradeDirection& d) { return static_cast<int32_t>(d); });
+  c.jsMethod("toNumber", jsx::number(0));
   // Members of instances, not factories: the receiver's own value does not matter.
   c.method("Long", [](const TradeDirection&) { return TradeDirection::Long; });
   c.method("Short", [](const TradeDirection&) { return TradeDirection::Short; });
@@ -66,12 +166,13 @@ BW_REGISTER(trade_direction) {
 
 BW_REGISTER(trade) {
   Class<Trade> c;
-  c.getter("size", [](const Trade& t) { return t.size; });
-  c.getter("pnl", [](const Trade& t) { return t.pnl; });
-  c.getter("direction", [](const Trade& t) { return t.direction(); });
-  c.getter("entry", [](const Trade& t) { return t.entry; });
-  c.getter("exit", [](const Trade& t) { return t.exit; });
-  c.getter("isActive", [](const Trade& t) { return t.isActive(); });
-  c.getter("isClosed", [](const Trade& t) { return t.isClosed(); });
+  c.record(kTradeNumbers, kTradeTexts);
+  c.field("size", jsx::number(kSize));
+  c.field("pnl", jsx::number(kPnl));
+  c.field("direction", jsx::object(ClassOf<TradeDirection>::id(), jsx::number(kDirection)));
+  c.field("entry", eventOf(kHasEntry, kEntry, kEntryTexts));
+  c.field("exit", eventOf(kHasExit, kExit, kExitTexts));
+  c.field("isActive", jsx::flag(kActive));
+  c.field("isClosed", jsx::flag(kClosed));
   c.method("toJSON", [](Call& call, const Trade& t) { return tradeRowObject(call.env, tradeRow(t)); });
 }

@@ -104,3 +104,13 @@ test('tradesCsv() escapes order tags', async (t) => {
     });
   }
 });
+
+test('trade.toJSON() carries the id, commission, times and price range of the trade', () => {
+  const bt = new NodeBacktest(new NodeCtx(series(PAIRS), stock()), 1000, { commission: { perOrder: 1.5 } });
+  const plan = { 0: 1, 2: -1, 3: -2, 4: 2 };
+  for (const i of bt) if (plan[i]) bt.signal(signal(plan[i]));
+  const [long, short] = bt.closedTrades.map((t) => t.toJSON());
+  assert.deepEqual([long.id, long.commission, long.pnl, long.entry_time, long.exit_time, long.highest_price,
+    long.lowest_price], [0, 3, 2, day(1), day(3), 111, 99]);
+  assert.deepEqual([short.id, short.commission, short.entry_time, short.exit_time], [1, 3, day(4), day(5)]);
+});

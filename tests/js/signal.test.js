@@ -109,3 +109,28 @@ test('fromJSON lets a throwing getter through unchanged', () => {
 test('no public constructor', () => {
   assert.throws(() => new NodeSignal(), { message: 'Class contains no `constructor`, can not new it!' });
 });
+
+test('every order term reads back from the signal it was set on', async (t) => {
+  const s = NodeSignal.StopLimit(2, 101, 102);
+  s.timeInForce = 3;
+  s.stopLoss = 95;
+  s.takeProfit = { pct: 0.1 };
+  s.trailingStop = { pct: 0.02 };
+  const cases = [
+    ['limitPrice', 102], ['stopPrice', 101], ['timeInForce', 3], ['stopLoss', 95],
+    ['takeProfit', { pct: 0.1 }], ['trailingStop', { pct: 0.02 }], ['size', 2],
+  ];
+  for (const [name, want] of cases) await t.test(name, () => assert.deepEqual(s[name], want));
+  await t.test('a plain signal has none', () => {
+    const plain = NodeSignal.Size(1);
+    for (const [name] of cases.slice(0, 6)) assert.equal(plain[name], null, name);
+  });
+  await t.test('cleared terms read as absent', () => {
+    const c = NodeSignal.Limit(1, 50);
+    c.trailingStop = { ticks: 4 };
+    c.trailingStop = null;
+    c.timeInForce = null;
+    assert.deepEqual([c.limitPrice, c.trailingStop, c.timeInForce], [50, null, null]);
+    assert.deepEqual(Object.keys(c.toJSON()), ['kind', 'id', 'comment', 'limit_price']);
+  });
+});
