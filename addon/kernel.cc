@@ -37,6 +37,12 @@ const ErrorCtor = Error;
 const SymbolCtor = Symbol;
 const D = Date;
 const CLONE_KEY = '[[NoClone]]';
+// util.inspect shows such objects as before, without the clone guard.
+const INSPECT = SymbolCtor.for('nodejs.util.inspect.custom');
+function inspectAs(prototype, name) {
+  const show = { [INSPECT]() { return name + ' {}'; } }[INSPECT];
+  defineProperty(prototype, INSPECT, { value: show, writable: true, enumerable: false, configurable: true });
+}
 const NOARGS = [];
 const x = [@TEXTS@];
 function coded(message, code) {
@@ -85,6 +91,8 @@ class Builder {
       if (classes[c].value) valueClass(c, classes[c]);
     for (size_t c = 0; c < classes.size(); ++c) {
       if (classes[c].value) continue;
+      if (guardsCloning(classes[c]))
+        src_ += "inspectAs(heavy[" + std::to_string(c) + "].prototype, " + quoted(classes[c].name) + ");\n";
       bool any = false;
       for (size_t p = 0; p < classes[c].props.size(); ++p) any = any || kernelDefines(static_cast<int>(c), p);
       if (any) src_ += "const " + id("C", c) + " = heavy[" + std::to_string(c) + "];\n";
@@ -157,6 +165,7 @@ class Builder {
     src_ += "defineProperty(R" + n + ".prototype, 'constructor', { value: C" + n +
             ", writable: true, enumerable: false, configurable: true });\n";
     src_ += "defineProperty(C" + n + ", 'prototype', { value: R" + n + ".prototype, writable: false });\n";
+    src_ += "inspectAs(C" + n + ".prototype, " + quoted(e.name) + ");\n";
   }
 
   // The body that turns what a native member returned into its result: null stays null,
@@ -261,6 +270,8 @@ const Plan& plan() {
 Error kernelError() { return Error(Status::GenericFailure, "Failed to register class `kernel`"); }
 
 }  // namespace
+
+bool guardsCloning(const ClassEntry& e) { return !e.value && !e.onInstance; }
 
 bool kernelDefines(int classId, size_t prop) {
   const ClassEntry& e = classEntry(classId);
