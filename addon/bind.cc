@@ -58,7 +58,7 @@ EnvData* envData(napi_env env) {
 }
 
 void releaseLayerRefs(napi_env env, EnvData* d) {
-  for (napi_ref* r : {&d->numbersIn, &d->rowsOut, &d->datesOut, &d->listSmall, &d->listLarge, &d->scratch, &d->unpack, &d->make,
+  for (napi_ref* r : {&d->numbersIn, &d->rowsOut, &d->datesOut, &d->listSmall, &d->listLarge, &d->scratch, &d->unpack, &d->make, &d->unpackMany, &d->makeMany,
                       &d->recordTexts, &d->recordChannel}) {
     if (*r) napi_delete_reference(env, *r);
     *r = nullptr;
@@ -670,6 +670,76 @@ Result<napi_value> fillRows(napi_env env, const double* flat, size_t rows, int32
 }
 
 }  // namespace
+
+bool bulkRecords(int classId, size_t n) {
+  const ClassEntry& e = classEntry(classId);
+  return e.value && e.texts == 0 && n >= kBulkThreshold && e.numbers > 0 && e.numbers <= kScratch;
+}
+
+Result<Unit> readRecords(napi_env env, napi_value arr, uint32_t n, int classId,
+                         const std::function<Result<Unit>(const double*)>& each,
+                         const std::function<Result<Unit>(uint32_t)>& one) {
+  EnvData* d = envData(env);
+  napi_value fn = nullptr;
+  if (!d || !d->unpackMany || napi_get_reference_value(env, d->unpackMany, &fn) != napi_ok || !fn)
+    return Error(Status::GenericFailure, "Failed to initialize napi function call.");
+  const size_t width = classEntry(classId).numbers;
+  Scratch scratch(env);
+  if (!scratch.ok()) return Error(Status::GenericFailure, "Failed to initialize napi function call.");
+  napi_value global, c;
+  napi_get_global(env, &global);
+  napi_create_int32(env, classId, &c);
+  const uint32_t chunk = static_cast<uint32_t>(kScratch / width);
+  uint32_t i = 0;
+  while (i < n) {
+    BW_TRY(checkListLength(n, i));
+    const uint32_t end = static_cast<uint32_t>(std::min<size_t>(n, size_t{i} + chunk));
+    BW_ASSIGN(s, makeIndex(env, i));
+    BW_ASSIGN(e, makeIndex(env, end));
+    napi_value args[5] = {c, arr, scratch.value(), s, e}, res;
+    napi_status st = napi_call_function(env, global, fn, 5, args, &res);
+    if (st != napi_ok) return hostError(env, st, "Failed to get element with index `" + std::to_string(i) + "`");
+    double stop = -1;
+    napi_get_value_double(env, res, &stop);
+    const uint32_t upto = stop < 0 ? end : static_cast<uint32_t>(stop);
+    for (uint32_t k = i; k < upto; ++k) BW_TRY(each(scratch.data() + size_t{k - i} * width));
+    i = upto;
+    if (stop < 0) continue;
+    // Not of the class on the first read: that element alone, for the exact error (or the value a
+    // getter gives on a second read).
+    BW_TRY(one(i));
+    ++i;
+  }
+  return Unit{};
+}
+
+Result<napi_value> makeRecords(napi_env env, int classId, size_t n, const std::function<Result<Unit>(size_t, double*)>& fill) {
+  EnvData* d = envData(env);
+  napi_value fn = nullptr;
+  if (!d || !d->makeMany || napi_get_reference_value(env, d->makeMany, &fn) != napi_ok || !fn)
+    return Error(Status::GenericFailure, "Failed to create array");
+  const size_t width = classEntry(classId).numbers;
+  Scratch scratch(env);
+  if (!scratch.ok()) return Error(Status::GenericFailure, "Failed to create array");
+  napi_value global, c, arr;
+  napi_get_global(env, &global);
+  napi_create_int32(env, classId, &c);
+  napi_get_null(env, &arr);
+  BW_ASSIGN(total, makeIndex(env, n));
+  const size_t chunk = kScratch / width;
+  size_t start = 0;
+  do {
+    const size_t end = std::min(n, start + chunk);
+    for (size_t k = start; k < end; ++k) BW_TRY(fill(k, scratch.data() + (k - start) * width));
+    BW_ASSIGN(s, makeIndex(env, start));
+    BW_ASSIGN(e, makeIndex(env, end));
+    napi_value args[6] = {c, scratch.value(), arr, s, e, total};
+    napi_status st = napi_call_function(env, global, fn, 6, args, &arr);
+    if (st != napi_ok) return hostError(env, st, "Failed to create array");
+    start = end;
+  } while (start < n);
+  return arr;
+}
 
 Result<std::vector<double>> readNumbers(napi_env env, napi_value v) {
   bool isTyped = false;

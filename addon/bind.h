@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -68,6 +69,8 @@ struct EnvData {
   // The value-object kernel (addon/kernel.h): its functions and the two record channels.
   napi_ref unpack = nullptr;
   napi_ref make = nullptr;
+  napi_ref unpackMany = nullptr;
+  napi_ref makeMany = nullptr;
   napi_ref recordTexts = nullptr;
   napi_ref recordChannel = nullptr;  // the Float64Array behind recordNumbers
   double* recordNumbers = nullptr;
@@ -263,6 +266,17 @@ Result<napi_value> element(napi_env env, napi_value arr, uint32_t i);
 // one-by-one conversion) or a Float64Array (read in place).
 Result<std::vector<double>> readNumbers(napi_env env, napi_value v);
 
+// Lists of value objects whose records are numbers only, long enough to be worth it, cross in
+// bulk: a chunk of records at a time through a scratch Float64Array.
+bool bulkRecords(int classId, size_t n);
+// each(record) for every element in order; one(i) for an element the bulk reader did not take.
+Result<Unit> readRecords(napi_env env, napi_value arr, uint32_t n, int classId,
+                         const std::function<Result<Unit>(const double*)>& each,
+                         const std::function<Result<Unit>(uint32_t)>& one);
+// A new dense Array of n objects of the class, fill(i, record) writing the record of each.
+Result<napi_value> makeRecords(napi_env env, int classId, size_t n,
+                               const std::function<Result<Unit>(size_t, double*)>& fill);
+
 template <>
 struct Arg<double> {
   using Stored = double;
@@ -347,6 +361,25 @@ struct Arg<std::vector<T>> {
     Stored out;
     // A sparse array may claim a huge length; grow as elements actually convert.
     out.reserve(std::min<uint32_t>(n, 1u << 16));
+    if constexpr (IsValue<T>::value) {
+      if (bulkRecords(ClassOf<T>::id(), n)) {
+        const Refusal refusal{ClassOf<T>::name, false};
+        BW_TRY(readRecords(
+            e, v, n, ClassOf<T>::id(),
+            [&](const double* record) -> Result<Unit> {
+              BW_ASSIGN(x, Codec<T>::read(RecordIn(record, refusal)));
+              out.push_back(std::move(x));
+              return Unit{};
+            },
+            [&](uint32_t i) -> Result<Unit> {
+              BW_ASSIGN(item, element(e, v, i));
+              BW_ASSIGN(x, Arg<T>::read(e, item));
+              out.push_back(std::move(x));
+              return Unit{};
+            }));
+        return out;
+      }
+    }
     for (uint32_t i = 0; i < n; ++i) {
       BW_TRY(checkListLength(n, i));
       BW_ASSIGN(item, element(e, v, i));
@@ -506,6 +539,15 @@ template <class T>
 struct Ret<std::vector<T>> {
   static Result<napi_value> make(napi_env e, std::vector<T> v) {
     BW_TRY(checkListLength(v.size()));
+    if constexpr (IsValue<T>::value) {
+      if (bulkRecords(ClassOf<T>::id(), v.size())) {
+        return makeRecords(e, ClassOf<T>::id(), v.size(), [&](size_t i, double* record) -> Result<Unit> {
+          RecordOut out(record);
+          Codec<T>::write(v[i], out);
+          return out.done();
+        });
+      }
+    }
     ListBuilder list(e, v.size());
     for (size_t i = 0; i < v.size(); ++i) {
       BW_ASSIGN(x, Ret<T>::make(e, std::move(v[i])));

@@ -52,6 +52,8 @@ test('native members refuse look-alikes, as receivers and as arguments', async (
     'a bar argument': [() => new b.NodeOhlcv().push(fake(bar)), recover('NodeOhlcvBar')],
     'a getter on another class': [() => Object.getOwnPropertyDescriptor(b.NodeOhlcvBar.prototype, 'close').get.call(tf), unwrap('NodeOhlcvBar')],
     'a signal in a list of bars': [() => b.NodeOhlcv.fromBars([bar, b.NodeSignal.Hold()]), recover('NodeOhlcvBar')],
+    'a signal in a long list of bars': [() => b.NodeOhlcv.fromBars([...Array(40).fill(bar), b.NodeSignal.Hold(), bar]),
+      recover('NodeOhlcvBar')],
   };
   for (const [name, [call, error]] of Object.entries(cases)) await t.test(name, () => assert.throws(call, error));
 });
@@ -77,4 +79,20 @@ test('setters change the record, and a refused value changes nothing', async (t)
       assert.notEqual(String(obj), before);
     });
   }
+});
+
+test('long lists of bars cross whole, times to the nanosecond, getters and holes included', () => {
+  const exact = b.NodeOhlcvBar.fromJSON({ open_time: '2024-03-01T09:30:00.123456789Z', open: -0, close: NaN, volume: 1e300 });
+  const bars = Array.from({ length: 50 }, (_, i) => (i % 2 ? exact : new b.NodeOhlcvBar(new Date(T0 + i), null, i)));
+  // An element served by a getter, read when its turn comes.
+  let reads = 0;
+  Object.defineProperty(bars, 33, { get() { reads++; return exact; } });
+  const s = b.NodeOhlcv.fromBars(bars);
+  assert.ok(reads >= 1);
+  const back = s.bars;
+  assert.equal(back.length, 50);
+  for (let i = 0; i < 50; i++) assert.equal(back[i].toString(), (i % 2 ? exact : bars[i]).toString(), `bar ${i}`);
+  const holey = bars.slice();
+  delete holey[40];
+  assert.throws(() => b.NodeOhlcv.fromBars(holey), recover('NodeOhlcvBar'));
 });
