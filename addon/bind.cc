@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "addon/kernel.h"
+
 namespace bw::js {
 
 namespace {
@@ -56,7 +58,7 @@ EnvData* envData(napi_env env) {
 }
 
 void releaseLayerRefs(napi_env env, EnvData* d) {
-  for (napi_ref* r : {&d->numbersIn, &d->rowsOut, &d->datesOut, &d->scratch, &d->unpack, &d->make,
+  for (napi_ref* r : {&d->numbersIn, &d->rowsOut, &d->datesOut, &d->listSmall, &d->listLarge, &d->scratch, &d->unpack, &d->make, &d->unpackMany, &d->makeMany,
                       &d->recordTexts, &d->recordChannel}) {
     if (*r) napi_delete_reference(env, *r);
     *r = nullptr;
@@ -64,6 +66,9 @@ void releaseLayerRefs(napi_env env, EnvData* d) {
   for (auto& [key, r] : d->kept)
     if (r) napi_delete_reference(env, r);
   d->kept.clear();
+  for (napi_ref& r : d->cloneGuards)
+    if (r) napi_delete_reference(env, r);
+  d->cloneGuards.clear();
   d->recordNumbers = nullptr;
 }
 
@@ -141,6 +146,34 @@ napi_value fail(napi_env env, const Error& e) {
 // ---------------------------------------------------------------------------------------------
 // Instances.
 
+namespace {
+
+// An own enumerable property holding a symbol, which structuredClone and postMessage cannot copy:
+// they refuse the object with a DataCloneError instead of copying an empty one. Defined, not
+// assigned, so no setter a script put on Object.prototype sees it.
+Result<Unit> guardCloning(napi_env env, EnvData* d, napi_value obj, int id) {
+  if (d->cloneGuards.size() <= static_cast<size_t>(id)) d->cloneGuards.resize(static_cast<size_t>(id) + 1, nullptr);
+  napi_ref& ref = d->cloneGuards[static_cast<size_t>(id)];
+  napi_value symbol = nullptr;
+  if (ref) napi_get_reference_value(env, ref, &symbol);
+  if (!symbol) {
+    const std::string text = classEntry(id).name + " objects cannot be cloned";
+    napi_value description;
+    if (napi_create_string_utf8(env, text.data(), text.size(), &description) != napi_ok ||
+        napi_create_symbol(env, description, &symbol) != napi_ok || napi_create_reference(env, symbol, 1, &ref) != napi_ok)
+      return Error(Status::GenericFailure, "Failed to create instance of class `" + classEntry(id).name + "`");
+  }
+  napi_property_descriptor p{};
+  p.utf8name = "[[NoClone]]";
+  p.value = symbol;
+  p.attributes = napi_enumerable;
+  napi_status st = napi_define_properties(env, obj, 1, &p);
+  if (st != napi_ok) return hostError(env, st, "Failed to create instance of class `" + classEntry(id).name + "`");
+  return Unit{};
+}
+
+}  // namespace
+
 Result<napi_value> attach(napi_env env, napi_value obj, Box* box) {
   const int id = box->classId;
   EnvData* d = envData(env);
@@ -150,6 +183,7 @@ Result<napi_value> attach(napi_env env, napi_value obj, Box* box) {
     return hostError(env, st, "Failed to create instance of class `" + classEntry(id).name + "`");
   }
   d->live.insert(box);
+  if (guardsCloning(classEntry(id))) BW_TRY(guardCloning(env, d, obj, id));
   if (auto hook = classEntry(id).onInstance) hook(env, obj);
   return obj;
 }
@@ -420,15 +454,21 @@ constexpr const char* kNumbersIn =
     "  }"
     "  return -1;"
     "})";
+// Result arrays are made by the engine's Array and filled while they have no prototype, so an
+// indexed setter that a script put on Array.prototype (or further up) catches nothing, and they
+// end dense. The helpers are made when the add-on loads (prepareHelpers) and keep Array, Date and
+// Object.setPrototypeOf as they were then; a script that later replaces them, or the
+// `constructor` of Array.prototype or Date.prototype, changes nothing.
+//
 // Rows of `width` numbers each (width 1: plain numbers); with `nullableLast`, a NaN in the last
 // place of a row reads as null (it encodes an absent optional integer, which is never NaN).
 // Flags are codes 0, 1, 2: false, true, null. The first chunk makes the array (`out` null): an
 // array made here holds plain numbers unboxed, where one made through the host API would box
-// each of them. Its constructor is the intrinsic one, reached through an array literal rather
-// than the replaceable global.
+// each of them.
 constexpr const char* kRowsOut =
-    "(function (A) { return function (t, out, start, end, width, nullableLast, total) {"
+    "(function (A, setProto, AP) { return function (t, out, start, end, width, nullableLast, total) {"
     "  if (out === null) out = new A(total);"
+    "  setProto(out, null);"
     "  var i = start, j = 0, v;"
     "  if (width === 1) {"
     "    if (nullableLast) for (; i < end; i++, j++) { v = t[j]; out[i] = v === v ? v : null; }"
@@ -443,16 +483,29 @@ constexpr const char* kRowsOut =
     "  } else {"
     "    for (; i < end; i++, j++) { v = t[j]; out[i] = v === 2 ? null : v === 1; }"
     "  }"
+    "  setProto(out, AP);"
     "  return out;"
-    "}; })([].constructor)";
-// Dates from millisecond time values, NaN for an absent one. `D` is the Date constructor of a
-// date the host made, so a replaced global Date changes nothing.
+    "}; })(Array, Object.setPrototypeOf, Array.prototype)";
+// Dates from millisecond time values, NaN for an absent one.
 constexpr const char* kDatesOut =
-    "(function (A) { return function (D, t, out, start, end, total) {"
+    "(function (A, D, setProto, AP) { return function (t, out, start, end, total) {"
     "  if (out === null) out = new A(total);"
+    "  setProto(out, null);"
     "  for (var i = start, j = 0, v; i < end; i++, j++) { v = t[j]; out[i] = v === v ? new D(v) : null; }"
+    "  setProto(out, AP);"
     "  return out;"
-    "}; })([].constructor)";
+    "}; })(Array, Date, Object.setPrototypeOf, Array.prototype)";
+// Lists of values the native side made: up to kSmallList as the rest parameter of a call (an
+// array the engine makes dense); longer ones opened (a = null) without a prototype, filled
+// element by element and closed (a given).
+constexpr const char* kListSmall = "(function (...a) { return a; })";
+constexpr const char* kListLarge =
+    "(function (A, setProto, AP) { return function (a, n) {"
+    "  if (a === null) { a = new A(n); setProto(a, null); return a; }"
+    "  setProto(a, AP);"
+    "  return a;"
+    "}; })(Array, Object.setPrototypeOf, Array.prototype)";
+constexpr size_t kSmallList = 16;
 constexpr int32_t kFlagsWidth = 0;  // the last branch of kRowsOut
 constexpr uint32_t kBulkThreshold = 32;
 constexpr size_t kChunk = 16384;          // elements (or rows) per helper call
@@ -469,6 +522,77 @@ Result<napi_value> helper(napi_env env, napi_ref EnvData::*slot, const char* sou
   if (d) napi_create_reference(env, fn, 1, &(d->*slot));
   return fn;
 }
+
+}  // namespace
+
+Result<Unit> checkListLength(size_t n, size_t converted) {
+  if (n <= kMaxListLength || converted < kMaxListLength) return Unit{};
+  return Error(Status::InvalidArg, "A list of " + std::to_string(n) + " elements exceeds the limit of " +
+                                       std::to_string(kMaxListLength) + " elements per list");
+}
+
+Result<Unit> prepareHelpers(napi_env env) {
+  const std::pair<napi_ref EnvData::*, const char*> helpers[] = {{&EnvData::numbersIn, kNumbersIn},
+                                                                  {&EnvData::rowsOut, kRowsOut},
+                                                                  {&EnvData::datesOut, kDatesOut},
+                                                                  {&EnvData::listSmall, kListSmall},
+                                                                  {&EnvData::listLarge, kListLarge}};
+  for (const auto& [slot, source] : helpers) BW_TRY(helper(env, slot, source));
+  return Unit{};
+}
+
+ListBuilder::ListBuilder(napi_env env, size_t n) : env_(env), n_(n) {
+  if (n == 0) {
+    napi_status st = napi_create_array(env, &array_);
+    if (st != napi_ok) status_ = hostError(env, st, "Failed to create array");
+  } else if (n <= kSmallList) {
+    small_.resize(n);
+  } else {
+    auto fn = helper(env, &EnvData::listLarge, kListLarge);
+    if (!fn.ok()) {
+      status_ = fn.error();
+      return;
+    }
+    napi_value args[2], global;
+    napi_get_null(env, &args[0]);
+    napi_create_double(env, static_cast<double>(n), &args[1]);
+    napi_get_global(env, &global);
+    napi_status st = napi_call_function(env, global, *fn, 2, args, &array_);
+    if (st != napi_ok) status_ = hostError(env, st, "Failed to create array");
+  }
+}
+
+Result<Unit> ListBuilder::set(size_t i, napi_value v) {
+  if (!status_.ok()) return status_.error();
+  if (i >= n_) return Error(Status::GenericFailure, "Failed to set element with index `" + std::to_string(i) + "`");
+  if (!small_.empty()) {
+    small_[i] = v;
+    return Unit{};
+  }
+  return setElement(env_, array_, static_cast<uint32_t>(i), v);
+}
+
+Result<napi_value> ListBuilder::done() {
+  if (!status_.ok()) return status_.error();
+  if (n_ == 0) return array_;
+  napi_value global, out;
+  napi_get_global(env_, &global);
+  if (!small_.empty()) {
+    BW_ASSIGN(fn, helper(env_, &EnvData::listSmall, kListSmall));
+    for (napi_value& v : small_)
+      if (!v) v = undefinedValue(env_);
+    napi_status st = napi_call_function(env_, global, fn, small_.size(), small_.data(), &out);
+    if (st != napi_ok) return hostError(env_, st, "Failed to create array");
+    return out;
+  }
+  BW_ASSIGN(fn, helper(env_, &EnvData::listLarge, kListLarge));
+  napi_value args[2] = {array_, undefinedValue(env_)};
+  napi_status st = napi_call_function(env_, global, fn, 2, args, &out);
+  if (st != napi_ok) return hostError(env_, st, "Failed to create array");
+  return out;
+}
+
+namespace {
 
 // The per-environment scratch Float64Array the helpers fill or read, or a fresh one while it is
 // in use (a getter inside an array being converted may convert another array).
@@ -549,6 +673,76 @@ Result<napi_value> fillRows(napi_env env, const double* flat, size_t rows, int32
 
 }  // namespace
 
+bool bulkRecords(int classId, size_t n) {
+  const ClassEntry& e = classEntry(classId);
+  return e.value && e.texts == 0 && n >= kBulkThreshold && e.numbers > 0 && e.numbers <= kScratch;
+}
+
+Result<Unit> readRecords(napi_env env, napi_value arr, uint32_t n, int classId,
+                         const std::function<Result<Unit>(const double*)>& each,
+                         const std::function<Result<Unit>(uint32_t)>& one) {
+  EnvData* d = envData(env);
+  napi_value fn = nullptr;
+  if (!d || !d->unpackMany || napi_get_reference_value(env, d->unpackMany, &fn) != napi_ok || !fn)
+    return Error(Status::GenericFailure, "Failed to initialize napi function call.");
+  const size_t width = classEntry(classId).numbers;
+  Scratch scratch(env);
+  if (!scratch.ok()) return Error(Status::GenericFailure, "Failed to initialize napi function call.");
+  napi_value global, c;
+  napi_get_global(env, &global);
+  napi_create_int32(env, classId, &c);
+  const uint32_t chunk = static_cast<uint32_t>(kScratch / width);
+  uint32_t i = 0;
+  while (i < n) {
+    BW_TRY(checkListLength(n, i));
+    const uint32_t end = static_cast<uint32_t>(std::min<size_t>(n, size_t{i} + chunk));
+    BW_ASSIGN(s, makeIndex(env, i));
+    BW_ASSIGN(e, makeIndex(env, end));
+    napi_value args[5] = {c, arr, scratch.value(), s, e}, res;
+    napi_status st = napi_call_function(env, global, fn, 5, args, &res);
+    if (st != napi_ok) return hostError(env, st, "Failed to get element with index `" + std::to_string(i) + "`");
+    double stop = -1;
+    napi_get_value_double(env, res, &stop);
+    const uint32_t upto = stop < 0 ? end : static_cast<uint32_t>(stop);
+    for (uint32_t k = i; k < upto; ++k) BW_TRY(each(scratch.data() + size_t{k - i} * width));
+    i = upto;
+    if (stop < 0) continue;
+    // Not of the class on the first read: that element alone, for the exact error (or the value a
+    // getter gives on a second read).
+    BW_TRY(one(i));
+    ++i;
+  }
+  return Unit{};
+}
+
+Result<napi_value> makeRecords(napi_env env, int classId, size_t n, const std::function<Result<Unit>(size_t, double*)>& fill) {
+  EnvData* d = envData(env);
+  napi_value fn = nullptr;
+  if (!d || !d->makeMany || napi_get_reference_value(env, d->makeMany, &fn) != napi_ok || !fn)
+    return Error(Status::GenericFailure, "Failed to create array");
+  const size_t width = classEntry(classId).numbers;
+  Scratch scratch(env);
+  if (!scratch.ok()) return Error(Status::GenericFailure, "Failed to create array");
+  napi_value global, c, arr;
+  napi_get_global(env, &global);
+  napi_create_int32(env, classId, &c);
+  napi_get_null(env, &arr);
+  BW_ASSIGN(total, makeIndex(env, n));
+  const size_t chunk = kScratch / width;
+  size_t start = 0;
+  do {
+    const size_t end = std::min(n, start + chunk);
+    for (size_t k = start; k < end; ++k) BW_TRY(fill(k, scratch.data() + (k - start) * width));
+    BW_ASSIGN(s, makeIndex(env, start));
+    BW_ASSIGN(e, makeIndex(env, end));
+    napi_value args[6] = {c, scratch.value(), arr, s, e, total};
+    napi_status st = napi_call_function(env, global, fn, 6, args, &arr);
+    if (st != napi_ok) return hostError(env, st, "Failed to create array");
+    start = end;
+  } while (start < n);
+  return arr;
+}
+
 Result<std::vector<double>> readNumbers(napi_env env, napi_value v) {
   bool isTyped = false;
   napi_is_typedarray(env, v, &isTyped);
@@ -558,6 +752,7 @@ Result<std::vector<double>> readNumbers(napi_env env, napi_value v) {
     void* data = nullptr;
     if (napi_get_typedarray_info(env, v, &type, &length, &data, nullptr, nullptr) == napi_ok &&
         type == napi_float64_array) {
+      BW_TRY(checkListLength(length));
       const double* p = static_cast<const double*>(data);
       return std::vector<double>(p, p + (p ? length : 0));
     }
@@ -574,6 +769,7 @@ Result<std::vector<double>> readNumbers(napi_env env, napi_value v) {
       napi_value global;
       napi_get_global(env, &global);
       while (i < n) {
+        BW_TRY(checkListLength(n, i));
         const uint32_t end = static_cast<uint32_t>(std::min<size_t>(n, size_t{i} + kScratch));
         BW_ASSIGN(s, makeIndex(env, i));
         BW_ASSIGN(e, makeIndex(env, end));
@@ -598,6 +794,7 @@ Result<std::vector<double>> readNumbers(napi_env env, napi_value v) {
     }
   }
   for (; i < n; ++i) {
+    BW_TRY(checkListLength(n, i));
     BW_ASSIGN(item, element(env, v, i));
     BW_ASSIGN(x, readF64(env, item));
     out.push_back(x);
@@ -606,13 +803,14 @@ Result<std::vector<double>> readNumbers(napi_env env, napi_value v) {
 }
 
 Result<napi_value> makeNumbers(napi_env env, const double* data, size_t n) {
+  BW_TRY(checkListLength(n));
   if (n < kBulkThreshold) {
-    BW_ASSIGN(arr, makeArray(env, n));
+    ListBuilder list(env, n);
     for (size_t i = 0; i < n; ++i) {
       BW_ASSIGN(x, makeF64(env, data[i]));
-      BW_TRY(setElement(env, arr, static_cast<uint32_t>(i), x));
+      BW_TRY(list.set(i, x));
     }
-    return arr;
+    return list.done();
   }
   return fillRows(env, data, n, 1, false, 1);
 }
@@ -620,11 +818,13 @@ Result<napi_value> makeNumbers(napi_env env, const double* data, size_t n) {
 Result<napi_value> makeRows(napi_env env, const double* flat, size_t rows, size_t width, bool nullableLast) {
   if (width == 1 && !nullableLast) return makeNumbers(env, flat, rows);
   if (width < 1 || width == 4 || width > 5) return Error(Status::InvalidArg, "Rows of " + std::to_string(width) + " numbers");
+  BW_TRY(checkListLength(rows));
   if (rows == 0) return makeArray(env, 0);
   return fillRows(env, flat, rows, static_cast<int32_t>(width), nullableLast, width);
 }
 
 Result<napi_value> makeFlags(napi_env env, const int8_t* codes, size_t n) {
+  BW_TRY(checkListLength(n));
   if (n == 0) return makeArray(env, 0);
   std::vector<double> asNumbers(codes, codes + n);
   return fillRows(env, asNumbers.data(), n, kFlagsWidth, false, 1);
@@ -632,21 +832,20 @@ Result<napi_value> makeFlags(napi_env env, const int8_t* codes, size_t n) {
 
 Result<napi_value> makeDates(napi_env env, const std::vector<std::optional<DateTime>>& v) {
   const size_t n = v.size();
+  BW_TRY(checkListLength(n));
   if (n < kBulkThreshold) {
-    BW_ASSIGN(arr, makeArray(env, n));
+    ListBuilder list(env, n);
     for (size_t i = 0; i < n; ++i) {
       BW_ASSIGN(x, v[i] ? makeDate(env, *v[i]) : Result<napi_value>(nullValue(env)));
-      BW_TRY(setElement(env, arr, static_cast<uint32_t>(i), x));
+      BW_TRY(list.set(i, x));
     }
-    return arr;
+    return list.done();
   }
   BW_ASSIGN(fn, helper(env, &EnvData::datesOut, kDatesOut));
   Scratch scratch(env);
   if (!scratch.ok()) return Error(Status::GenericFailure, "Failed to create array");
-  napi_value probe, dateCtor, global, arr;
-  napi_status st = napi_create_date(env, 0, &probe);
-  if (st == napi_ok) st = napi_get_named_property(env, probe, "constructor", &dateCtor);
-  if (st != napi_ok) return hostError(env, st, "Failed to create date");
+  napi_value global, arr;
+  napi_status st;
   napi_get_global(env, &global);
   napi_get_null(env, &arr);
   BW_ASSIGN(total, makeIndex(env, n));
@@ -658,8 +857,8 @@ Result<napi_value> makeDates(napi_env env, const std::vector<std::optional<DateT
       out[i - start] = v[i] ? static_cast<double>(v[i]->toMillis()) : std::numeric_limits<double>::quiet_NaN();
     BW_ASSIGN(s, makeIndex(env, start));
     BW_ASSIGN(e, makeIndex(env, end));
-    napi_value args[6] = {dateCtor, scratch.value(), arr, s, e, total};
-    st = napi_call_function(env, global, fn, 6, args, &arr);
+    napi_value args[5] = {scratch.value(), arr, s, e, total};
+    st = napi_call_function(env, global, fn, 5, args, &arr);
     if (st != napi_ok) return hostError(env, st, "Failed to create array");
     start = end;
   } while (start < n);

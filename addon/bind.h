@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -57,6 +58,9 @@ struct EnvData {
   napi_ref numbersIn = nullptr;  // bulk reader of number arrays (see readNumbers)
   napi_ref rowsOut = nullptr;    // bulk writer of number, row and flag arrays (see makeRows)
   napi_ref datesOut = nullptr;   // bulk writer of date lists (see makeDates)
+  napi_ref listSmall = nullptr;  // list makers (see ListBuilder)
+  std::vector<napi_ref> cloneGuards;  // by class id: the symbol boxed objects hold (see attach)
+  napi_ref listLarge = nullptr;
   napi_ref scratch = nullptr;    // the Float64Array those helpers fill and read
   bool scratchBusy = false;      // a conversion is using it (re-entered through a getter)
   // Functions that add-on pieces make once per environment, by a key of their own (the
@@ -65,6 +69,8 @@ struct EnvData {
   // The value-object kernel (addon/kernel.h): its functions and the two record channels.
   napi_ref unpack = nullptr;
   napi_ref make = nullptr;
+  napi_ref unpackMany = nullptr;
+  napi_ref makeMany = nullptr;
   napi_ref recordTexts = nullptr;
   napi_ref recordChannel = nullptr;  // the Float64Array behind recordNumbers
   double* recordNumbers = nullptr;
@@ -246,11 +252,30 @@ Result<std::string> readText(napi_env env, napi_value v);
 Result<DateTime> readDate(napi_env env, napi_value v);
 Result<F64Span> readF64Span(napi_env env, napi_value v);
 Result<bool> isNullish(napi_env env, napi_value v);
+// The most elements a list argument or a list result may have: holding more could exhaust the
+// process's memory, which would end it. A result is refused before anything is made for it; a
+// list argument when its conversion reaches the limit (an array may claim a length it does not
+// hold, and then fails at its first hole as before).
+inline constexpr size_t kMaxListLength = size_t{1} << 24;
+// "A list of N elements exceeds the limit of ..." when a list of n elements, `converted` of them
+// done, has reached the limit.
+Result<Unit> checkListLength(size_t n, size_t converted = kMaxListLength);
 Result<uint32_t> arrayLength(napi_env env, napi_value v);  // "Given napi value is not an array"
 Result<napi_value> element(napi_env env, napi_value arr, uint32_t i);
 // A list of numbers: a JavaScript array (converted in bulk, with the same errors per element as
 // one-by-one conversion) or a Float64Array (read in place).
 Result<std::vector<double>> readNumbers(napi_env env, napi_value v);
+
+// Lists of value objects whose records are numbers only, long enough to be worth it, cross in
+// bulk: a chunk of records at a time through a scratch Float64Array.
+bool bulkRecords(int classId, size_t n);
+// each(record) for every element in order; one(i) for an element the bulk reader did not take.
+Result<Unit> readRecords(napi_env env, napi_value arr, uint32_t n, int classId,
+                         const std::function<Result<Unit>(const double*)>& each,
+                         const std::function<Result<Unit>(uint32_t)>& one);
+// A new dense Array of n objects of the class, fill(i, record) writing the record of each.
+Result<napi_value> makeRecords(napi_env env, int classId, size_t n,
+                               const std::function<Result<Unit>(size_t, double*)>& fill);
 
 template <>
 struct Arg<double> {
@@ -336,7 +361,27 @@ struct Arg<std::vector<T>> {
     Stored out;
     // A sparse array may claim a huge length; grow as elements actually convert.
     out.reserve(std::min<uint32_t>(n, 1u << 16));
+    if constexpr (IsValue<T>::value) {
+      if (bulkRecords(ClassOf<T>::id(), n)) {
+        const Refusal refusal{ClassOf<T>::name, false};
+        BW_TRY(readRecords(
+            e, v, n, ClassOf<T>::id(),
+            [&](const double* record) -> Result<Unit> {
+              BW_ASSIGN(x, Codec<T>::read(RecordIn(record, refusal)));
+              out.push_back(std::move(x));
+              return Unit{};
+            },
+            [&](uint32_t i) -> Result<Unit> {
+              BW_ASSIGN(item, element(e, v, i));
+              BW_ASSIGN(x, Arg<T>::read(e, item));
+              out.push_back(std::move(x));
+              return Unit{};
+            }));
+        return out;
+      }
+    }
     for (uint32_t i = 0; i < n; ++i) {
+      BW_TRY(checkListLength(n, i));
       BW_ASSIGN(item, element(e, v, i));
       BW_ASSIGN(x, Arg<T>::read(e, item));
       if constexpr (std::is_pointer_v<typename Arg<T>::Stored>)
@@ -386,6 +431,26 @@ Result<napi_value> makeText(napi_env env, std::string_view s);
 Result<napi_value> makeDate(napi_env env, const DateTime& d);
 Result<napi_value> makeArray(napi_env env, size_t n);
 Result<Unit> setElement(napi_env env, napi_value arr, uint32_t i, napi_value v);
+
+// A new Array of n values set in any order: made by the engine's own Array and dense, whatever a
+// script has put on Array.prototype (an indexed setter there catches nothing).
+class ListBuilder {
+ public:
+  ListBuilder(napi_env env, size_t n);
+  Result<Unit> set(size_t i, napi_value v);
+  Result<napi_value> done();
+
+ private:
+  napi_env env_;
+  size_t n_;
+  napi_value array_ = nullptr;
+  std::vector<napi_value> small_;
+  Result<Unit> status_ = Unit{};
+};
+
+// Makes the bulk and list helpers while the add-on loads, so they keep the built-ins as they are
+// then.
+Result<Unit> prepareHelpers(napi_env env);
 Result<napi_value> makeObject(napi_env env);
 Result<Unit> setProperty(napi_env env, napi_value obj, const char* key, napi_value v);
 // A new plain Array of numbers, built in bulk.
@@ -473,26 +538,36 @@ struct Ret<std::vector<std::optional<DateTime>>> {
 template <class T>
 struct Ret<std::vector<T>> {
   static Result<napi_value> make(napi_env e, std::vector<T> v) {
-    BW_ASSIGN(arr, makeArray(e, v.size()));
+    BW_TRY(checkListLength(v.size()));
+    if constexpr (IsValue<T>::value) {
+      if (bulkRecords(ClassOf<T>::id(), v.size())) {
+        return makeRecords(e, ClassOf<T>::id(), v.size(), [&](size_t i, double* record) -> Result<Unit> {
+          RecordOut out(record);
+          Codec<T>::write(v[i], out);
+          return out.done();
+        });
+      }
+    }
+    ListBuilder list(e, v.size());
     for (size_t i = 0; i < v.size(); ++i) {
       BW_ASSIGN(x, Ret<T>::make(e, std::move(v[i])));
-      BW_TRY(setElement(e, arr, static_cast<uint32_t>(i), x));
+      BW_TRY(list.set(i, x));
     }
-    return arr;
+    return list.done();
   }
 };
 template <class... T>
 struct Ret<std::tuple<T...>> {
   static Result<napi_value> make(napi_env e, std::tuple<T...> t) {
-    BW_ASSIGN(arr, makeArray(e, sizeof...(T)));
+    ListBuilder list(e, sizeof...(T));
     Result<Unit> st = Unit{};
-    uint32_t i = 0;
+    size_t i = 0;
     std::apply(
         [&](auto&... x) {
           ((st.ok() ? (void)([&] {
              auto r = Ret<std::decay_t<decltype(x)>>::make(e, std::move(x));
              if (!r.ok()) st = std::move(r).error();
-             else st = setElement(e, arr, i, *r);
+             else st = list.set(i, *r);
              ++i;
            }())
                     : void()),
@@ -500,7 +575,7 @@ struct Ret<std::tuple<T...>> {
         },
         t);
     if (!st.ok()) return std::move(st).error();
-    return arr;
+    return list.done();
   }
 };
 template <class A, class B>

@@ -31,12 +31,21 @@ struct Plan {
 constexpr const char* kPrelude = R"JS(
 'use strict';
 const apply = Reflect.apply;
+const A = Array;
+const AP = Array.prototype;
+const setPrototypeOf = Object.setPrototypeOf;
 const construct = Reflect.construct;
 const defineProperty = Object.defineProperty;
 const ErrorCtor = Error;
 const SymbolCtor = Symbol;
 const D = Date;
 const CLONE_KEY = '[[NoClone]]';
+// util.inspect shows such objects as before, without the clone guard.
+const INSPECT = SymbolCtor.for('nodejs.util.inspect.custom');
+function inspectAs(prototype, name) {
+  const show = { [INSPECT]() { return name + ' {}'; } }[INSPECT];
+  defineProperty(prototype, INSPECT, { value: show, writable: true, enumerable: false, configurable: true });
+}
 const NOARGS = [];
 const x = [@TEXTS@];
 function coded(message, code) {
@@ -53,7 +62,20 @@ function unpack(o, c) {
 function make(c) {
   return new R[c](REC[c]());
 }
-return { __proto__: null, ctors: C, unpack, make, texts: x };
+// Lists of values whose records are numbers only, a chunk at a time through a Float64Array t:
+// the records of a[start..end) into t (the index of the first element that is not of the class,
+// or -1), and new objects from t into out[start..end) (out made dense on the first chunk).
+function unpackMany(c, a, t, start, end) {
+  return UM[c](a, t, start, end);
+}
+function makeMany(c, t, out, start, end, total) {
+  if (out === null) out = new A(total);
+  setPrototypeOf(out, null);
+  MM[c](t, out, start, end);
+  setPrototypeOf(out, AP);
+  return out;
+}
+return { __proto__: null, ctors: C, unpack, make, unpackMany, makeMany, texts: x };
 )JS";
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
@@ -85,6 +107,8 @@ class Builder {
       if (classes[c].value) valueClass(c, classes[c]);
     for (size_t c = 0; c < classes.size(); ++c) {
       if (classes[c].value) continue;
+      if (guardsCloning(classes[c]))
+        src_ += "inspectAs(heavy[" + std::to_string(c) + "].prototype, " + quoted(classes[c].name) + ");\n";
       bool any = false;
       for (size_t p = 0; p < classes[c].props.size(); ++p) any = any || kernelDefines(static_cast<int>(c), p);
       if (any) src_ += "const " + id("C", c) + " = heavy[" + std::to_string(c) + "];\n";
@@ -92,12 +116,13 @@ class Builder {
     for (size_t c = 0; c < classes.size(); ++c)
       for (size_t p = 0; p < classes[c].props.size(); ++p)
         if (kernelDefines(static_cast<int>(c), p)) member(c, classes[c], classes[c].props[p]);
-    src_ += "const C = [], R = [], U = [], REC = [];\n";
+    src_ += "const C = [], R = [], U = [], REC = [], UM = [], MM = [];\n";
     for (size_t c = 0; c < classes.size(); ++c) {
       if (!classes[c].value) continue;
       const std::string n = std::to_string(c);
       src_ += "C[" + n + "] = C" + n + "; R[" + n + "] = R" + n + "; U[" + n + "] = u" + n + "; REC[" + n + "] = r" + n +
               ";\n";
+      if (classes[c].texts == 0) src_ += "UM[" + n + "] = um" + n + "; MM[" + n + "] = mm" + n + ";\n";
     }
     src_ += kTail;
     src_ += "})";
@@ -138,6 +163,19 @@ class Builder {
             present + "] = 0;\n    return false;\n  }\n" + copyIn + "  s[b + " + present +
             "] = 1;\n  return true;\n};\n";
     src_ += "const w" + n + " = (o) => {\n  const d = R" + n + ".get(o);\n" + copyBack + "};\n";
+    if (e.texts == 0) {
+      const std::string width = std::to_string(e.numbers);
+      std::string from, to;
+      for (size_t i = 0; i < e.numbers; ++i) {
+        from += "    t[j + " + std::to_string(i) + "] = d[" + std::to_string(i) + "];\n";
+        to += std::string(i ? ", " : "") + "t[j + " + std::to_string(i) + "]";
+      }
+      src_ += "const um" + n + " = (a, t, start, end) => {\n  for (let i = start, j = 0; i < end; i++, j += " + width +
+              ") {\n    const d = R" + n + ".get(a[i]);\n    if (d === undefined) return i;\n" + from +
+              "  }\n  return -1;\n};\n";
+      src_ += "const mm" + n + " = (t, out, start, end) => {\n  for (let i = start, j = 0; i < end; i++, j += " + width +
+              ") out[i] = new R" + n + "([" + to + "]);\n};\n";
+    }
     src_ += "const U" + n + " = " + quoted("Failed to unwrap exclusive reference of `" + e.name + "` type from napi value") +
             ";\n";
     src_ += "const C" + n + " = function " + e.name + "() {\n";
@@ -157,6 +195,7 @@ class Builder {
     src_ += "defineProperty(R" + n + ".prototype, 'constructor', { value: C" + n +
             ", writable: true, enumerable: false, configurable: true });\n";
     src_ += "defineProperty(C" + n + ", 'prototype', { value: R" + n + ".prototype, writable: false });\n";
+    src_ += "inspectAs(C" + n + ".prototype, " + quoted(e.name) + ");\n";
   }
 
   // The body that turns what a native member returned into its result: null stays null,
@@ -262,6 +301,8 @@ Error kernelError() { return Error(Status::GenericFailure, "Failed to register c
 
 }  // namespace
 
+bool guardsCloning(const ClassEntry& e) { return !e.value && !e.onInstance; }
+
 bool kernelDefines(int classId, size_t prop) {
   const ClassEntry& e = classEntry(classId);
   if (e.value) return true;
@@ -312,7 +353,8 @@ Result<Unit> runKernel(napi_env env, EnvData* d, std::vector<napi_value>& ctors)
     if (napi_get_element(env, made, static_cast<uint32_t>(c), &ctors[c]) != napi_ok) return kernelError();
   }
   const std::pair<const char*, napi_ref EnvData::*> kept[] = {
-      {"unpack", &EnvData::unpack}, {"make", &EnvData::make}, {"texts", &EnvData::recordTexts}};
+      {"unpack", &EnvData::unpack},         {"make", &EnvData::make},          {"texts", &EnvData::recordTexts},
+      {"unpackMany", &EnvData::unpackMany}, {"makeMany", &EnvData::makeMany}};
   for (const auto& [name, slot] : kept) {
     if (napi_get_named_property(env, kernel, name, &fn) != napi_ok ||
         napi_create_reference(env, fn, 1, &(d->*slot)) != napi_ok)

@@ -14,8 +14,14 @@ namespace bw::js {
 
 struct EnvData;
 
+struct ClassEntry;
+
 // Whether the member is defined by the kernel rather than by napi_define_class.
 bool kernelDefines(int classId, size_t prop);
+
+// Whether objects of a boxed class get the clone guard when they are made (see attach): those
+// that carry the iteration protocol already have own members that cannot be cloned.
+bool guardsCloning(const ClassEntry& e);
 
 // Runs the kernel on a new environment. `ctors` holds, by class id, the constructors that
 // napi_define_class made (null for value classes); on success it holds every class's constructor.

@@ -85,6 +85,7 @@ napi_value registerModule(napi_env env, napi_value exports) {
     ctors[id] = ctor;
   }
   if (auto k = runKernel(env, data, ctors); !k.ok()) return fail(env, k.error());
+  if (auto h = prepareHelpers(env); !h.ok()) return fail(env, h.error());
   for (size_t id = 0; id < reg.classes.size(); ++id) {
     const ClassEntry& cls = reg.classes[id];
     if (napi_create_reference(env, ctors[id], 1, &data->ctors[id]) != napi_ok ||

@@ -58,6 +58,10 @@ void RecordOut::time(size_t slot, const std::optional<DateTime>& t) {
 
 void RecordOut::text(size_t slot, const std::optional<std::string>& t) {
   if (!status_.ok() || slot >= kRecordTexts || !t) return;
+  if (plain_) {
+    status_ = Error(Status::GenericFailure, "Failed to create string");
+    return;
+  }
   if (!texts_) {
     EnvData* d = envData(env_);
     texts_ = d ? channel(env_, d->recordTexts) : nullptr;
@@ -119,7 +123,7 @@ std::optional<DateTime> RecordIn::time(size_t slot) const {
 }
 
 std::optional<std::string> RecordIn::text(size_t slot) const {
-  if (!numbers_ || slot >= kRecordTexts) return bad(std::optional<std::string>{});
+  if (!numbers_ || plain_ || slot >= kRecordTexts) return bad(std::optional<std::string>{});
   const double mask = numbers_[kRecordTextMask];
   if (!(mask >= 0 && mask < 65536) || std::trunc(mask) != mask) return bad(std::optional<std::string>{});
   if (!(static_cast<uint32_t>(mask) & (1u << slot))) return std::nullopt;

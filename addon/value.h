@@ -50,6 +50,8 @@ struct Codec;
 class RecordOut {
  public:
   explicit RecordOut(napi_env env, size_t region = 0);
+  // Into plain memory: a record of numbers only (lists of such values go in bulk).
+  explicit RecordOut(double* numbers) : env_(nullptr), numbers_(numbers), plain_(true) {}
   void number(size_t slot, double x);
   void flag(size_t slot, bool b) { number(slot, b ? 1 : 0); }
   void uint64(size_t slot, uint64_t x);
@@ -64,6 +66,7 @@ class RecordOut {
   napi_value texts_ = nullptr;
   uint32_t textBase_ = 0;
   uint32_t textMask_ = 0;
+  bool plain_ = false;
   Result<Unit> status_ = Unit{};
 };
 
@@ -82,6 +85,8 @@ struct Refusal {
 class RecordIn {
  public:
   RecordIn(napi_env env, Refusal refusal, size_t region = 0);
+  // From plain memory: a record of numbers only.
+  RecordIn(const double* numbers, Refusal refusal) : env_(nullptr), numbers_(numbers), refusal_(refusal), plain_(true) {}
   // Whether the JavaScript half found a record of the class for this region.
   bool present() const;
   double number(size_t slot) const;
@@ -110,6 +115,7 @@ class RecordIn {
   mutable napi_value texts_ = nullptr;
   uint32_t textBase_ = 0;
   Refusal refusal_;
+  bool plain_ = false;
   mutable bool bad_ = false;
 };
 

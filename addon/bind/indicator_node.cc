@@ -272,16 +272,16 @@ Result<napi_value> optFlag(napi_env env, int8_t f) {
   return makeBool(env, f == 1);
 }
 Result<napi_value> tuple(napi_env env, const double* xs, size_t n, const std::optional<int64_t>* tail) {
-  BW_ASSIGN(arr, makeArray(env, n + (tail ? 1 : 0)));
+  ListBuilder arr(env, n + (tail ? 1 : 0));
   for (size_t k = 0; k < n; ++k) {
     BW_ASSIGN(x, makeF64(env, xs[k]));
-    BW_TRY(setElement(env, arr, static_cast<uint32_t>(k), x));
+    BW_TRY(arr.set(k, x));
   }
   if (tail) {
     BW_ASSIGN(x, optInt(env, *tail));
-    BW_TRY(setElement(env, arr, static_cast<uint32_t>(n), x));
+    BW_TRY(arr.set(n, x));
   }
-  return arr;
+  return arr.done();
 }
 
 Result<napi_value> scriptResult(napi_env env) {
