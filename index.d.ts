@@ -970,8 +970,8 @@ export declare class NodeBacktest implements IterableIterator<number> {
   toHtml(options?: HtmlReportOptions | null): string;
 }
 
-/** Per-bar flags: set where non-zero (Uint8Array) or truthy (array, e.g. crossover's `collect`). */
-export type SignalFlags = Uint8Array | readonly (boolean | number | null | undefined)[];
+/** Per-bar flags, set where `flags[j]` is truthy: non-zero (and not NaN) in a typed array, truthy in an array. */
+export type SignalFlags = Uint8Array | Int8Array | Float64Array | readonly (boolean | number | null | undefined)[];
 
 /** What `NodeBacktest.fromSignals` runs; each list has one element per remaining bar. */
 export interface FromSignalsOptions extends NodeBacktestOptions {
@@ -1003,11 +1003,15 @@ export interface SweepMarket {
   /** A fresh context on the series. */
   ctx(): NodeCtx;
   /**
-   * `collect` of an indicator (class, class name or short name such as "sma") on a fresh context,
-   * run once per distinct arguments and cached: numbers come as a Float64Array, flags as a
-   * Uint8Array (1 where true), several outputs as `collect` gives them.
+   * `collectTyped` of an indicator (class, class name or short name such as "sma") on a fresh
+   * context, run once per distinct arguments and cached: a Float64Array (flags as 1, 0, NaN), or
+   * one per output.
    */
-  indicator(indicator: string | { make(ctx: NodeCtx): { collect(...args: any[]): unknown[] } }, ...args: unknown[]): any;
+  indicator(indicator: string | { make(ctx: NodeCtx): { collectTyped(...args: any[]): unknown } }, ...args: unknown[]): any;
+  /** Where `a` crosses above `b` (1) as the crossover indicator flags it, cached. */
+  crossover(a: ArrayLike<number>, b: ArrayLike<number>): Uint8Array;
+  /** Where `a` crosses below `b` (1) as the crossunder indicator flags it, cached. */
+  crossunder(a: ArrayLike<number>, b: ArrayLike<number>): Uint8Array;
 }
 
 /** What a strategy module exports: the signals of one parameter set on one series. */

@@ -49,21 +49,6 @@ function indicatorClass(which) {
   throw new Error(`indicator: ${typeof which === 'string' ? `"${which}"` : String(which)} is not an indicator class or name`);
 }
 
-// A collect result in a compact form: numbers as a Float64Array, flags as a Uint8Array (1 where
-// true), anything else (several outputs) as it came.
-function compact(xs) {
-  let numbers = true;
-  let flags = true;
-  for (let i = 0; i < xs.length && (numbers || flags); i++) {
-    const x = xs[i];
-    if (typeof x !== 'number') numbers = false;
-    if (x !== true && x !== false && x !== null) flags = false;
-  }
-  if (numbers) return Float64Array.from(xs);
-  if (flags) return Uint8Array.from(xs, (x) => (x ? 1 : 0));
-  return xs;
-}
-
 // Distinct keys for the arguments of one indicator call: numbers and texts by value, lists by
 // identity (a cached result passed on is the same object every time).
 class ArgKeys {
@@ -101,13 +86,14 @@ const DEFAULT_CACHE_BYTES = 512 * 1024 * 1024;
 
 function byteSize(v) {
   if (ArrayBuffer.isView(v)) return v.byteLength;
+  if (Array.isArray(v) && v.every((x) => ArrayBuffer.isView(x))) return v.reduce((n, x) => n + x.byteLength, 0);
   return Array.isArray(v) ? v.length * 16 : 64;
 }
 
 /**
  * The market of one series as a strategy sees it: the series, its symbol, its price columns and
- * `indicator(nameOrClass, ...args)`, which runs `collect` on a fresh copy of the context once per
- * distinct class and arguments and hands out the cached result after that.
+ * `indicator(nameOrClass, ...args)`, which runs `collectTyped` on a fresh copy of the context once
+ * per distinct class and arguments and hands out the cached result after that.
  */
 class SweepMarket {
   constructor({ symbol, ohlcv, sym, columns }, { cacheBytes = DEFAULT_CACHE_BYTES } = {}) {
@@ -135,7 +121,7 @@ class SweepMarket {
 
   indicator(which, ...args) {
     const cls = indicatorClass(which);
-    return this.cached(cls.name, args, () => compact(cls.make(this.base.copy()).collect(...args)));
+    return this.cached(cls.name, args, () => cls.make(this.base.copy()).collectTyped(...args));
   }
 
   /** Where `a` crosses above `b` (as indicator "crossover", in one pass over two arrays): a Uint8Array. */

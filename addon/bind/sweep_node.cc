@@ -76,21 +76,30 @@ Result<napi_value> truthHelper(napi_env env) {
   return fn;
 }
 
-// Per-bar flags: a Uint8Array (non-zero is set) or a plain array (truthy is set, so the
-// true/false/null results of crossover and crossunder read as they do in a loop).
+// Per-bar flags, set where `if (flags[j])` would be true: a Uint8Array, Int8Array or
+// Float64Array (non-zero and not NaN: the 1/0/NaN of collectTyped), or a plain array (truthy, so
+// the true/false/null results of crossover and crossunder read as they do in a loop).
 Result<std::vector<uint8_t>> readFlags(napi_env env, napi_value v, const char* name) {
   BW_ASSIGN(typed, typedArrayType(env, v));
-  if (typed && (*typed == napi_uint8_array || *typed == napi_uint8_clamped_array)) {
+  if (typed && (*typed == napi_uint8_array || *typed == napi_uint8_clamped_array || *typed == napi_int8_array ||
+                *typed == napi_float64_array)) {
     size_t n = 0;
     void* data = nullptr;
     napi_status st = napi_get_typedarray_info(env, v, nullptr, &n, &data, nullptr, nullptr);
     if (st != napi_ok) return hostError(env, st, "Failed to read the typed array");
-    const auto* p = static_cast<const uint8_t*>(data);
-    return std::vector<uint8_t>(p, p + (p ? n : 0));
+    std::vector<uint8_t> out(data ? n : 0);
+    if (*typed == napi_float64_array) {
+      const auto* p = static_cast<const double*>(data);
+      for (size_t i = 0; i < out.size(); ++i) out[i] = p[i] != 0 && !std::isnan(p[i]);
+    } else {
+      const auto* p = static_cast<const uint8_t*>(data);
+      for (size_t i = 0; i < out.size(); ++i) out[i] = p[i] != 0;
+    }
+    return out;
   }
   BW_ASSIGN(array, isArray(env, v));
   if (typed || !array)
-    return bad(std::string(name) + " must be a Uint8Array or an array of booleans, got " +
+    return bad(std::string(name) + " must be a Uint8Array, an Int8Array, a Float64Array or an array of booleans, got " +
                (typed ? "another typed array" : std::string(typeName(env, v))));
   BW_ASSIGN(n, arrayLength(env, v));
   std::vector<uint8_t> out(n);

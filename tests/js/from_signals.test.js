@@ -66,6 +66,7 @@ test('fromSignals gives exactly what the loop gives', async (t) => {
   const flags = {
     'boolean arrays': [ENTRIES, EXITS],
     'Uint8Arrays': [Uint8Array.from(ENTRIES, Number), Uint8Array.from(EXITS, Number)],
+    'Float64Arrays of 1, 0 and NaN': [Float64Array.from(ENTRIES, Number), Float64Array.from(EXITS, (x) => (x ? 1 : NaN))],
   };
   const settings = {
     'open fills': {},
@@ -122,8 +123,8 @@ test('fromSignals refuses bad input before running a bar', async (t) => {
     ['entries of the wrong length', { ...ok, entries: short }, /entries has 299 elements, but the context has 300 bars to run/],
     ['exits of the wrong length', { ...ok, exits: new Uint8Array(N + 1) }, /exits has 301 elements/],
     ['per-bar sizes of the wrong length', { ...ok, size: SIZES.slice(2) }, /size has 298 elements/],
-    ['entries that are not flags', { ...ok, entries: 'yes' }, /entries must be a Uint8Array or an array of booleans, got String/],
-    ['entries in another typed array', { ...ok, entries: new Float64Array(N) }, /entries must be .* got another typed array/],
+    ['entries that are not flags', { ...ok, entries: 'yes' }, /entries must be a Uint8Array, an Int8Array, a Float64Array or an array of booleans, got String/],
+    ['entries in another typed array', { ...ok, entries: new Int32Array(N) }, /entries must be .* got another typed array/],
     ['a size that is neither a signal nor a list', { ...ok, size: 3 }, /size must be a NodeSignal or an array of per-bar sizes, got Number/],
     ['a missing exits', { entries: ENTRIES, size: ok.size }, /options.exits is required/],
     ['an unknown option', { ...ok, procesOrdersOnClose: true }, /Backtest option procesOrdersOnClose is not known/],
