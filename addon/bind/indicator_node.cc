@@ -63,8 +63,9 @@ constexpr const char* kNumbersIn =
 // 5 rows of a number and a number or null. An array made here holds its numbers unboxed, where one made
 // through the host API would box each of them.
 constexpr const char* kArrayOut =
-    "(function (A) { return function (shape, n, a, b, c, d, e) {"
+    "(function (A, setProto, AP) { return function (shape, n, a, b, c, d, e) {"
     "  var out = new A(n), i, v;"
+    "  setProto(out, null);"
     "  switch (shape) {"
     "    case 0: for (i = 0; i < n; i++) out[i] = a[i]; break;"
     "    case 1: for (i = 0; i < n; i++) { v = a[i]; out[i] = v === v ? v : null; } break;"
@@ -74,8 +75,9 @@ constexpr const char* kArrayOut =
     "    case 6: for (i = 0; i < n; i++) out[i] = [a[i], b[i], c[i], d[i], e[i]]; break;"
     "    default: for (i = 0; i < n; i++) { v = b[i]; out[i] = [a[i], v === v ? v : null]; }"
     "  }"
+    "  setProto(out, AP);"
     "  return out;"
-    "}; })([].constructor)";
+    "}; })(Array, Object.setPrototypeOf, Array.prototype)";
 
 char numbersInKey, arrayOutKey;
 
@@ -416,7 +418,7 @@ constexpr auto collectMember = [](Call& call) -> Result<napi_value> {
   if (kind == ResultKind::Script) return scriptResult(env);
   if (steps < kBulkThreshold) {
     // A few results: built directly, without a turn through the helper.
-    BW_ASSIGN(arr, makeArray(env, steps));
+    ListBuilder arr(env, steps);
     for (size_t i = 0; i < steps; ++i) {
       rt::StepResult r;
       for (size_t k = 0; k < rt::numberColumns(kind); ++k) r.num[k] = out.cols.num[k][i];
@@ -426,9 +428,9 @@ constexpr auto collectMember = [](Call& call) -> Result<napi_value> {
       }
       if (kind == ResultKind::OptFlag) r.flag = out.cols.flags[i];
       BW_ASSIGN(x, stepValue(env, kind, r));
-      BW_TRY(setElement(env, arr, static_cast<uint32_t>(i), x));
+      BW_TRY(arr.set(i, x));
     }
-    return arr;
+    return arr.done();
   }
   BW_ASSIGN(fn, helper(env, &arrayOutKey, kArrayOut));
   napi_value shape, undef = undefinedValue(env);
@@ -459,12 +461,12 @@ constexpr auto collectTypedMember = [](Call& call) -> Result<napi_value> {
   }
   const size_t width = rt::numberColumns(kind);
   if (kind == ResultKind::Number || kind == ResultKind::OptInt) return firstOf(env, out.num[0].value, steps, n);
-  BW_ASSIGN(arr, makeArray(env, width));
+  ListBuilder arr(env, width);
   for (size_t k = 0; k < width; ++k) {
     BW_ASSIGN(col, firstOf(env, out.num[k].value, steps, n));
-    BW_TRY(setElement(env, arr, static_cast<uint32_t>(k), col));
+    BW_TRY(arr.set(k, col));
   }
-  return arr;
+  return arr.done();
 };
 
 void registerIndicators() {
