@@ -1050,6 +1050,14 @@ class Class {
     add(std::move(p));
     return *this;
   }
+  // A field holding one 64-bit float in record slot `slot`: read and written in JavaScript, with
+  // the native setter S (which stores the number) taking only the values it refuses.
+  template <class S>
+  Class& numberField(const char* name, size_t slot, S setter) {
+    field(name, jsx::number(slot), setter);
+    classEntry(id_).props.back().numberSlot = static_cast<int>(slot);
+    return *this;
+  }
   Class& jsMethod(const char* name, std::string js) {
     static_assert(IsValue<T>::value, "only value classes hold records");
     add({name, PropKind::Method, nullptr, nullptr, nullptr, nullptr, std::move(js), -1});

@@ -259,7 +259,15 @@ class Builder {
     if (!p.setter) return "undefined";
     if (p.setterValues.empty()) return native(p.name, p.setter, p.data);
     const std::string key = quoted(p.name);
-    std::string body = prepare(p.setterValues) + preparedNative(p.name, p.setter, p.data) + "(this, v);";
+    std::string body;
+    if (p.numberSlot >= 0) {
+      // A number goes straight into its slot; anything else goes to the native setter, which
+      // refuses it with the conversion error.
+      const std::string n = std::to_string(c);
+      body = "if (typeof v === 'number') {\n      const d = R" + n + ".get(this);\n      if (d === undefined) throw coded(U" +
+             n + ", 'InvalidArg');\n      d[" + std::to_string(p.numberSlot) + "] = v;\n      return;\n    }\n    ";
+    }
+    body += prepare(p.setterValues) + preparedNative(p.name, p.setter, p.data) + "(this, v);";
     if (p.writesBack) body += "\n    w" + std::to_string(c) + "(this);";
     return "({ [" + key + "](v) {\n    " + body + "\n  } })[" + key + "]";
   }

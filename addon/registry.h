@@ -38,6 +38,8 @@ struct PropRecord {
   bool writesBack = false;
   // How many JavaScript arguments the method reads (getters none, setters one).
   int arity = 0;
+  // A number field of a value class: its setter stores numbers in this record slot itself.
+  int numberSlot = -1;
 };
 
 struct ClassEntry {

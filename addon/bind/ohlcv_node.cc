@@ -145,11 +145,11 @@ BW_REGISTER(ohlcv_bar) {
   });
   c.field("openTime", jsx::date(kOpenTime), [](OhlcvBar& b, std::optional<DateTime> t) { b.openTime = t; });
   c.field("closeTime", jsx::date(kCloseTime), [](OhlcvBar& b, std::optional<DateTime> t) { b.closeTime = t; });
-  c.field("open", jsx::number(kOpen), [](OhlcvBar& b, double x) { b.open = x; });
-  c.field("high", jsx::number(kHigh), [](OhlcvBar& b, double x) { b.high = x; });
-  c.field("low", jsx::number(kLow), [](OhlcvBar& b, double x) { b.low = x; });
-  c.field("close", jsx::number(kClose), [](OhlcvBar& b, double x) { b.close = x; });
-  c.field("volume", jsx::number(kVolume), [](OhlcvBar& b, double x) { b.volume = x; });
+  c.numberField("open", kOpen, [](OhlcvBar& b, double x) { b.open = x; });
+  c.numberField("high", kHigh, [](OhlcvBar& b, double x) { b.high = x; });
+  c.numberField("low", kLow, [](OhlcvBar& b, double x) { b.low = x; });
+  c.numberField("close", kClose, [](OhlcvBar& b, double x) { b.close = x; });
+  c.numberField("volume", kVolume, [](OhlcvBar& b, double x) { b.volume = x; });
   c.method("merge", [](const OhlcvBar& a, const OhlcvBar& b) { return a.merge(b); });
   c.method("toJSON", [](Call& call, const OhlcvBar& b) { return barToJson(call.env, b); });
   c.staticMethod("fromJSON", [](JsObject j) { return barFromJson(j); });

@@ -115,8 +115,7 @@ Result<Sym> Codec<Sym>::read(const RecordIn& in) {
 // Text and number fields: read in JavaScript, written through the native setter.
 #define BW_SYM_TEXT(c, name, member, slot) \
   c.field(name, jsx::text(slot, kSymNumbers), [](Sym& s, Text v) { s.member = std::move(v); })
-#define BW_SYM_NUMBER(c, name, member, slot) \
-  c.field(name, jsx::number(slot), [](Sym& s, double v) { s.member = v; })
+#define BW_SYM_NUMBER(c, name, member, slot) c.numberField(name, slot, [](Sym& s, double v) { s.member = v; })
 
 BW_REGISTER(sym) {
   Class<Sym> c;
