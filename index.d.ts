@@ -822,6 +822,12 @@ export declare class NodeBacktest implements IterableIterator<number> {
   );
   /** The same with an options object in place of the positional flags, and trading costs. */
   constructor(ctx: NodeCtx, initialCapital: number | null | undefined, options: NodeBacktestOptions);
+  /**
+   * A whole backtest in one native call: for each remaining bar of `ctx`, one whole bar, then
+   * `size` (or `Size(size[j])`) when `entries[j]` is set, else `CloseAll()` when `exits[j]` is set.
+   * Element j belongs to the j-th remaining bar (bar j on a fresh context).
+   */
+  static fromSignals(ctx: NodeCtx, initialCapital: number | null | undefined, options: FromSignalsOptions): NodeBacktest;
   /** Bar-open hook: opens the bar's equity entries and, in open mode, fills queued orders. */
   onBarOpen(): void;
   /** Bar-close hook: refreshes prices and, in close mode, fills queued orders. */
@@ -963,6 +969,126 @@ export declare class NodeBacktest implements IterableIterator<number> {
   /** The report as one self-contained HTML page (price with fills, equity, drawdown, figures, trades); also written to `options.path` when given. */
   toHtml(options?: HtmlReportOptions | null): string;
 }
+
+/** Per-bar flags: set where non-zero (Uint8Array) or truthy (array, e.g. crossover's `collect`). */
+export type SignalFlags = Uint8Array | readonly (boolean | number | null | undefined)[];
+
+/** What `NodeBacktest.fromSignals` runs; each list has one element per remaining bar. */
+export interface FromSignalsOptions extends NodeBacktestOptions {
+  entries: SignalFlags;
+  exits: SignalFlags;
+  /** The entry signal, or one `Size` per bar. */
+  size: NodeSignal | readonly number[] | Float64Array;
+}
+
+/** One series of a sweep. */
+export interface SweepSeries {
+  ohlcv: NodeOhlcv;
+  sym: NodeSym;
+  /** The name rows carry; default the symbol's ticker. */
+  symbol?: string;
+}
+
+/** The market of one series as a sweep's strategy sees it. */
+export interface SweepMarket {
+  readonly symbol: string;
+  readonly ohlcv: NodeOhlcv;
+  readonly sym: NodeSym;
+  readonly length: number;
+  readonly open: Float64Array;
+  readonly high: Float64Array;
+  readonly low: Float64Array;
+  readonly close: Float64Array;
+  readonly volume: Float64Array;
+  /** A fresh context on the series. */
+  ctx(): NodeCtx;
+  /**
+   * `collect` of an indicator (class, class name or short name such as "sma") on a fresh context,
+   * run once per distinct arguments and cached: numbers come as a Float64Array, flags as a
+   * Uint8Array (1 where true), several outputs as `collect` gives them.
+   */
+  indicator(indicator: string | { make(ctx: NodeCtx): { collect(...args: any[]): unknown[] } }, ...args: unknown[]): any;
+}
+
+/** What a strategy module exports: the signals of one parameter set on one series. */
+export type SweepStrategy<P = Record<string, any>> = (params: P, market: SweepMarket) => {
+  entries: SignalFlags;
+  exits: SignalFlags;
+  size?: NodeSignal | readonly number[] | Float64Array;
+};
+
+export interface SweepProgress {
+  done: number;
+  total: number;
+  errors?: number;
+}
+
+export interface SweepSpec {
+  /** Path of a module whose export (default, or `signals`) is a `SweepStrategy`. */
+  strategy: string;
+  /** A grid (each parameter's values) or a list of parameter sets. */
+  params: Record<string, readonly unknown[]> | readonly Record<string, unknown>[];
+  series: SweepSeries | readonly SweepSeries[];
+  /** The figure to rank by (default "net_profit"). */
+  metric?: string;
+  /** "desc" (default): highest first; "asc": lowest first. */
+  order?: 'desc' | 'asc';
+  /** Keep the best `top` rows only. */
+  top?: number;
+  /** The two parameters of the heatmap (default: the grid's two, when it has two). */
+  heatmap?: [string, string];
+  /** Worker threads (default: one per core). */
+  workers?: number;
+  /** Parameter sets per task. */
+  chunkSize?: number;
+  /** Bytes of indicator results each worker keeps per series (default 512 MiB). */
+  cacheBytes?: number;
+  onProgress?: (progress: SweepProgress) => void;
+  signal?: AbortSignal;
+  /** The backtest of every run: `initialCapital` and the options `fromSignals` takes. */
+  backtest?: { initialCapital?: number } & Record<string, unknown>;
+  /** The entry signal when the strategy gives none (default `EquityPct(1)`). */
+  size?: NodeSignal;
+  /** Walk-forward: the best set of each training window, run on the test window after it. */
+  walkForward?: { train: number; test: number; step?: number; anchored?: boolean };
+}
+
+/** One run: its parameters, series and every figure (walk-forward rows add their windows). */
+export interface SweepRow {
+  params: Record<string, any>;
+  symbol: string;
+  window?: number;
+  train?: [number, number];
+  test?: [number, number];
+  in_sample?: Record<string, any>;
+  [figure: string]: any;
+}
+
+export interface SweepHeatmap {
+  x: string;
+  y: string;
+  metric: string;
+  xValues: unknown[];
+  yValues: unknown[];
+  /** Per series: values[yi][xi], the best figure of the sets in that cell, or null. */
+  tables: { symbol: string; values: (number | null)[][] }[];
+}
+
+export interface SweepResult {
+  rows: SweepRow[];
+  heatmap: SweepHeatmap | null;
+  errors: { params: Record<string, any>; symbol: string; message: string }[];
+  metric: string;
+  order: 'desc' | 'asc';
+  runs: number;
+  workers?: number;
+  elapsedMs: number;
+  /** The sweep's page: the heatmap and the ranked table, as self-contained HTML (no script); also written to `options.path`. */
+  toHtml(options?: { title?: string | null; path?: string | null; figures?: string[] | null } | null): string;
+}
+
+/** Runs a parameter sweep on worker threads (`require('barwise').sweep`). */
+export declare const sweep: (spec: SweepSpec) => Promise<SweepResult>;
 
 /** Options of `NodeBacktest.prototype.toHtml`. */
 export interface HtmlReportOptions {

@@ -41,3 +41,5 @@ Object.defineProperty(module.exports, 'indicators', {
   enumerable: false,
   get: () => require('./indicators.js'),
 });
+// Parameter sweeps, loaded on first use; not enumerable, so the export list stays the add-on's.
+Object.defineProperty(module.exports, 'sweep', { get: () => require('./js/sweep').sweep });

@@ -45,3 +45,5 @@ export const {
 } = barwise;
 // The indicator classes by their friendly names, as in barwise/indicators.
 export const indicators = barwise.indicators;
+// Parameter sweeps (js/sweep.js).
+export const sweep = barwise.sweep;

@@ -239,10 +239,20 @@ Result<std::optional<uint64_t>> Backtest::advanceAndOpen() {
 }
 
 Result<std::optional<uint64_t>> Backtest::step() {
-  // One borrow of the context and one read of the series: the advance and the new bar together.
-  BW_ASSIGN(moved, ctx_.write([](Ctx& c) { return c.advanceToBar(); }));
+  // One borrow of the context and one read of the series: the advance and the new bar together,
+  // the bar copied once, straight into place (the wrapped results of the generic advance cost
+  // a copy per layer on every bar).
+  BarPoint at{};
+  BW_ASSIGN(moved, ctx_.write([&at](Ctx& c) {
+    return c.ohlcv.read([&c, &at](const Ohlcv& o) {
+      const auto i = c.advanceWithin(o.bars.size());
+      if (!i) return false;
+      at.index = *i;
+      at.bar = o.bars[*i];
+      return true;
+    });
+  }));
   if (!moved) return std::optional<uint64_t>{};
-  const BarPoint at{moved->first, moved->second};
   BW_TRY(openHook(at));
   BW_TRY(closeHook(at));
   return std::optional<uint64_t>{at.index};

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <new>
 #include <system_error>
@@ -694,31 +696,34 @@ Result<std::vector<OhlcvBar>> parseCsv(std::string_view text, const CsvOptions& 
 Result<std::string> readFileText(const std::string& path) {
   namespace fs = std::filesystem;
   if (path.find('\0') != std::string::npos) return invalidArg("the path " + shown(path) + " holds a NUL character");
+  // The path is UTF-8 text; read as such it names the same file on every system (wide paths where
+  // the system wants them).
+  const fs::path file(std::u8string(path.begin(), path.end()));
+  auto cannot = [&](const std::string& why) { return invalidArg("cannot read " + shown(path) + ": " + why); };
   std::error_code ec;
-  const auto status = fs::status(path, ec);
-  if (ec) return invalidArg("cannot read " + shown(path) + ": " + ec.message());
-  if (!fs::is_regular_file(status)) return invalidArg("cannot read " + shown(path) + ": not a regular file");
-  const auto size = fs::file_size(path, ec);
-  if (ec) return invalidArg("cannot read " + shown(path) + ": " + ec.message());
+  const auto status = fs::status(file, ec);
+  if (ec) return cannot(ec.message());
+  if (!fs::is_regular_file(status)) return cannot("not a regular file");
+  const auto size = fs::file_size(file, ec);
+  if (ec) return cannot(ec.message());
   std::string out;
   try {
     out.resize(static_cast<size_t>(size));
   } catch (const std::bad_alloc&) {
-    return invalidArg("cannot read " + shown(path) + ": its " + std::to_string(size) + " bytes do not fit in memory");
+    return cannot("its " + std::to_string(size) + " bytes do not fit in memory");
   } catch (const std::length_error&) {
-    return invalidArg("cannot read " + shown(path) + ": its " + std::to_string(size) + " bytes do not fit in memory");
+    return cannot("its " + std::to_string(size) + " bytes do not fit in memory");
   }
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return invalidArg("cannot read " + shown(path) + ": " + std::generic_category().message(errno));
-  const size_t got = out.empty() ? 0 : std::fread(out.data(), 1, out.size(), file);
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return cannot(std::generic_category().message(errno));
+  in.read(out.data(), static_cast<std::streamsize>(out.size()));
+  out.resize(static_cast<size_t>(in.gcount()));
   // A file that grew since its size was taken: read the rest too.
-  char more[65536];
-  size_t extra;
-  while ((extra = std::fread(more, 1, sizeof more, file)) > 0) out.append(more, extra);
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) return invalidArg("cannot read " + shown(path) + ": read error");
-  if (got < size) out.resize(got);
+  if (in) {
+    char more[65536];
+    while (in.read(more, sizeof more) || in.gcount() > 0) out.append(more, static_cast<size_t>(in.gcount()));
+  }
+  if (in.bad()) return cannot("read error");
   return out;
 }
 

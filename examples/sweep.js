@@ -1,99 +1,58 @@
 'use strict';
-// A parameter sweep in parallel: every pair of fast and slow moving-average lengths is backtested
-// on the bundled bars, spread over one worker thread per core. Each worker loads the add-on and
-// the bars once and runs its share of the grid; the main thread gathers the results and prints
-// the best pair.
-const os = require('node:os');
-const { Worker, isMainThread, parentPort, workerData } = require('node:worker_threads');
-
-const FAST = [6, 12, 24, 48];
-const SLOW = [72, 120, 168, 240];
+// A parameter sweep: every pair of fast and slow moving-average lengths is backtested on the
+// bundled bars, on one worker thread per core. This file is both the strategy (its export, which
+// every worker loads) and the script that runs the sweep and prints the best pairs.
 
 /**
- * @typedef {{ fast: number, slow: number }} Params
- * @typedef {Params & { netProfit: number, sharpe: number, closedTrades: number }} Outcome
+ * The strategy: long while the fast average is above the slow one.
+ * @type {import('barwise').SweepStrategy<{ fast: number, slow: number }>}
  */
-
-/** @param {Params[]} grid @returns {Outcome[]} */
-function runShare(grid) {
-  const { NodeBacktest, NodeCtx, NodeSignal, Incr_fn_sma_059403, Incr_fn_crossover_94210a, Incr_fn_crossunder_ed654e } =
-    require('barwise');
-  const { loadSample } = require('../data/sample');
-  const { ohlcv, sym } = loadSample();
-  const closes = Float64Array.from(ohlcv.close); // read in place by collect
-  const base = new NodeCtx(ohlcv, sym);
-
-  // Each average is computed once per length, each on its own copy of the context.
-  /** @type {Map<number, number[]>} */
-  const averages = new Map();
-  /** @param {number} n */
-  const sma = (n) => {
-    let xs = averages.get(n);
-    if (!xs) averages.set(n, (xs = Incr_fn_sma_059403.make(base.copy()).collect(closes, n)));
-    return xs;
-  };
-
-  return grid.map(({ fast, slow }) => {
-    const f = sma(fast);
-    const s = sma(slow);
-    const up = Incr_fn_crossover_94210a.make(base.copy()).collect(f, s);
-    const down = Incr_fn_crossunder_ed654e.make(base.copy()).collect(f, s);
-    const bt = new NodeBacktest(base.copy(), 10000);
-    for (const i of bt) {
-      if (up[i]) bt.signal(NodeSignal.Long());
-      else if (down[i]) bt.signal(NodeSignal.Short());
-    }
-    // sharpeRatio() multiplies the per-bar ratio by the bars per year; dividing by the square root
-    // of that factor gives the usual annualised figure.
-    const sharpe = bt.sharpeRatio() / Math.sqrt(base.annualizationFactor);
-    return { fast, slow, netProfit: bt.netProfit, sharpe, closedTrades: bt.closedTrades.length };
-  });
+function signals({ fast, slow }, market) {
+  if (fast >= slow) throw new Error('the fast average must be shorter than the slow one');
+  // Each average is computed once per length and series, however many pairs use it.
+  const f = market.indicator('sma', market.close, fast);
+  const s = market.indicator('sma', market.close, slow);
+  return { entries: market.indicator('crossover', f, s), exits: market.indicator('crossunder', f, s) };
 }
-
-/** @param {Params[]} grid @param {number} workers @returns {Promise<Outcome[]>} */
-async function sweep(grid, workers) {
-  /** @type {Params[][]} */
-  const shares = Array.from({ length: workers }, () => []);
-  grid.forEach((p, k) => shares[k % workers].push(p));
-  const parts = await Promise.all(
-    shares.map(
-      (share) =>
-        /** @type {Promise<Outcome[]>} */ (
-          new Promise((resolve, reject) => {
-            const w = new Worker(__filename, { workerData: share });
-            w.once('message', resolve);
-            w.once('error', reject);
-            w.once('exit', (code) => code !== 0 && reject(new Error(`worker stopped with exit code ${code}`)));
-          })
-        ),
-    ),
-  );
-  return parts.flat();
-}
+module.exports = signals;
 
 async function main() {
-  /** @type {Params[]} */
-  const grid = FAST.flatMap((fast) => SLOW.map((slow) => ({ fast, slow })));
-  const cores = typeof os.availableParallelism === 'function' ? os.availableParallelism() : os.cpus().length;
-  const workers = Math.max(1, Math.min(cores, grid.length));
-  const results = await sweep(grid, workers);
-  results.sort((a, b) => b.netProfit - a.netProfit);
-  console.log(`${grid.length} backtests on ${workers} worker threads`);
-  for (const r of results.slice(0, 5)) {
+  const { sweep } = require('barwise');
+  const { loadSample } = require('../data/sample');
+  const { ohlcv, sym } = loadSample();
+  const result = await sweep({
+    strategy: __filename,
+    params: { fast: [6, 12, 24, 48], slow: [72, 120, 168, 240] },
+    series: { ohlcv, sym, symbol: 'BTCUSD' },
+    backtest: { initialCapital: 10000 },
+    metric: 'net_profit',
+    top: 5,
+  });
+  console.log(`${result.runs} backtests on ${result.workers} worker threads`);
+  console.log(`finished in ${result.elapsedMs} ms`);
+  for (const r of result.rows) {
+    const { fast, slow } = r.params;
     console.log(
-      `  fast ${String(r.fast).padStart(3)}  slow ${String(r.slow).padStart(3)}  net profit ${r.netProfit.toFixed(2).padStart(10)}  ` +
-        `annualised sharpe ${r.sharpe.toFixed(2).padStart(6)}  trades ${r.closedTrades}`,
+      `  fast ${String(fast).padStart(3)}  slow ${String(slow).padStart(3)}  net profit ${r.net_profit.toFixed(2).padStart(10)}  ` +
+        `trades ${r.closed_trades}`,
     );
   }
-  const best = results[0];
-  console.log(`best: fast=${best.fast} slow=${best.slow} net profit ${best.netProfit.toFixed(2)}`);
+  const best = result.rows[0];
+  console.log(`best: fast=${best.params.fast} slow=${best.params.slow} net profit ${best.net_profit.toFixed(2)}`);
+  // The heatmap: net profit by fast (columns) and slow (rows).
+  const map = result.heatmap;
+  if (map) {
+    console.log(`\n${map.y}\\${map.x} ${map.xValues.map((x) => String(x).padStart(9)).join('')}`);
+    map.tables[0].values.forEach((row, i) => {
+      const cells = row.map((v) => (v === null ? '-' : v.toFixed(0)).padStart(9)).join('');
+      console.log(`${String(map.yValues[i]).padStart(9)} ${cells}`);
+    });
+  }
 }
 
-if (isMainThread) {
+if (require.main === module) {
   main().catch((e) => {
     console.error(e);
     process.exit(1);
   });
-} else {
-  parentPort?.postMessage(runShare(workerData));
 }

@@ -157,7 +157,8 @@ function normaliseRow(row) {
   const entryPrice = pick(row, 'entry_price', 'entryPrice');
   const exitPrice = pick(row, 'exit_price', 'exitPrice');
   return {
-    id: pick(row, 'id', 'entry_id', 'entryId'),
+    // The order tag of the entry where the row carries one; `id` alone may be a running number.
+    id: 'entry_id' in row || 'entryId' in row ? pick(row, 'entry_id', 'entryId') : pick(row, 'id'),
     direction: directionText(pick(row, 'direction', 'side'), size),
     size,
     entryBar: pick(row, 'entry_bar_index', 'entryBarIndex'),

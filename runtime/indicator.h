@@ -90,14 +90,14 @@ struct ArgDecl {
 };
 
 // One argument of one step, already converted. Series inputs use `number` (NaN is a missing
-// value) or `flag` (0 false, 1 true, 2 absent); parameters use `present` and their field (a
-// period is a timeframe).
+// value) or `flag` (0 false, 1 true, 2 absent); parameters use `present` and their field. A
+// period keeps its count in `integer` and its unit in `flag`, so that the record stays small:
+// a step copies one per argument.
 struct ArgValue {
   double number = kNaN;
   int64_t integer = 0;
   int8_t flag = 2;
   bool present = false;
-  Timeframe period{};
 
   static ArgValue num(double x) { return ArgValue{x, 0, 2, true}; }
   static ArgValue integ(int64_t i) { return ArgValue{kNaN, i, 2, true}; }
@@ -107,11 +107,9 @@ struct ArgValue {
   }
   static ArgValue absent() { return ArgValue{}; }
   static ArgValue ofPeriod(Timeframe t) {
-    ArgValue v;
-    v.present = true;
-    v.period = t;
-    return v;
+    return ArgValue{kNaN, static_cast<int64_t>(t.count), static_cast<int8_t>(t.unit), true};
   }
+  Timeframe period() const { return Timeframe{static_cast<TimeUnit>(flag), static_cast<uint64_t>(integer)}; }
 };
 
 // The result of one step, by kind: numbers in `num`, the optional integer in `integer`, the
@@ -350,7 +348,7 @@ struct PeriodArg {
   Timeframe def;
   using Input = Empty;
   ArgDecl argDecl() const { return {name, ArgKind::Period, true, 0.0, def}; }
-  static Timeframe param(const Input&, const ArgValue& v, const ArgDecl& s) { return v.present ? v.period : s.period; }
+  static Timeframe param(const Input&, const ArgValue& v, const ArgDecl& s) { return v.present ? v.period() : s.period; }
 };
 
 template <class A>

@@ -22,7 +22,7 @@ const SUB_STEPS = 12;
 const START_PRICE = 16500;
 
 // mulberry32: a small 32-bit generator built from integer operations only.
-function rng(seed) {
+function mulberry32(seed) {
   let a = seed >>> 0;
   return () => {
     a = (a + 0x6d2b79f5) >>> 0;
@@ -52,7 +52,7 @@ const REGIMES = [
 ];
 
 function generate() {
-  const next = rng(SEED);
+  const next = mulberry32(SEED);
   const rows = ['open_time,open,high,low,close,volume'];
   let price = START_PRICE;
   let regime = 0;
@@ -99,4 +99,4 @@ if (require.main === module) {
   console.log(`wrote ${text.split('\n').length - 2} bars to ${path.relative(process.cwd(), out)}`);
 }
 
-module.exports = { generate };
+module.exports = { generate, mulberry32 };

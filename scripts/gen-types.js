@@ -193,6 +193,8 @@ function indexMjs() {
     '} = barwise;',
     '// The indicator classes by their friendly names, as in barwise/indicators.',
     'export const indicators = barwise.indicators;',
+    '// Parameter sweeps (js/sweep.js).',
+    'export const sweep = barwise.sweep;',
     '',
   ].join('\n');
 }

@@ -5,23 +5,25 @@
 // Used for add-ons that the regular build does not make: the shipped prebuilds, other compilers
 // and C++ libraries, other architectures under an emulator, other Node.js versions.
 //
-//   node scripts/prebuild-test.js --addon FILE [--node PATH] [--emulator CMD] [test files...]
+//   node scripts/prebuild-test.js --addon FILE [--node PATH] [--emulator CMD] [--stage DIR] [test files...]
 //
+// --stage copies to DIR instead of build-stage/<target> (for two runs side by side);
 // --node runs the tests with another Node.js binary (of another version or architecture),
-// --emulator runs that binary through an emulator ("qemu-aarch64 -L /usr/aarch64-linux-gnu");
-// tests that start child processes then need the kernel to run the binary through the emulator
-// by itself (binfmt_misc). The test files default to every tests/js/*.test.js.
+// --emulator runs that binary through an emulator ("qemu-aarch64 -L /usr/aarch64-linux-gnu"), one
+// test file at a time; tests that start child processes then need the kernel to run the binary
+// through the emulator by itself (binfmt_misc). The test files default to every tests/js/*.test.js.
 const { execFileSync, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
 const { ROOT, prebuildName } = require('./prebuild-target');
 
 function parseArgs(argv) {
-  const opts = { addon: '', target: '', node: process.execPath, emulator: /** @type {string[]} */ ([]), tests: /** @type {string[]} */ ([]) };
+  const opts = { addon: '', target: '', stage: '', node: process.execPath, emulator: /** @type {string[]} */ ([]), tests: /** @type {string[]} */ ([]) };
   for (let i = 0; i < argv.length; i++) {
     const a = argv[i];
     if (a === '--addon') opts.addon = path.resolve(argv[++i]);
     else if (a === '--target') opts.target = argv[++i];
+    else if (a === '--stage') opts.stage = path.resolve(argv[++i]);
     else if (a === '--node') opts.node = path.resolve(argv[++i]);
     else if (a === '--emulator') opts.emulator = argv[++i].split(/\s+/).filter(Boolean);
     else if (a.startsWith('--')) throw new Error(`unknown argument ${a}`);
@@ -44,7 +46,7 @@ function targetOf(opts) {
 }
 
 function stage(opts) {
-  const dir = path.join(ROOT, 'build-stage', opts.target);
+  const dir = opts.stage || path.join(ROOT, 'build-stage', opts.target);
   fs.rmSync(dir, { recursive: true, force: true });
   const files = execFileSync('git', ['ls-files', '-co', '--exclude-standard'], { cwd: ROOT, encoding: 'utf8' })
     .split('\n')
@@ -89,8 +91,20 @@ function main() {
   const tests = opts.tests.length
     ? opts.tests
     : fs.readdirSync(path.join(dir, 'tests', 'js')).filter((f) => f.endsWith('.test.js')).map((f) => path.join('tests', 'js', f));
-  const r = spawnSync(...nodeCommand(opts, ['--expose-gc', '--test', '--test-concurrency=2', ...tests]), { cwd: dir, stdio: 'inherit' });
-  return r.status ?? 1;
+  if (!opts.emulator.length) {
+    const r = spawnSync(...nodeCommand(opts, ['--expose-gc', '--test', '--test-concurrency=2', ...tests]), { cwd: dir, stdio: 'inherit' });
+    return r.status ?? 1;
+  }
+  // The test runner starts a child process per file with its own binary, which the kernel cannot
+  // run without an emulator registered with it: under an emulator each file runs on its own.
+  const failed = [];
+  for (const t of tests) {
+    const r = spawnSync(...nodeCommand(opts, ['--expose-gc', t]), { cwd: dir, stdio: 'inherit' });
+    if (r.status !== 0) failed.push(t);
+  }
+  if (failed.length) console.log(`failed under ${opts.emulator[0]}: ${failed.join(', ')}`);
+  console.log(`files: ${tests.length - failed.length} passed, ${failed.length} failed`);
+  return failed.length ? 1 : 0;
 }
 
 process.exitCode = main();

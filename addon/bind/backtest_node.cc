@@ -154,8 +154,8 @@ Result<napi_value> pendingOrderObject(napi_env env, const Order& o) {
       .set("limit_price", o.terms.limitPrice)
       .set("stop_price", o.terms.stopPrice)
       .set("triggered", o.triggered)
-      .set("live_from_bar_index", resting ? std::optional<int32_t>(index32(o.liveFrom)) : std::nullopt)
-      .set("last_bar_index", optionalIndex32(o.lastBar()))
+      .set("live_from_bar_index", resting ? std::optional<int32_t>(toInt32(o.liveFrom)) : std::nullopt)
+      .set("last_bar_index", toInt32(o.lastBar()))
       .done();
 }
 

@@ -109,8 +109,14 @@ const char* typedName(napi_typedarray_type t) {
 
 // A column of numbers: a Float64Array or an array of numbers, copied. A bad element is named by
 // its index.
+Error tooLong(const std::string& name, size_t n) {
+  return invalidArg("`" + name + "` has " + std::to_string(n) + " entries, more than one series can hold (" +
+                    std::to_string(kMaxLoadBars) + ")");
+}
+
 Result<std::vector<double>> numberColumn(napi_env env, napi_value v, const std::string& name) {
   BW_ASSIGN(t, typedInfo(env, v));
+  if (t.is && t.length > kMaxLoadBars) return tooLong(name, t.length);
   if (t.is) {
     if (t.type != napi_float64_array)
       return invalidArg("`" + name + "`: expected a Float64Array or an array of numbers, got " + typedName(t.type));
@@ -122,6 +128,8 @@ Result<std::vector<double>> numberColumn(napi_env env, napi_value v, const std::
   if (!isArray)
     return invalidArg("`" + name + "`: expected a Float64Array or an array of numbers, got " +
                       std::string(typeName(env, v)));
+  BW_ASSIGN(length, arrayLength(env, v));
+  if (length > kMaxLoadBars) return tooLong(name, length);
   auto numbers = readNumbers(env, v);
   if (numbers.ok() || numbers.error().status == Status::PendingException) return numbers;
   // Name the first element that is not a number.
@@ -141,6 +149,7 @@ Result<std::vector<double>> numberColumn(napi_env env, napi_value v, const std::
 Result<TimeValues> timeColumn(napi_env env, napi_value v, const std::string& name) {
   BW_ASSIGN(t, typedInfo(env, v));
   if (t.is && t.type == napi_bigint64_array) {
+    if (t.length > kMaxLoadBars) return tooLong(name, t.length);
     const auto* p = static_cast<const int64_t*>(t.data);
     return TimeValues(std::vector<int64_t>(p, p + t.length));
   }
@@ -156,8 +165,7 @@ Result<TimeValues> timeColumn(napi_env env, napi_value v, const std::string& nam
 }
 
 Result<Timeframe> timeframeValue(napi_env env, napi_value v, const std::string& name) {
-  if (const Timeframe* tf = unwrapAs<Timeframe>(env, v)) return *tf;
-  return within(name, recoverError(ClassOf<Timeframe>::name));
+  return within(name, readValue<Timeframe>(env, v, recoverError(ClassOf<Timeframe>::name)));
 }
 
 Result<bool> boolValue(napi_env env, napi_value v, const std::string& name) {
@@ -456,9 +464,10 @@ Result<Timeframe> exchangeTimeframeArg(napi_env env, napi_value v) {
     BW_ASSIGN(text, readText(env, v));
     return exchangeTimeframe(text);
   }
-  if (const Timeframe* tf = unwrapAs<Timeframe>(env, v)) return *tf;
-  return invalidArg("timeframe: expected an exchange timeframe such as \"1m\", \"1h\", \"1d\" or \"1M\", or a "
-                    "NodeTimeframe, got " + std::string(typeName(env, v)));
+  return readValue<Timeframe>(
+      env, v,
+      invalidArg("timeframe: expected an exchange timeframe such as \"1m\", \"1h\", \"1d\" or \"1M\", or a "
+                 "NodeTimeframe, got " + std::string(typeName(env, v))));
 }
 
 // --- toColumns -----------------------------------------------------------------------------------
@@ -493,7 +502,7 @@ Result<napi_value> toColumns(napi_env env, const ArcOhlcv& s) {
   BW_ASSIGN(obj, makeObject(env));
   for (size_t k = 0; k < kBarFields; ++k)
     BW_TRY(setProperty(env, obj, std::string(barFieldName(static_cast<BarField>(k))).c_str(), arrays[k]));
-  BW_ASSIGN(tfValue, newInstance<Timeframe>(env, tf));
+  BW_ASSIGN(tfValue, makeValue<Timeframe>(env, tf));
   BW_TRY(setProperty(env, obj, "timeframe", tfValue));
   return obj;
 }

@@ -36,7 +36,6 @@ Result<OptTime> parseJsonTime(const std::optional<std::string>& text) {
 Result<OhlcvBar> barFromJson(JsObject j) {
   BW_ASSIGN(openText, jsonTime(j, "open_time"));
   BW_ASSIGN(closeText, jsonTime(j, "close_time"));
-  OhlcvBar b;
   BW_ASSIGN(open, jsonNumber(j, "open"));
   BW_ASSIGN(high, jsonNumber(j, "high"));
   BW_ASSIGN(low, jsonNumber(j, "low"));

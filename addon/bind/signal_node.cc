@@ -46,11 +46,11 @@ Result<std::pair<size_t, double>> oneOf(napi_env env, napi_value v, const char* 
   std::optional<std::pair<size_t, double>> found;
   size_t i = 0;
   for (const char* key : keys) {
-    BW_ASSIGN(x, o.raw(key));
-    BW_ASSIGN(absent, isNullish(env, x));
-    if (!absent) {
+    BW_ASSIGN(raw, record::field(env, o.value(), key));
+    BW_ASSIGN(x, record::present(env, raw, record::Null::Absent));
+    if (x) {
       if (found) return badTerm(field, "takes one of its keys, not several");
-      BW_ASSIGN(n, termNumber(env, x, field));
+      BW_ASSIGN(n, termNumber(env, *x, field));
       found = std::pair(i, n);
     }
     ++i;

@@ -3,18 +3,8 @@
 // [open, high, low, close]; bar 0 closes at 100 and the entry signal is given after it.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { NodeBacktest, NodeCtx, NodeOhlcv, NodeOhlcvBar, NodeSignal, NodeTimeframe } = require('../..');
-const { DAY, T0, stock } = require('./backtest_fixture');
-
-function market(quads) {
-  const bars = quads.map(([o, h, l, c], i) => new NodeOhlcvBar(new Date(T0 + i * DAY), new Date(T0 + (i + 1) * DAY),
-    o, h, l, c, 1000));
-  const series = NodeOhlcv.fromBars(bars);
-  series.timeframe = NodeTimeframe.Days(1);
-  return new NodeCtx(series, stock());
-}
-
-const SETUP = [100, 100.5, 99.5, 100];
+const { NodeBacktest, NodeSignal } = require('../..');
+const { quadCtx, runAfterSetup, SETUP } = require('./support/backtest');
 
 function entry(size, exits, make = NodeSignal.Size) {
   const s = make(size);
@@ -23,13 +13,7 @@ function entry(size, exits, make = NodeSignal.Size) {
   return s;
 }
 
-function run(quads, sig, options = {}) {
-  const bt = new NodeBacktest(market([SETUP, ...quads]), 1000, options);
-  bt.next();
-  bt.signal(sig);
-  for (const _ of bt);
-  return bt;
-}
+const run = runAfterSetup;
 
 // The exit of the first closed trade: [fill bar, price, which exit, pnl].
 const exitOf = (bt) => {
@@ -127,7 +111,7 @@ test('exits pay slippage and commission like any fill', () => {
 });
 
 test('a trade closed by another order leaves no exit behind', () => {
-  const bt = new NodeBacktest(market([SETUP, [100, 101, 99, 100], [100, 101, 99, 100], [100, 101, 80, 90]]), 1000);
+  const bt = new NodeBacktest(quadCtx([SETUP, [100, 101, 99, 100], [100, 101, 99, 100], [100, 101, 80, 90]]), 1000);
   bt.next();
   bt.signal(entry(1, { stopLoss: 95 }));
   bt.next();

@@ -3,27 +3,10 @@
 // bars as [open, high, low, close] and the fill worked out by hand from the fill rules.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { NodeBacktest, NodeCtx, NodeOhlcv, NodeOhlcvBar, NodeSignal, NodeTimeframe } = require('../..');
-const { DAY, T0, stock } = require('./backtest_fixture');
+const { NodeBacktest, NodeSignal } = require('../..');
+const { quadCtx, runAfterSetup, SETUP } = require('./support/backtest');
 
-function market(quads) {
-  const bars = quads.map(([o, h, l, c], i) => new NodeOhlcvBar(new Date(T0 + i * DAY), new Date(T0 + (i + 1) * DAY),
-    o, h, l, c, 1000));
-  const series = NodeOhlcv.fromBars(bars);
-  series.timeframe = NodeTimeframe.Days(1);
-  return new NodeCtx(series, stock());
-}
-
-const SETUP = [100, 100.5, 99.5, 100];  // bar 0: the signal is given after it
-
-// Runs bar 0, gives `sig`, then runs the remaining bars.
-function run(quads, sig, options = {}) {
-  const bt = new NodeBacktest(market([SETUP, ...quads]), 1000, options);
-  bt.next();
-  bt.signal(sig);
-  for (const _ of bt);
-  return bt;
-}
+const run = runAfterSetup;
 
 const entryOf = (bt) => {
   const t = bt.trades[0];
@@ -71,7 +54,7 @@ test('a stop-limit triggered but not filled waits, marked as triggered', () => {
 
 test('an order never fills on the bar it is given on', () => {
   // Given after bar 1 while bar 1 reached the limit: it waits for bar 2.
-  const bt = new NodeBacktest(market([SETUP, [100, 101, 97, 99], [100, 101, 99, 100]]), 1000);
+  const bt = new NodeBacktest(quadCtx([SETUP, [100, 101, 97, 99], [100, 101, 99, 100]]), 1000);
   bt.next();
   bt.next();
   bt.signal(NodeSignal.Limit(1, 98));
@@ -96,7 +79,7 @@ test('limit fills take slippage and commission', () => {
 test('time in force: live for that many bars, then gone', () => {
   const sig = NodeSignal.Limit(1, 90);
   sig.timeInForce = 2;
-  const bt = new NodeBacktest(market([SETUP, [100, 101, 99, 100], [100, 101, 99, 100], [100, 101, 89, 100]]), 1000);
+  const bt = new NodeBacktest(quadCtx([SETUP, [100, 101, 99, 100], [100, 101, 99, 100], [100, 101, 89, 100]]), 1000);
   bt.next();
   bt.signal(sig);
   bt.next();
@@ -107,7 +90,7 @@ test('time in force: live for that many bars, then gone', () => {
 });
 
 test('cancel takes the orders of an id off the queue', () => {
-  const bt = new NodeBacktest(market([SETUP, [100, 101, 97, 99]]), 1000);
+  const bt = new NodeBacktest(quadCtx([SETUP, [100, 101, 97, 99]]), 1000);
   bt.next();
   const a = NodeSignal.Limit(1, 98);
   a.id = 'dip';
@@ -151,7 +134,7 @@ test('bad order terms are refused naming the field, and nothing is queued', asyn
   ];
   for (const [what, make, message] of refused) {
     await t.test(what, () => {
-      const bt = new NodeBacktest(market([SETUP, [100, 101, 99, 100]]), 1000);
+      const bt = new NodeBacktest(quadCtx([SETUP, [100, 101, 99, 100]]), 1000);
       bt.next();
       assert.throws(() => bt.signal(make()), { code: 'InvalidArg', message });
       assert.deepEqual(bt.pendingOrders, []);

@@ -67,6 +67,7 @@ test('fromColumns refuses bad columns and loads nothing', async (t) => {
     ['Dates instead of times', { ...REF, openTime: dates(REF.openTime) }, /`openTime`\[0\]: Expected 64-bit float, got Object/, 'NumberExpected'],
     ['unsorted when sorted was asked', { ...REF, openTime: [T0, T0 + 2 * H, T0 + H], sorted: true }, /`openTime`\[2\]: 2024-01-01T01:00:00Z is not after 2024-01-01T02:00:00Z/],
     ['not an object', [1, 2], /expected a plain object, got Array/, 'ObjectExpected'],
+    ['an absurd length, refused before anything is copied', { ...REF, open: Object.assign([], { length: 2 ** 32 - 1 }) }, /`open` has 4294967295 entries, more than one series can hold/],
   ];
   for (const [name, cols, pattern, code] of cases) {
     await t.test(name, () => expectError(() => Ohlcv.fromColumns(cols), pattern, code));

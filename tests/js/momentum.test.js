@@ -1,7 +1,7 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { bw, rows, closes, collect, dailyWalk, firstDefined, assertNear, emaRef } =
+const { bw, rows, closes, collect, dailyWalk, firstSteps, assertNear, emaRef } =
   require('./support/indicator-cases');
 
 const N = NaN;
@@ -26,14 +26,7 @@ test('momentum indicators: first value with default arguments', async (t) => {
     ['Incr_fn_detrended_price_oscillator_36f9a0', [undefined, true], [21]],
     ['Incr_fn_bull_bear_power_23f533', [], [13]],
   ];
-  for (const [name, args, steps] of cases) {
-    await t.test(name, () => {
-      const out = collect(name, walk, ...args);
-      assert.equal(out.length, walk.close.length, name);
-      steps.forEach((step, k) =>
-        assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
-    });
-  }
+  await firstSteps(t, walk, cases);
 });
 
 test('momentum indicators: hand-computed values', async (t) => {

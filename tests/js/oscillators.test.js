@@ -2,7 +2,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const {
-  bw, ctxOf, rows, closes, collect, dailyWalk, firstDefined, assertNear,
+  bw, ctxOf, rows, closes, collect, dailyWalk, firstSteps, assertNear,
   smaRef, wilderRef, highestRef, lowestRef, windowOf, mean,
 } = require('./support/indicator-cases');
 
@@ -27,14 +27,7 @@ test('oscillators: first value with default arguments', async (t) => {
     ['Incr_fn_relative_vigor_index_419773', [], [17]],
     ['Incr_fn_balance_of_power_b52747', [], [1]],
   ];
-  for (const [name, args, steps] of cases) {
-    await t.test(name, () => {
-      const out = collect(name, walk, ...args);
-      assert.equal(out.length, walk.close.length, name);
-      steps.forEach((step, k) =>
-        assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
-    });
-  }
+  await firstSteps(t, walk, cases);
 });
 
 test('relative_volatility_index: missing while stdev is, seeded after', async (t) => {

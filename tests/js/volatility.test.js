@@ -2,7 +2,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const {
-  bw, ctxOf, rows, closes, collect, dailyWalk, firstDefined, assertNear,
+  bw, ctxOf, rows, closes, collect, dailyWalk, firstSteps, assertNear,
   smaRef, wilderRef, stdevRef, trRef,
 } = require('./support/indicator-cases');
 
@@ -30,14 +30,7 @@ test('volatility: first value with default arguments', async (t) => {
     ['Incr_fn_vortex_indicator_120086', [], [15, 15]],
     ['Incr_fn_aroon_39638b', [], [15, 15]],
   ];
-  for (const [name, args, steps] of cases) {
-    await t.test(name, () => {
-      const out = collect(name, walk, ...args);
-      assert.equal(out.length, walk.close.length, name);
-      steps.forEach((step, k) =>
-        assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
-    });
-  }
+  await firstSteps(t, walk, cases);
 });
 
 test('volatility: hand-computed values', async (t) => {

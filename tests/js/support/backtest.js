@@ -3,9 +3,9 @@
 // ticks of 0.01, and a few fixed scenarios. Runnable as a child process:
 // `node backtest.js <scenario>` prints the report of that scenario.
 const bw = require('../../..');
-const { series } = require('./market');
+const { series, DAY, T0 } = require('./market');
 
-const { NodeBacktest, NodeCtx, NodeSignal, NodeSym, NodeSymKind } = bw;
+const { NodeBacktest, NodeCtx, NodeOhlcv, NodeOhlcvBar, NodeSignal, NodeSym, NodeSymKind, NodeTimeframe } = bw;
 
 // A symbol with the given grid; a stock unless `kind` says otherwise.
 function stock({ minTick = 0.01, minQty = 0.001, kind = NodeSymKind.Stock(), currency = null } = {}) {
@@ -23,6 +23,27 @@ function backtest(pairs, { onClose = false, capital, sym = stock(), rf, af } = {
 }
 
 // A Size signal, with an id when one is given.
+// A daily context from [open, high, low, close] quads, one day a bar from T0.
+function quadCtx(quads, sym = stock()) {
+  const bars = quads.map(([o, h, l, c], i) => new NodeOhlcvBar(new Date(T0 + i * DAY), new Date(T0 + (i + 1) * DAY),
+    o, h, l, c, 1000));
+  const ohlcv = NodeOhlcv.fromBars(bars);
+  ohlcv.timeframe = NodeTimeframe.Days(1);
+  return new NodeCtx(ohlcv, sym);
+}
+
+// Bar 0 of the order tests: the signal is given after it.
+const SETUP = [100, 100.5, 99.5, 100];
+
+// Runs bar 0 of SETUP then `quads`, gives `sig` after bar 0, then runs the remaining bars.
+function runAfterSetup(quads, sig, options = {}) {
+  const bt = new NodeBacktest(quadCtx([SETUP, ...quads]), 1000, options);
+  bt.next();
+  bt.signal(sig);
+  for (const _ of bt);
+  return bt;
+}
+
 const size = (x, id) => {
   const s = NodeSignal.Size(x);
   if (id !== undefined) s.id = id;
@@ -99,7 +120,7 @@ const SCENARIOS = {
   fresh: () => new NodeBacktest(makeCtx(), 1000),
 };
 
-module.exports = { stock, backtest, size, event, trade, run, PRICES, makeCtx, traded, untraded, SCENARIOS };
+module.exports = { quadCtx, runAfterSetup, SETUP, stock, backtest, size, event, trade, run, PRICES, makeCtx, traded, untraded, SCENARIOS };
 
 if (require.main === module) {
   const make = SCENARIOS[process.argv[2]];

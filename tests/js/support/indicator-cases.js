@@ -2,7 +2,9 @@
 // Shared fixtures for the indicator tests: bar contexts built from columns, a deterministic daily
 // price walk, and plain textbook formulas computed over whole arrays (no incremental state), to
 // compare the incremental classes against.
+const assert = require('node:assert/strict');
 const bw = require('../../..');
+const { parkMiller } = require('./market');
 
 // A fresh bar context over the given columns (missing columns are NaN).
 function ctxOf({ open, high, low, close, volume } = {}) {
@@ -36,8 +38,7 @@ function collect(name, cols, ...args) {
 // A deterministic daily walk quoted in cents, like a real daily price series: 2 % moves, highs and
 // lows up to 1 % beyond the body, whole volumes between 1000 and 10000.
 function dailyWalk(n = 300, seed = 12345) {
-  let s = seed;
-  const rnd = () => (s = (s * 16807) % 2147483647) / 2147483647;
+  const rnd = parkMiller(seed);
   const cents = (x) => Math.round(x * 100) / 100;
   const out = { open: [], high: [], low: [], close: [], volume: [] };
   let c = 100;
@@ -142,6 +143,19 @@ function trRef(b) {
   );
 }
 
+// Runs a table of [class, collect arguments, first-value step of each output] on `cols`, each
+// case its own subtest: the steps are counted from 1, as the docs state them.
+async function firstSteps(t, cols, cases) {
+  for (const [name, args, steps] of cases) {
+    await t.test(name, () => {
+      const out = collect(name, cols, ...args);
+      assert.equal(out.length, cols.close.length, name);
+      steps.forEach((step, k) =>
+        assert.equal(firstDefined(out, steps.length > 1 ? k : undefined) + 1, step, `${name} output ${k}`));
+    });
+  }
+}
+
 module.exports = {
   bw,
   ctxOf,
@@ -150,6 +164,7 @@ module.exports = {
   collect,
   dailyWalk,
   firstDefined,
+  firstSteps,
   near,
   assertNear,
   range,

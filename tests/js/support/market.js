@@ -7,18 +7,9 @@ const T0 = Date.UTC(2024, 0, 1);
 const HOUR = 3600e3;
 const DAY = 86400e3;
 
-// mulberry32: a small generator whose numbers depend on the seed alone.
-function mulberry32(seed) {
-  let a = seed >>> 0;
-  return () => {
-    a = (a + 0x6d2b79f5) >>> 0;
-    let t = Math.imul(a ^ (a >>> 15), a | 1);
-    t ^= t + Math.imul(t ^ (t >>> 7), t | 61);
-    return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
-  };
-}
+// mulberry32: the sample-data generator's own, so tests and the bundled bars share one.
+const { mulberry32 } = require('../../../scripts/gen-bars');
 
-// The minimal standard generator of Park and Miller; the seed must not be a multiple of 2^31 - 1.
 function parkMiller(seed) {
   let s = seed;
   return () => (s = (s * 16807) % 2147483647) / 2147483647;
