@@ -1,6 +1,7 @@
 'use strict';
 // Indicator throughput and memory over 1,000,000 bars: `collect` of sma, ema, highest and
-// crossover (arrays and Float64Array inputs), streaming `next` of sma and ema, and the native
+// crossover (arrays and Float64Array inputs), `collectTyped` of sma, ema and atr (Float64Arrays in
+// and out), streaming `next` of sma and ema, and the native
 // bytes per bar that one sma instance keeps. Medians of several runs, as wall time and as CPU
 // time of this process (the steadier figure on a busy machine).
 const { execFileSync } = require('node:child_process');
@@ -36,6 +37,10 @@ const report = (label, m) => console.log(line(label, m));
 const collect = (Cls, ...args) => () => {
   const out = Cls.make(new NodeCtx(series)).collect(...args);
   if (out.length !== N) throw new Error('short collect');
+};
+const collectTyped = (Cls, ...args) => () => {
+  const out = Cls.make(new NodeCtx(series)).collectTyped(...args);
+  if (!(out instanceof Float64Array) || out.length !== N) throw new Error('short collect');
 };
 const stream = (Cls, len) => () => {
   const ctx = new NodeCtx(series);
@@ -87,6 +92,9 @@ report('collect ema(14), array', time(collect(b.Incr_fn_ema_7bc747, closes, 14))
 report('collect ema(14), Float64Array', time(collect(b.Incr_fn_ema_7bc747, typed, 14)));
 report('collect highest(14), array', time(collect(b.Incr_fn_highest_84f508, closes, 14)));
 report('collect crossover, arrays', time(collect(b.Incr_fn_crossover_94210a, closes, other)));
+report('collectTyped sma(14), Float64Array', time(collectTyped(b.Incr_fn_sma_059403, typed, 14)));
+report('collectTyped ema(14), Float64Array', time(collectTyped(b.Incr_fn_ema_7bc747, typed, 14)));
+report('collectTyped atr(14)', time(collectTyped(b.Incr_fn_atr_d37266, 14)));
 report('next sma(14), streaming', time(stream(b.Incr_fn_sma_059403, 14)));
 report('next ema(14), streaming', time(stream(b.Incr_fn_ema_7bc747, 14)));
 

@@ -277,7 +277,8 @@ StepResult Collected::at(size_t i) const {
 
 Result<StepResult> Instance::next(const ArgValue* args) {
   // The bar is read first: a context without one fails the call before anything changes.
-  BW_ASSIGN(bar, rt_.fetch());
+  BarSnapshot bar;
+  BW_TRY(rt_.fetch(bar));
   StepResult out;
   stepOn(args, bar, out);
   return out;

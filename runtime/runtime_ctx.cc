@@ -14,22 +14,31 @@ std::optional<int64_t> millis(const std::optional<DateTime>& t) {
 
 }  // namespace
 
-Result<BarSnapshot> RuntimeCtx::fetch() const {
+Result<Unit> RuntimeCtx::fetch(BarSnapshot& out) const {
   const bool copyBar = readsBar();
-  return ctx_.read([copyBar](const Ctx& c) -> Result<BarSnapshot> {
-    // Bar and length under one read lock of the series.
-    std::optional<BarSnapshot> snap = c.ohlcv.read([&](const Ohlcv& o) -> std::optional<BarSnapshot> {
-      if (c.barIndex >= o.bars.size()) return std::nullopt;
-      BarSnapshot s{{}, c.barIndex, o.bars.size()};
-      if (copyBar) s.bar = o.bars[c.barIndex];
-      return s;
+  return ctx_.read([copyBar, &out](const Ctx& c) -> Result<Unit> {
+    // Bar and length under one read lock of the series, written in place: nothing is copied
+    // that the refresh does not read.
+    const bool found = c.ohlcv.read([&](const Ohlcv& o) {
+      if (c.barIndex >= o.bars.size()) return false;
+      out.barIndex = c.barIndex;
+      out.length = o.bars.size();
+      if (copyBar) out.bar = o.bars[c.barIndex];
+      return true;
     });
-    if (snap) return *snap;
+    if (found) return Unit{};
     // No current bar: the same failure as reading the context's bar.
     auto b = c.bar();
     if (!b.ok()) return std::move(b).error();
-    return BarSnapshot{*b, c.barIndex, c.length()};
+    out = BarSnapshot{*b, c.barIndex, c.length()};
+    return Unit{};
   });
+}
+
+Result<BarSnapshot> RuntimeCtx::fetch() const {
+  BarSnapshot s;
+  BW_TRY(fetch(s));
+  return s;
 }
 
 void RuntimeCtx::apply(const BarSnapshot& s) {

@@ -60,6 +60,8 @@ class RuntimeCtx {
   // The bar at the context's current index (the context does not move) and the series length,
   // under one read borrow. Fails on an empty series or an index past the end.
   Result<BarSnapshot> fetch() const;
+  // The same into `out` (its bar only when the instance keeps a price or time series).
+  Result<Unit> fetch(BarSnapshot& out) const;
   // Advances every kept series and sets this bar's values, in the refresh order.
   void apply(const BarSnapshot& s);
   // fetch() then apply(): one refresh.

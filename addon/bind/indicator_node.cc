@@ -45,39 +45,47 @@ struct IndicatorBox final : Box {
 // They use no globals (the arrays and buffers they fill are made here, the array constructor is
 // reached through a literal), so a script that replaces Array or Float64Array changes nothing.
 
-// Copies the numbers of an array into a Float64Array from `start` on; the index of the first
-// element that is not a number (to be converted one by one for its exact error), or -1.
+// Copies the numbers of a[start, end) into t[0, end - start); the index of the first element that
+// is not a number (to be converted one by one for its exact error), or -1.
 constexpr const char* kNumbersIn =
-    "(function (a, t, start, n) {"
-    "  for (var i = start; i < n; i++) {"
+    "(function (a, t, start, end) {"
+    "  for (var i = start, j = 0; i < end; i++, j++) {"
     "    var v = a[i];"
     "    if (typeof v !== 'number') return i;"
-    "    t[i] = v;"
+    "    t[j] = v;"
     "  }"
     "  return -1;"
     "})";
 
-// The plain array of a collect from its result columns, by shape: 0 numbers; 1 numbers or null
-// (optional integers, NaN in the column for absent: an integer is never NaN); 2 optional
-// booleans from codes (0 false, 1 true, 2 null); 3, 4 and 6 rows of two, three and five numbers;
-// 5 rows of a number and a number or null. An array made here holds its numbers unboxed, where one made
-// through the host API would box each of them.
+// Rows [start, end) of the plain array of a collect (made by the first chunk, `out` null, with
+// room for `total`) from a chunk of its result columns in t: column k of row start + j at
+// t[k * stride + j]. By shape: 0 numbers; 1 numbers or null (optional integers, NaN for absent:
+// an integer is never NaN); 2 optional booleans from codes (0 false, 1 true, 2 null); 3, 4 and 6
+// rows of two, three and five numbers; 5 rows of a number and a number or null. An array made
+// here holds its numbers unboxed, where one made through the host API would box each of them.
 constexpr const char* kArrayOut =
-    "(function (A, setProto, AP) { return function (shape, n, a, b, c, d, e) {"
-    "  var out = new A(n), i, v;"
+    "(function (A, setProto, AP) { return function (shape, out, start, end, total, t, s) {"
+    "  if (out === null) out = new A(total);"
     "  setProto(out, null);"
+    "  var i = start, j = 0, v;"
     "  switch (shape) {"
-    "    case 0: for (i = 0; i < n; i++) out[i] = a[i]; break;"
-    "    case 1: for (i = 0; i < n; i++) { v = a[i]; out[i] = v === v ? v : null; } break;"
-    "    case 2: for (i = 0; i < n; i++) { v = a[i]; out[i] = v === 2 ? null : v === 1; } break;"
-    "    case 3: for (i = 0; i < n; i++) out[i] = [a[i], b[i]]; break;"
-    "    case 4: for (i = 0; i < n; i++) out[i] = [a[i], b[i], c[i]]; break;"
-    "    case 6: for (i = 0; i < n; i++) out[i] = [a[i], b[i], c[i], d[i], e[i]]; break;"
-    "    default: for (i = 0; i < n; i++) { v = b[i]; out[i] = [a[i], v === v ? v : null]; }"
+    "    case 0: for (; i < end; i++, j++) out[i] = t[j]; break;"
+    "    case 1: for (; i < end; i++, j++) { v = t[j]; out[i] = v === v ? v : null; } break;"
+    "    case 2: for (; i < end; i++, j++) { v = t[j]; out[i] = v === 2 ? null : v === 1; } break;"
+    "    case 3: for (; i < end; i++, j++) out[i] = [t[j], t[s + j]]; break;"
+    "    case 4: for (; i < end; i++, j++) out[i] = [t[j], t[s + j], t[2 * s + j]]; break;"
+    "    case 6: for (; i < end; i++, j++) out[i] = [t[j], t[s + j], t[2 * s + j], t[3 * s + j], t[4 * s + j]]; break;"
+    "    default: for (; i < end; i++, j++) { v = t[s + j]; out[i] = [t[j], v === v ? v : null]; }"
     "  }"
     "  setProto(out, AP);"
     "  return out;"
     "}; })(Array, Object.setPrototypeOf, Array.prototype)";
+
+// Rows per chunk of the array helper, and the scratch buffer the helpers fill or read: a chunk
+// of the widest rows, or as many input numbers. One scratch per call, so that a conversion
+// re-entered through an element getter never shares it.
+constexpr size_t kChunkRows = 16384;
+constexpr size_t kScratch = 5 * kChunkRows;
 
 char numbersInKey, arrayOutKey;
 
@@ -183,41 +191,51 @@ Result<std::vector<int8_t>> readFlags(napi_env env, napi_value v) {
   return out;
 }
 
-// Above this many elements an array is read in chunks, so that one claiming a huge length but
-// holding few elements fails at its first hole instead of asking for the memory of its length.
-constexpr uint32_t kWholeArray = 1u << 24;
+// Room reserved for an array's numbers at most: one that claims a huge length but holds few
+// elements fails at its first hole instead of asking for the memory of its length.
+constexpr uint32_t kReserveAtMost = 1u << 24;
 constexpr uint32_t kBulkThreshold = 32;
 
-// The numbers of an array into a new Float64Array read by the whole loop: one host call for the
-// whole array in the usual case, with the same errors per element as one-by-one conversion.
-Result<rt::CollectArg> readSeries(napi_env env, napi_value v, std::vector<double>& spill) {
+// The numbers of an array, read chunk by chunk through the scratch by the helper loop: one host
+// call per chunk in the usual case, with the same errors per element as one-by-one conversion.
+// The list has room for every element up front, so it never copies itself while it grows.
+Result<rt::CollectArg> readSeries(napi_env env, napi_value v, std::vector<double>& out,
+                                  std::optional<Buffer<double>>& scratch) {
   BW_ASSIGN(n, arrayLength(env, v));
-  if (n < kBulkThreshold || n > kWholeArray) {
+  if (n < kBulkThreshold) {
     BW_ASSIGN(xs, Arg<std::vector<double>>::read(env, v));
-    spill = std::move(xs);
-    return rt::CollectArg::ofNumbers(spill);
+    out = std::move(xs);
+    return rt::CollectArg::ofNumbers(out);
   }
   BW_ASSIGN(fn, helper(env, &numbersInKey, kNumbersIn));
-  BW_ASSIGN(buf, makeBuffer<double>(env, n));
-  BW_ASSIGN(total, makeSize(env, n));
+  if (!scratch) {
+    BW_ASSIGN(b, makeBuffer<double>(env, kScratch));
+    scratch = b;
+  }
+  out.clear();
+  out.reserve(std::min(n, kReserveAtMost));
   uint32_t i = 0;
   while (i < n) {
+    const uint32_t end = static_cast<uint32_t>(std::min<size_t>(n, size_t{i} + kScratch));
     BW_ASSIGN(start, makeSize(env, i));
-    napi_value argv[4] = {v, buf.value, start, total};
+    BW_ASSIGN(stop, makeSize(env, end));
+    napi_value argv[4] = {v, scratch->value, start, stop};
     BW_ASSIGN(res, callHelper(env, fn, 4, argv,
                               [i] { return "Failed to get element with index `" + std::to_string(i) + "`"; }));
-    double stop = -1;
-    napi_get_value_double(env, res, &stop);
-    if (stop < 0) break;
+    double at = -1;
+    napi_get_value_double(env, res, &at);
+    const uint32_t upto = at < 0 ? end : static_cast<uint32_t>(at);
+    out.insert(out.end(), scratch->data, scratch->data + (upto - i));
+    i = upto;
+    if (at < 0) continue;
     // Not a number on the first read: converted one by one for the exact error. A getter may
     // answer a number this time; then it is taken and the loop goes on after it.
-    i = static_cast<uint32_t>(stop);
     BW_ASSIGN(item, element(env, v, i));
     BW_ASSIGN(x, readF64(env, item));
-    buf.data[i] = x;
+    out.push_back(x);
     ++i;
   }
-  return rt::CollectArg::ofNumbers({buf.data, n});
+  return rt::CollectArg::ofNumbers(out);
 }
 
 // Every argument of a collect, converted before the first step.
@@ -232,6 +250,7 @@ Result<Unit> readCollectArgs(napi_env env, const Call& call, const std::vector<A
   // those may run JavaScript (element getters, proxies) that could detach or resize a buffer
   // whose memory an earlier span would still point into.
   bool inPlace[kMaxArgs] = {};
+  std::optional<Buffer<double>> scratch;
   for (size_t i = 0; i < argDecls.size(); ++i) {
     napi_value v = call.argv[i];
     if (argDecls[i].kind == ArgKind::Series) {
@@ -243,7 +262,7 @@ Result<Unit> readCollectArgs(napi_env env, const Call& call, const std::vector<A
         inPlace[i] = true;
         continue;
       }
-      BW_ASSIGN(a, readSeries(env, v, out.numbers[i]));
+      BW_ASSIGN(a, readSeries(env, v, out.numbers[i], scratch));
       out.args[i] = a;
     } else if (argDecls[i].kind == ArgKind::Flags) {
       BW_ASSIGN(fs, readFlags(env, v));
@@ -330,15 +349,37 @@ Result<Out> makeOut(napi_env env, ResultKind kind, size_t n) {
   return o;
 }
 
-// Runs the collect: arguments, columns, steps. `steps` is the number of rows written.
-Result<Out> runCollect(const Call& call, rt::Instance& inst, size_t& steps) {
+// The result columns of a collect whose array is built afterwards: native memory, uninitialised
+// (every row the collect runs is written).
+struct NativeOut {
+  std::array<std::unique_ptr<double[]>, 5> num;
+  std::unique_ptr<int8_t[]> flags;
+  rt::Columns cols;
+
+  NativeOut(ResultKind kind, size_t n) {
+    for (size_t k = 0; k < rt::numberColumns(kind); ++k) {
+      num[k] = std::make_unique_for_overwrite<double[]>(n);
+      cols.num[k] = num[k].get();
+    }
+    if (rt::flagColumn(kind)) {
+      flags = std::make_unique_for_overwrite<int8_t[]>(n);
+      cols.flags = flags.get();
+    }
+    cols.capacity = n;
+  }
+};
+
+// Runs the collect: arguments, then columns from `make(n)` for the n remaining bars, then the
+// steps. `steps` is the number of rows written.
+template <class Make>
+auto runCollect(const Call& call, rt::Instance& inst, size_t& steps, Make make) -> decltype(make(size_t{})) {
   const napi_env env = call.env;
   const rt::Declaration& decl = inst.decl();
   auto in = std::make_unique<CollectArgs>();
   BW_TRY(readCollectArgs(env, call, decl.args, *in));
   BW_ASSIGN(n, inst.remaining());
-  BW_ASSIGN(out, makeOut(env, decl.result, n));
-  BW_ASSIGN(done, inst.collectInto(in->args, out.cols));
+  BW_ASSIGN(out, make(n));
+  BW_ASSIGN(done, inst.collectInto(in->args, out->cols));
   steps = done;
   return out;
 }
@@ -414,32 +455,50 @@ constexpr auto collectMember = [](Call& call) -> Result<napi_value> {
   BW_ASSIGN(inst, receiver(call));
   const ResultKind kind = inst->decl().result;
   size_t steps = 0;
-  BW_ASSIGN(out, runCollect(call, *inst, steps));
+  BW_ASSIGN(out, runCollect(call, *inst, steps, [kind](size_t n) -> Result<std::unique_ptr<NativeOut>> {
+    return std::make_unique<NativeOut>(kind, n);
+  }));
   if (kind == ResultKind::Script) return scriptResult(env);
+  const rt::Columns& cols = out->cols;
+  const size_t width = rt::numberColumns(kind);
   if (steps < kBulkThreshold) {
     // A few results: built directly, without a turn through the helper.
     ListBuilder arr(env, steps);
     for (size_t i = 0; i < steps; ++i) {
       rt::StepResult r;
-      for (size_t k = 0; k < rt::numberColumns(kind); ++k) r.num[k] = out.cols.num[k][i];
+      for (size_t k = 0; k < width; ++k) r.num[k] = cols.num[k][i];
       if (kind == ResultKind::OptInt || kind == ResultKind::NumberOptInt) {
         const double x = r.num[kind == ResultKind::OptInt ? 0 : 1];
         if (x == x) r.integer = static_cast<int64_t>(x);
       }
-      if (kind == ResultKind::OptFlag) r.flag = out.cols.flags[i];
+      if (kind == ResultKind::OptFlag) r.flag = cols.flags[i];
       BW_ASSIGN(x, stepValue(env, kind, r));
       BW_TRY(arr.set(i, x));
     }
     return arr.done();
   }
+  // Chunk by chunk: the columns' rows into the scratch, then the helper makes the array's rows.
   BW_ASSIGN(fn, helper(env, &arrayOutKey, kArrayOut));
-  napi_value shape, undef = undefinedValue(env);
+  BW_ASSIGN(scratch, makeBuffer<double>(env, kScratch));
+  napi_value shape, stride, arr;
   napi_create_int32(env, shapeOf(kind), &shape);
+  BW_ASSIGN(strideValue, makeSize(env, kChunkRows));
+  stride = strideValue;
+  napi_get_null(env, &arr);
   BW_ASSIGN(total, makeSize(env, steps));
-  napi_value argv[7] = {shape, total, undef, undef, undef, undef, undef};
-  if (kind == ResultKind::OptFlag) argv[2] = out.flags.value;
-  for (size_t k = 0; k < rt::numberColumns(kind); ++k) argv[2 + k] = out.num[k].value;
-  return callHelper(env, fn, 7, argv, [] { return std::string("Failed to create array"); });
+  for (size_t start = 0; start < steps; start += kChunkRows) {
+    const size_t rows = std::min(kChunkRows, steps - start);
+    for (size_t k = 0; k < width; ++k)
+      std::memcpy(scratch.data + k * kChunkRows, cols.num[k] + start, rows * sizeof(double));
+    if (kind == ResultKind::OptFlag)
+      for (size_t j = 0; j < rows; ++j) scratch.data[j] = cols.flags[start + j];
+    BW_ASSIGN(from, makeSize(env, start));
+    BW_ASSIGN(to, makeSize(env, start + rows));
+    napi_value argv[7] = {shape, arr, from, to, total, scratch.value, stride};
+    BW_ASSIGN(made, callHelper(env, fn, 7, argv, [] { return std::string("Failed to create array"); }));
+    arr = made;
+  }
+  return arr;
 };
 
 // Typed results: one Float64Array per output, NaN where there is no value. Optional integers are
@@ -449,7 +508,11 @@ constexpr auto collectTypedMember = [](Call& call) -> Result<napi_value> {
   BW_ASSIGN(inst, receiver(call));
   const ResultKind kind = inst->decl().result;
   size_t steps = 0;
-  BW_ASSIGN(out, runCollect(call, *inst, steps));
+  BW_ASSIGN(made, runCollect(call, *inst, steps, [env, kind](size_t n) -> Result<std::optional<Out>> {
+    BW_ASSIGN(o, makeOut(env, kind, n));
+    return std::optional<Out>(std::move(o));
+  }));
+  const Out& out = *made;
   const size_t n = out.cols.capacity;
   if (kind == ResultKind::OptFlag) {
     BW_ASSIGN(b, makeBuffer<double>(env, n));
