@@ -2,6 +2,7 @@
 // sweep(spec): every set's row holds the figures a plain JavaScript loop gives for that set,
 // ranked by the metric; the pool, progress, cancellation, per-set errors and bad input.
 const test = require('node:test');
+const { CROSS_SOURCE } = require('./support/sweep');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
@@ -21,13 +22,7 @@ function strategyFile(name, source) {
   fs.writeFileSync(file, source);
   return file;
 }
-const CROSS = strategyFile('cross.js', `
-module.exports = ({ fast, slow }, m) => {
-  if (fast >= slow) throw new Error('fast must be below slow');
-  const f = m.indicator('sma', m.close, fast);
-  const s = m.indicator('sma', m.close, slow);
-  return { entries: m.indicator('crossover', f, s), exits: m.indicator('crossunder', f, s) };
-};`);
+const CROSS = strategyFile('cross.js', CROSS_SOURCE);
 
 const market = (seed, n = 400) => ({ ohlcv: series(walk(n, { seed, move: 0.04 })), sym: stock({ minQty: 0.001 }) });
 const A = { ...market(3), symbol: 'AAA' };

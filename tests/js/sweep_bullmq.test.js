@@ -3,6 +3,7 @@
 // worker processes: the rows must equal the local sweep's. Skipped, saying why, when there is no
 // redis-server or no Redis client for BullMQ.
 const test = require('node:test');
+const { CROSS_SOURCE } = require('./support/sweep');
 const assert = require('node:assert/strict');
 const { spawn, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
@@ -77,13 +78,7 @@ test('sweep on BullMQ workers gives the local rows', { skip: reason ?? false, ti
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'barwise-bullmq-'));
   t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
   const strategy = path.join(dir, 'cross.js');
-  fs.writeFileSync(strategy, `
-    module.exports = ({ fast, slow }, m) => {
-      if (fast >= slow) throw new Error('fast must be below slow');
-      const f = m.indicator('sma', m.close, fast);
-      const s = m.indicator('sma', m.close, slow);
-      return { entries: m.indicator('crossover', f, s), exits: m.indicator('crossunder', f, s) };
-    };`);
+  fs.writeFileSync(strategy, CROSS_SOURCE);
   const spec = {
     strategy, params: { fast: [3, 5, 8, 30], slow: [10, 21, 25] },
     series: [
