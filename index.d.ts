@@ -1027,7 +1027,7 @@ export interface SweepProgress {
   errors?: number;
 }
 
-export interface SweepSpec {
+export interface SweepRequest {
   /** Path of a module whose export (default, or `signals`) is a `SweepStrategy`. */
   strategy: string;
   /** A grid (each parameter's values) or a list of parameter sets. */
@@ -1092,7 +1092,7 @@ export interface SweepResult {
 }
 
 /** Runs a parameter sweep on worker threads (`require('barwise').sweep`). */
-export declare const sweep: (spec: SweepSpec) => Promise<SweepResult>;
+export declare const sweep: (request: SweepRequest) => Promise<SweepResult>;
 
 /** Options of `NodeBacktest.prototype.toHtml`. */
 export interface HtmlReportOptions {

@@ -71,12 +71,12 @@ async function main() {
   // The grid: 25 slow lengths, and as many fast ones as make GRID sets.
   const slow = Array.from({ length: 25 }, (_, k) => 50 + 10 * k);
   const fast = Array.from({ length: Math.max(1, Math.round(GRID / 25)) }, (_, k) => 2 + k);
-  const spec = { strategy: __filename, params: { fast, slow }, series: { ohlcv, sym, symbol: 'BTCUSD' },
+  const request = { strategy: __filename, params: { fast, slow }, series: { ohlcv, sym, symbol: 'BTCUSD' },
     backtest: { initialCapital: 100000 } };
   const sets = fast.length * slow.length;
   const results = [];
   for (const workers of [1, 2]) {
-    const m = await measureAsync(() => sweep({ ...spec, workers }), { runs: 1, warmup: 0, n: sets });
+    const m = await measureAsync(() => sweep({ ...request, workers }), { runs: 1, warmup: 0, n: sets });
     results.push(m);
     console.log(line(`sweep of ${sets} sets on ${workers} worker thread${workers > 1 ? 's' : ''}`, m, 'run'));
     console.log(`  ${(m.ms / 1000).toFixed(1)} s, ${(m.ms / sets).toFixed(1)} ms a run, ` +

@@ -1,5 +1,5 @@
 // Declarations of barwise/sweep-bullmq.
-import type { SweepResult, SweepSpec } from '../index';
+import type { SweepResult, SweepRequest } from '../index';
 
 export interface BullmqSweepOptions {
   /** BullMQ's connection: Redis options or a client instance. */
@@ -15,7 +15,7 @@ export interface BullmqSweepOptions {
 
 /** Runs the sweep as BullMQ jobs; resolves to what `sweep` resolves to, with the sweep's id. */
 export declare function runSweep(
-  spec: SweepSpec,
+  request: SweepRequest,
   options: BullmqSweepOptions,
 ): Promise<SweepResult & { sweepId: string; jobs: number }>;
 

@@ -1,9 +1,9 @@
 'use strict';
 // Sweeps past one machine, as BullMQ jobs on Redis: `barwise/sweep-bullmq`.
 //
-//   runSweep(spec, { connection })   checks the spec here, stores each series once, adds one flow:
+//   runSweep(request, { connection })   checks the request here, stores each series once, adds one flow:
 //                                    a parent job whose children each run one series × a chunk of
-//                                    parameter sets; resolves to what `sweep(spec)` resolves to.
+//                                    parameter sets; resolves to what `sweep(request)` resolves to.
 //   startWorker({ connection })      a BullMQ worker (run as many as there are cores, on any
 //                                    machine that reaches the Redis server and has the strategy
 //                                    module at the same path) that runs those jobs.
@@ -87,20 +87,20 @@ function abortError(signal) {
 }
 
 /**
- * Runs `spec` (as `sweep` takes it; `workers` does not apply) as BullMQ jobs and resolves to the
+ * Runs `request` (as `sweep` takes it; `workers` does not apply) as BullMQ jobs and resolves to the
  * result `sweep` gives. `options`: `connection` (BullMQ's), `queueName` (default "barwise-sweep"),
  * `prefix`, `chunkSize` (sets per job, default 16), `attempts` (per job, default 3).
  */
-async function runSweep(spec, options = {}) {
+async function runSweep(request, options = {}) {
   const started = Date.now();
   const { connection, queueName = DEFAULT_QUEUE, prefix, attempts = 3 } = options;
   if (!connection) throw Object.assign(new Error('sweep-bullmq: options.connection is required'), { code: 'InvalidArg' });
-  const { workers, ...rest } = spec;
+  const { workers, ...rest } = request;
   void workers;
   const plan = await prepare(rest);
-  const { signal, onProgress } = spec;
+  const { signal, onProgress } = request;
   if (signal && signal.aborted) throw abortError(signal);
-  const chunk = options.chunkSize ?? spec.chunkSize ?? DEFAULT_CHUNK;
+  const chunk = options.chunkSize ?? request.chunkSize ?? DEFAULT_CHUNK;
   const tasks = tasksOf(plan, chunk);
   const base = { connection, ...(prefix ? { prefix } : {}) };
 

@@ -4,7 +4,7 @@
 // module path, so that every worker (and every machine, through barwise/sweep-bullmq) loads the
 // same code; it turns a set of parameters and the market of one series into entry and exit flags.
 //
-// The pieces here are shared with the BullMQ adapter: `prepare` checks a spec and cuts it into
+// The pieces here are shared with the BullMQ adapter: `prepare` checks a request and cuts it into
 // tasks, `assemble` turns the figures of every run into the result. Both are deterministic, so a
 // sweep gives the same rows however and wherever its sets ran.
 const os = require('node:os');
@@ -15,7 +15,7 @@ const runner = require('./sweep-worker');
 
 const { NodeBacktest, NodeCtx, NodeCtxSkip, NodeOhlcv, NodeSignal, NodeSym } = bw;
 
-const SPEC_KEYS = [
+const REQUEST_KEYS = [
   'strategy', 'params', 'series', 'metric', 'order', 'top', 'heatmap', 'workers', 'chunkSize', 'onProgress', 'signal',
   'backtest', 'size', 'walkForward', 'cacheBytes',
 ];
@@ -111,7 +111,7 @@ function readWalkForward(wf) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Checking a spec
+// Checking a request
 
 // A backtest that runs no bar, through the same entry point as every run: it checks the backtest
 // options and the size, and shows which figures there are.
@@ -126,16 +126,16 @@ function probeBacktest(series, backtest, size) {
 }
 
 /**
- * Checks a spec and returns the plan of the sweep: its parameter sets, series, shared settings
+ * Checks a request and returns the plan of the sweep: its parameter sets, series, shared settings
  * and windows. Every bad input throws here, naming what is wrong, before any run starts.
  */
-async function prepare(spec) {
-  if (!isPlainObject(spec)) throw invalid('the spec must be an object { strategy, params, series, metric, ... }');
-  for (const k of Object.keys(spec)) if (!SPEC_KEYS.includes(k)) throw invalid(`unknown spec key "${k}" (known: ${SPEC_KEYS.join(', ')})`);
+async function prepare(request) {
+  if (!isPlainObject(request)) throw invalid('the request must be an object { strategy, params, series, metric, ... }');
+  for (const k of Object.keys(request)) if (!REQUEST_KEYS.includes(k)) throw invalid(`unknown request key "${k}" (known: ${REQUEST_KEYS.join(', ')})`);
 
-  if (typeof spec.strategy !== 'string' || spec.strategy === '')
+  if (typeof request.strategy !== 'string' || request.strategy === '')
     throw invalid('strategy must be the path of a module exporting (params, market) => ({ entries, exits, size })');
-  const strategyPath = path.resolve(spec.strategy);
+  const strategyPath = path.resolve(request.strategy);
   let strategy;
   try {
     strategy = await runner.loadStrategy(strategyPath);
@@ -143,13 +143,13 @@ async function prepare(spec) {
     throw invalid(`strategy module ${strategyPath} cannot be loaded: ${e && e.message ? e.message : e}`);
   }
 
-  const sets = parameterSets(spec.params);
-  const series = readSeries(spec.series);
+  const sets = parameterSets(request.params);
+  const series = readSeries(request.series);
 
-  const backtest = spec.backtest ?? {};
+  const backtest = request.backtest ?? {};
   if (!isPlainObject(backtest)) throw invalid('backtest must be an object of backtest options ({ initialCapital, ... })');
-  if (spec.size != null && !(spec.size instanceof NodeSignal)) throw invalid('size must be a NodeSignal');
-  const size = spec.size ?? NodeSignal.EquityPct(1);
+  if (request.size != null && !(request.size instanceof NodeSignal)) throw invalid('size must be a NodeSignal');
+  const size = request.size ?? NodeSignal.EquityPct(1);
   let figures;
   try {
     figures = probeBacktest(series[0], backtest, size);
@@ -157,28 +157,28 @@ async function prepare(spec) {
     throw invalid(`backtest options: ${e.message}`);
   }
 
-  const metric = spec.metric ?? 'net_profit';
+  const metric = request.metric ?? 'net_profit';
   const figureNames = Object.keys(figures).filter((k) => typeof figures[k] === 'number');
   if (typeof metric !== 'string' || !figureNames.includes(metric))
     throw invalid(`metric ${JSON.stringify(metric)} is not a figure; the figures are ${figureNames.join(', ')}`);
-  const order = spec.order ?? 'desc';
+  const order = request.order ?? 'desc';
   if (order !== 'desc' && order !== 'asc') throw invalid('order must be "desc" (highest first) or "asc"');
-  if (spec.top != null && !isCount(spec.top)) throw invalid('top must be a positive whole number');
+  if (request.top != null && !isCount(request.top)) throw invalid('top must be a positive whole number');
 
   const names = [...new Set(sets.flatMap((s) => Object.keys(s)))];
-  let heatmap = spec.heatmap;
-  if (heatmap == null) heatmap = isPlainObject(spec.params) && names.length === 2 ? names : null;
+  let heatmap = request.heatmap;
+  if (heatmap == null) heatmap = isPlainObject(request.params) && names.length === 2 ? names : null;
   else if (!Array.isArray(heatmap) || heatmap.length !== 2 || !heatmap.every((h) => names.includes(h)) || heatmap[0] === heatmap[1])
     throw invalid(`heatmap must name two different parameters of the sets (${names.join(', ')})`);
 
-  if (spec.workers != null && !isCount(spec.workers)) throw invalid('workers must be a positive whole number');
-  if (spec.chunkSize != null && !isCount(spec.chunkSize)) throw invalid('chunkSize must be a positive whole number');
-  if (spec.cacheBytes != null && !isCount(spec.cacheBytes)) throw invalid('cacheBytes must be a positive whole number');
-  if (spec.onProgress != null && typeof spec.onProgress !== 'function') throw invalid('onProgress must be a function');
-  if (spec.signal != null && (typeof spec.signal !== 'object' || typeof spec.signal.aborted !== 'boolean'))
+  if (request.workers != null && !isCount(request.workers)) throw invalid('workers must be a positive whole number');
+  if (request.chunkSize != null && !isCount(request.chunkSize)) throw invalid('chunkSize must be a positive whole number');
+  if (request.cacheBytes != null && !isCount(request.cacheBytes)) throw invalid('cacheBytes must be a positive whole number');
+  if (request.onProgress != null && typeof request.onProgress !== 'function') throw invalid('onProgress must be a function');
+  if (request.signal != null && (typeof request.signal !== 'object' || typeof request.signal.aborted !== 'boolean'))
     throw invalid('signal must be an AbortSignal');
 
-  const walkForward = readWalkForward(spec.walkForward);
+  const walkForward = readWalkForward(request.walkForward);
   for (const s of series) {
     s.windows = walkForward ? walkForwardWindows(s.length, walkForward) : null;
     if (walkForward && s.windows.length === 0)
@@ -186,7 +186,7 @@ async function prepare(spec) {
     s.segments = s.windows ? s.windows.flatMap((w) => [w.train, w.test]) : null;
   }
 
-  const settings = { strategy: strategyPath, backtest, size: size.toJSON(), cacheBytes: spec.cacheBytes };
+  const settings = { strategy: strategyPath, backtest, size: size.toJSON(), cacheBytes: request.cacheBytes };
   // The first set on every series, run up to its signals: signals of the wrong length are bad
   // input. A strategy that throws here is left to the run, which reports it with its set.
   for (const s of series) {
@@ -204,7 +204,7 @@ async function prepare(spec) {
     }
   }
 
-  return { strategyPath, sets, series, settings, metric, order, top: spec.top ?? null, heatmap, walkForward };
+  return { strategyPath, sets, series, settings, metric, order, top: request.top ?? null, heatmap, walkForward };
 }
 
 /**
@@ -345,15 +345,15 @@ function abortError(signal) {
  * Runs a sweep on a pool of worker threads (one per core by default). Resolves to
  * `{ rows, heatmap, errors, metric, order, runs, workers, elapsedMs }`.
  */
-async function sweep(spec) {
+async function sweep(request) {
   const started = Date.now();
-  const plan = await prepare(spec);
-  const { signal, onProgress } = spec;
+  const plan = await prepare(request);
+  const { signal, onProgress } = request;
   if (signal && signal.aborted) throw abortError(signal);
 
   const total = plan.sets.length * plan.series.length;
-  const workerCount = Math.max(1, Math.min(spec.workers ?? machineCores(), total));
-  const tasks = tasksOf(plan, spec.chunkSize ?? defaultChunk(plan, workerCount));
+  const workerCount = Math.max(1, Math.min(request.workers ?? machineCores(), total));
+  const tasks = tasksOf(plan, request.chunkSize ?? defaultChunk(plan, workerCount));
   const payloads = new Map();
   const payloadOf = (si) => {
     if (!payloads.has(si)) {

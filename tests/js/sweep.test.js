@@ -1,5 +1,5 @@
 'use strict';
-// sweep(spec): every set's row holds the figures a plain JavaScript loop gives for that set,
+// sweep(request): every set's row holds the figures a plain JavaScript loop gives for that set,
 // ranked by the metric; the pool, progress, cancellation, per-set errors and bad input.
 const test = require('node:test');
 const { CROSS_SOURCE } = require('./support/sweep');
@@ -82,9 +82,9 @@ test('sweep: each row holds the figures of its set, best first', async (t) => {
 });
 
 test('sweep: the same rows on one worker as on two, and top keeps the best', async () => {
-  const spec = { strategy: CROSS, params: [{ fast: 4, slow: 9 }, { fast: 2, slow: 30 }, { fast: 6, slow: 12 }], series: A };
-  const one = await bw.sweep({ ...spec, workers: 1 });
-  const two = await bw.sweep({ ...spec, workers: 2, chunkSize: 1, top: 2, metric: 'closed_trades', order: 'asc' });
+  const request = { strategy: CROSS, params: [{ fast: 4, slow: 9 }, { fast: 2, slow: 30 }, { fast: 6, slow: 12 }], series: A };
+  const one = await bw.sweep({ ...request, workers: 1 });
+  const two = await bw.sweep({ ...request, workers: 2, chunkSize: 1, top: 2, metric: 'closed_trades', order: 'asc' });
   assert.equal(one.heatmap, null, 'no heatmap for a list of sets');
   const byTrades = [...one.rows].sort((a, b) => a.closed_trades - b.closed_trades).slice(0, 2);
   assert.deepEqual(two.rows, byTrades);
@@ -194,14 +194,14 @@ test('sweep refuses bad input before any run', async (t) => {
     ['no series', { ...ok, series: [] }, /series is empty/],
     ['a series that is not one', { ...ok, series: { ohlcv: [] } }, /series must be \{ ohlcv: NodeOhlcv/],
     ['two series of one name', { ...ok, series: [A, { ...B, symbol: 'AAA' }] }, /two series are named "AAA"/],
-    ['an unknown key', { ...ok, metrics: 'net_profit' }, /unknown spec key "metrics"/],
+    ['an unknown key', { ...ok, metrics: 'net_profit' }, /unknown request key "metrics"/],
     ['bad backtest options', { ...ok, backtest: { processOrdersOnClose: 'yes' } }, /backtest options: .*processOrdersOnClose/],
     ['a heatmap of unknown parameters', { ...ok, heatmap: ['fast', 'length'] }, /heatmap must name two different parameters/],
     ['walk-forward windows longer than the series', { ...ok, walkForward: { train: 400, test: 10 } }, /too few for a training window/],
   ];
-  for (const [name, spec, message] of cases)
+  for (const [name, request, message] of cases)
     await t.test(name, async () => {
-      await assert.rejects(bw.sweep(spec), { code: 'InvalidArg', message });
+      await assert.rejects(bw.sweep(request), { code: 'InvalidArg', message });
     });
 });
 

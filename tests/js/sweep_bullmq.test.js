@@ -82,7 +82,7 @@ test('sweep on BullMQ workers gives the local rows', { skip: reason ?? false, ti
   t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
   const strategy = path.join(dir, 'cross.js');
   fs.writeFileSync(strategy, CROSS_SOURCE);
-  const spec = {
+  const request = {
     strategy, params: { fast: [3, 5, 8, 30], slow: [10, 21, 25] },
     series: [
       { symbol: 'AAA', ohlcv: series(walk(500, { seed: 3, move: 0.04 })), sym: stock() },
@@ -90,9 +90,9 @@ test('sweep on BullMQ workers gives the local rows', { skip: reason ?? false, ti
     ],
   };
   const { runSweep } = require('../../js/sweep-bullmq');
-  const local = await bw.sweep({ ...spec, workers: 2 });
+  const local = await bw.sweep({ ...request, workers: 2 });
   const progress = [];
-  const remote = await runSweep({ ...spec, onProgress: (p) => progress.push(p.done) }, { connection, queueName, chunkSize: 3 });
+  const remote = await runSweep({ ...request, onProgress: (p) => progress.push(p.done) }, { connection, queueName, chunkSize: 3 });
 
   await t.test('the same rows, heatmap and errors', () => {
     assert.equal(remote.rows.length, 18);
@@ -105,7 +105,7 @@ test('sweep on BullMQ workers gives the local rows', { skip: reason ?? false, ti
     assert.equal(progress.at(-1), 24);
   });
   await t.test('the same sweep again reuses its jobs', async () => {
-    const again = await runSweep(spec, { connection, queueName, chunkSize: 3 });
+    const again = await runSweep(request, { connection, queueName, chunkSize: 3 });
     assert.equal(again.sweepId, remote.sweepId);
     assert.deepEqual(again.rows, local.rows);
   });
