@@ -531,6 +531,22 @@ Result<Unit> checkListLength(size_t n, size_t converted) {
                                        std::to_string(kMaxListLength) + " elements per list");
 }
 
+Result<napi_value> keptScript(napi_env env, const void* key, const char* source) {
+  EnvData* d = envData(env);
+  napi_value fn;
+  if (d) {
+    auto it = d->kept.find(key);
+    if (it != d->kept.end() && napi_get_reference_value(env, it->second, &fn) == napi_ok && fn) return fn;
+  }
+  napi_value src;
+  napi_status st = napi_create_string_utf8(env, source, NAPI_AUTO_LENGTH, &src);
+  if (st == napi_ok) st = napi_run_script(env, src, &fn);
+  if (st != napi_ok) return hostError(env, st, "Failed to initialize napi function call.");
+  napi_ref ref;
+  if (d && napi_create_reference(env, fn, 1, &ref) == napi_ok) d->kept[key] = ref;
+  return fn;
+}
+
 Result<Unit> prepareHelpers(napi_env env) {
   const std::pair<napi_ref EnvData::*, const char*> helpers[] = {{&EnvData::numbersIn, kNumbersIn},
                                                                   {&EnvData::rowsOut, kRowsOut},

@@ -451,6 +451,9 @@ class ListBuilder {
 // Makes the bulk and list helpers while the add-on loads, so they keep the built-ins as they are
 // then.
 Result<Unit> prepareHelpers(napi_env env);
+// A function made once per environment from JavaScript source and kept under `key` (an address
+// unique to its user): the small JavaScript halves of the bulk conversions in the member tables.
+Result<napi_value> keptScript(napi_env env, const void* key, const char* source);
 Result<napi_value> makeObject(napi_env env);
 Result<Unit> setProperty(napi_env env, napi_value obj, const char* key, napi_value v);
 // A new plain Array of numbers, built in bulk.

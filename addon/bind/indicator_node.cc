@@ -89,22 +89,6 @@ constexpr size_t kScratch = 5 * kChunkRows;
 
 char numbersInKey, arrayOutKey;
 
-Result<napi_value> helper(napi_env env, const char* key, const char* source) {
-  EnvData* d = envData(env);
-  napi_value fn;
-  if (d) {
-    auto it = d->kept.find(key);
-    if (it != d->kept.end() && napi_get_reference_value(env, it->second, &fn) == napi_ok && fn) return fn;
-  }
-  napi_value src;
-  napi_status st = napi_create_string_utf8(env, source, NAPI_AUTO_LENGTH, &src);
-  if (st == napi_ok) st = napi_run_script(env, src, &fn);
-  if (st != napi_ok) return hostError(env, st, "Failed to initialize napi function call.");
-  napi_ref ref;
-  if (d && napi_create_reference(env, fn, 1, &ref) == napi_ok) d->kept[key] = ref;
-  return fn;
-}
-
 // A helper's result, or the host's failure (a pending exception wins) as `what` says.
 template <class What>
 Result<napi_value> callHelper(napi_env env, napi_value fn, size_t argc, const napi_value* argv, What what) {
@@ -207,7 +191,7 @@ Result<rt::CollectArg> readSeries(napi_env env, napi_value v, std::vector<double
     out = std::move(xs);
     return rt::CollectArg::ofNumbers(out);
   }
-  BW_ASSIGN(fn, helper(env, &numbersInKey, kNumbersIn));
+  BW_ASSIGN(fn, keptScript(env, &numbersInKey, kNumbersIn));
   if (!scratch) {
     BW_ASSIGN(b, makeBuffer<double>(env, kScratch));
     scratch = b;
@@ -478,7 +462,7 @@ constexpr auto collectMember = [](Call& call) -> Result<napi_value> {
     return arr.done();
   }
   // Chunk by chunk: the columns' rows into the scratch, then the helper makes the array's rows.
-  BW_ASSIGN(fn, helper(env, &arrayOutKey, kArrayOut));
+  BW_ASSIGN(fn, keptScript(env, &arrayOutKey, kArrayOut));
   BW_ASSIGN(scratch, makeBuffer<double>(env, kScratch));
   napi_value shape, stride, arr;
   napi_create_int32(env, shapeOf(kind), &shape);

@@ -370,24 +370,7 @@ constexpr const char* kRowsIn =
     "  return -1;"
     "}; })([].constructor.isArray)";
 
-Result<napi_value> rowsHelper(napi_env env) {
-  static const char key = 0;
-  EnvData* d = envData(env);
-  napi_value fn;
-  if (d) {
-    auto it = d->kept.find(&key);
-    if (it != d->kept.end() && napi_get_reference_value(env, it->second, &fn) == napi_ok && fn) return fn;
-  }
-  napi_value src;
-  napi_status st = napi_create_string_utf8(env, kRowsIn, NAPI_AUTO_LENGTH, &src);
-  if (st == napi_ok) st = napi_run_script(env, src, &fn);
-  if (st != napi_ok) return hostError(env, st, "Failed to initialize napi function call.");
-  if (d) {
-    napi_ref ref;
-    if (napi_create_reference(env, fn, 1, &ref) == napi_ok) d->kept[&key] = ref;
-  }
-  return fn;
-}
+const char kRowsInKey = 0;
 
 // One row converted by hand: the exact error for a row the bulk copy refused, or its values
 // when a getter answers differently the second time.
@@ -425,7 +408,7 @@ Result<std::vector<double>> flatRows(napi_env env, napi_value rows) {
                       std::to_string(kMaxLoadBars) + ")");
   std::vector<double> flat;
   if (n == 0) return flat;
-  BW_ASSIGN(fn, rowsHelper(env));
+  BW_ASSIGN(fn, keptScript(env, &kRowsInKey, kRowsIn));
   void* raw = nullptr;
   napi_value buffer, chunk, global;
   const size_t cells = size_t{std::min(n, kRowChunk)} * kRowWidth;

@@ -332,6 +332,17 @@ Result<Signal> Codec<Signal>::read(const RecordIn& in) {
   return in.result(std::move(s));
 }
 
+// Applies `change` to a copy of the signal's order terms and keeps it only when the terms stay
+// consistent, so a refused setter leaves the signal as it was.
+template <class F>
+Result<Unit> changeTerms(Signal& s, F change) {
+  OrderTerms terms = s.terms;
+  change(terms);
+  BW_TRY(checkTerms(terms));
+  s.terms = terms;
+  return Unit{};
+}
+
 BW_REGISTER(signal) {
   Class<Signal> c;
   c.record(kNumbers, kTexts);
@@ -374,31 +385,19 @@ BW_REGISTER(signal) {
       "stopLoss", [](Call& call, const Signal& s) { return levelValue(call.env, s.terms.stopLoss); },
       [](Call& call, Signal& s, napi_value v) -> Result<Unit> {
         BW_ASSIGN(level, readLevel(call.env, v, "stopLoss"));
-        OrderTerms terms = s.terms;
-        terms.stopLoss = level;
-        BW_TRY(checkTerms(terms));
-        s.terms = terms;
-        return Unit{};
+        return changeTerms(s, [&](OrderTerms& t) { t.stopLoss = level; });
       });
   c.accessor(
       "takeProfit", [](Call& call, const Signal& s) { return levelValue(call.env, s.terms.takeProfit); },
       [](Call& call, Signal& s, napi_value v) -> Result<Unit> {
         BW_ASSIGN(level, readLevel(call.env, v, "takeProfit"));
-        OrderTerms terms = s.terms;
-        terms.takeProfit = level;
-        BW_TRY(checkTerms(terms));
-        s.terms = terms;
-        return Unit{};
+        return changeTerms(s, [&](OrderTerms& t) { t.takeProfit = level; });
       });
   c.accessor(
       "trailingStop", [](Call& call, const Signal& s) { return trailValue(call.env, s.terms.trailingStop); },
       [](Call& call, Signal& s, napi_value v) -> Result<Unit> {
         BW_ASSIGN(trail, readTrail(call.env, v));
-        OrderTerms terms = s.terms;
-        terms.trailingStop = trail;
-        BW_TRY(checkTerms(terms));
-        s.terms = terms;
-        return Unit{};
+        return changeTerms(s, [&](OrderTerms& t) { t.trailingStop = trail; });
       });
   c.method("toString", [](const Signal& s) { return s.toString(); });
 }

@@ -60,22 +60,6 @@ constexpr const char* kTruthSource =
     "(function (a, out, n) { for (var i = 0; i < n; i++) out[i] = a[i] ? 1 : 0; })";
 const char kTruthKey = 0;
 
-Result<napi_value> truthHelper(napi_env env) {
-  EnvData* d = envData(env);
-  napi_value fn;
-  if (d) {
-    auto it = d->kept.find(&kTruthKey);
-    if (it != d->kept.end() && napi_get_reference_value(env, it->second, &fn) == napi_ok && fn) return fn;
-  }
-  napi_value src;
-  napi_status st = napi_create_string_utf8(env, kTruthSource, NAPI_AUTO_LENGTH, &src);
-  if (st == napi_ok) st = napi_run_script(env, src, &fn);
-  if (st != napi_ok) return hostError(env, st, "Failed to initialize napi function call.");
-  napi_ref ref;
-  if (d && napi_create_reference(env, fn, 1, &ref) == napi_ok) d->kept[&kTruthKey] = ref;
-  return fn;
-}
-
 // Per-bar flags, set where `if (flags[j])` would be true: a Uint8Array, Int8Array or
 // Float64Array (non-zero and not NaN: the 1/0/NaN of collectTyped), or a plain array (truthy, so
 // the true/false/null results of crossover and crossunder read as they do in a loop).
@@ -104,7 +88,7 @@ Result<std::vector<uint8_t>> readFlags(napi_env env, napi_value v, const char* n
   BW_ASSIGN(n, arrayLength(env, v));
   std::vector<uint8_t> out(n);
   if (n == 0) return out;
-  BW_ASSIGN(fn, truthHelper(env));
+  BW_ASSIGN(fn, keptScript(env, &kTruthKey, kTruthSource));
   void* raw = nullptr;
   napi_value buffer, bytes, count, global, ignored;
   napi_status st = napi_create_arraybuffer(env, n, &raw, &buffer);
