@@ -342,11 +342,11 @@ struct NativeOut {
 
   NativeOut(ResultKind kind, size_t n) {
     for (size_t k = 0; k < rt::numberColumns(kind); ++k) {
-      num[k] = std::make_unique_for_overwrite<double[]>(n);
+      num[k].reset(new double[n]);  // left uninitialised on purpose
       cols.num[k] = num[k].get();
     }
     if (rt::flagColumn(kind)) {
-      flags = std::make_unique_for_overwrite<int8_t[]>(n);
+      flags.reset(new int8_t[n]);
       cols.flags = flags.get();
     }
     cols.capacity = n;
