@@ -783,6 +783,8 @@ function sortRows() {
   });
 }
 
+const NOTES_HEADING = '## Where the time goes';
+
 async function main() {
   const job = process.argv.find((a) => a.startsWith('--job='));
   if (job) {
@@ -829,7 +831,11 @@ async function main() {
     goals(mem),
     '',
   ].join('\n');
-  fs.writeFileSync(path.join(__dirname, 'RESULTS.md'), text);
+  // The profile notes under NOTES_HEADING are written by hand: a new run keeps them.
+  const file = path.join(__dirname, 'RESULTS.md');
+  const previous = fs.existsSync(file) ? fs.readFileSync(file, 'utf8') : '';
+  const at = previous.indexOf(NOTES_HEADING);
+  fs.writeFileSync(file, at >= 0 ? `${text}\n${previous.slice(at)}` : text);
   process.stdout.write(`\n${text}\n(sink ${sink})\n`);
 }
 
