@@ -276,12 +276,17 @@ StepResult Collected::at(size_t i) const {
 // Steps.
 
 Result<StepResult> Instance::next(const ArgValue* args) {
+  StepResult out;
+  BW_TRY(next(args, out));
+  return out;
+}
+
+Result<Unit> Instance::next(const ArgValue* args, StepResult& out) {
   // The bar is read first: a context without one fails the call before anything changes.
   BarSnapshot bar;
   BW_TRY(rt_.fetch(bar));
-  StepResult out;
   stepOn(args, bar, out);
-  return out;
+  return Unit{};
 }
 
 Result<size_t> Instance::remaining() const {

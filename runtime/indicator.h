@@ -248,6 +248,8 @@ class Instance {
   // One step on the context's current bar, without moving it. `args` has one value per declared
   // argument. Fails (changing nothing) when the context has no current bar.
   Result<StepResult> next(const ArgValue* args);
+  // The same into `out`, which must hold missing values (a fresh StepResult).
+  Result<Unit> next(const ArgValue* args, StepResult& out);
   // Advances the shared context bar by bar to its end, one step per bar.
   Result<Collected> collect(const CollectArg* args);
   // The number of steps a collect would run now: the bars after the context's current one.

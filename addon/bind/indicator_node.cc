@@ -126,7 +126,7 @@ Result<Buffer<T>> makeBuffer(napi_env env, size_t n) {
 // One argument of next. A number comes first, as the likeliest case: one host call when it is
 // one; for the optional kinds a second check tells null or undefined (absent) from a value of the
 // wrong type, which then fails with the same error as a direct conversion.
-Result<ArgValue> readParam(napi_env env, napi_value v, const ArgDecl& argDecl) {
+Result<ArgValue> readParamSlow(napi_env env, napi_value v, const ArgDecl& argDecl) {
   switch (argDecl.kind) {
     case ArgKind::Series:
     case ArgKind::Number: {
@@ -164,6 +164,40 @@ Result<ArgValue> readParam(napi_env env, napi_value v, const ArgDecl& argDecl) {
   if (absent) return ArgValue::absent();
   BW_ASSIGN(again, readI64(env, v));
   return ArgValue::integ(again);
+}
+
+// The same, written straight into `out`: the usual case (a number, or a boolean for a flag) takes
+// one host call and no copy of the record through a result.
+Result<Unit> readParam(napi_env env, napi_value v, const ArgDecl& argDecl, ArgValue& out) {
+  switch (argDecl.kind) {
+    case ArgKind::Series:
+    case ArgKind::Number:
+    case ArgKind::Real: {
+      double x;
+      if (napi_get_value_double(env, v, &x) != napi_ok) break;
+      out = ArgValue::num(x);
+      return Unit{};
+    }
+    case ArgKind::Length:
+    case ArgKind::OptLength:
+    case ArgKind::Integer: {
+      int64_t i;
+      if (napi_get_value_int64(env, v, &i) != napi_ok) break;
+      out = ArgValue::integ(i);
+      return Unit{};
+    }
+    case ArgKind::Flags:
+    case ArgKind::Flag: {
+      bool b;
+      if (napi_get_value_bool(env, v, &b) != napi_ok) break;
+      out = ArgValue::boolean(b);
+      return Unit{};
+    }
+    case ArgKind::Period: break;
+  }
+  BW_ASSIGN(a, readParamSlow(env, v, argDecl));
+  out = a;
+  return Unit{};
 }
 
 // Flags of a collect: booleans, null or undefined (absent), as codes 0, 1 and 2.
@@ -253,7 +287,8 @@ Result<Unit> readCollectArgs(napi_env env, const Call& call, const std::vector<A
       out.flags[i] = std::move(fs);
       out.args[i] = rt::CollectArg::ofFlags(out.flags[i]);
     } else {
-      BW_ASSIGN(a, readParam(env, v, argDecls[i]));
+      ArgValue a;
+      BW_TRY(readParam(env, v, argDecls[i], a));
       out.args[i] = rt::CollectArg::ofValue(a);
     }
   }
@@ -427,10 +462,17 @@ constexpr auto nextMember = [](Call& call) -> Result<napi_value> {
     args = many.data();
   }
   for (size_t i = 0; i < argDecls.size(); ++i) {
-    BW_ASSIGN(a, readParam(call.env, call.argv[i], argDecls[i]));
-    args[i] = a;
+    // An optional argument left out is absent without asking the host (undefined); a required one
+    // fails its conversion below as undefined does.
+    const ArgKind k = argDecls[i].kind;
+    if (i >= call.argc && k != ArgKind::Series && k != ArgKind::Number) {
+      args[i] = ArgValue::absent();
+      continue;
+    }
+    BW_TRY(readParam(call.env, call.argv[i], argDecls[i], args[i]));
   }
-  BW_ASSIGN(r, inst->next(args));
+  rt::StepResult r;
+  BW_TRY(inst->next(args, r));
   return stepValue(call.env, b.decl->result, r);
 };
 
