@@ -63,23 +63,36 @@ constexpr const char* kNumbersIn =
 // an integer is never NaN); 2 optional booleans from codes (0 false, 1 true, 2 null); 3, 4 and 6
 // rows of two, three and five numbers; 5 rows of a number and a number or null. An array made
 // here holds its numbers unboxed, where one made through the host API would box each of them.
+// The built-ins are taken as they were when the helper was made. A store into a hole of the new
+// array would reach a setter that a script put on an index of Array.prototype or
+// Object.prototype: only then (a prototype has an index of its own, or the chain is not the
+// built-in one) is the array filled without its prototype, which costs the engine's fast stores.
 constexpr const char* kArrayOut =
-    "(function (A, setProto, AP) { return function (shape, out, start, end, total, t, s) {"
-    "  if (out === null) out = new A(total);"
-    "  setProto(out, null);"
-    "  var i = start, j = 0, v;"
-    "  switch (shape) {"
-    "    case 0: for (; i < end; i++, j++) out[i] = t[j]; break;"
-    "    case 1: for (; i < end; i++, j++) { v = t[j]; out[i] = v === v ? v : null; } break;"
-    "    case 2: for (; i < end; i++, j++) { v = t[j]; out[i] = v === 2 ? null : v === 1; } break;"
-    "    case 3: for (; i < end; i++, j++) out[i] = [t[j], t[s + j]]; break;"
-    "    case 4: for (; i < end; i++, j++) out[i] = [t[j], t[s + j], t[2 * s + j]]; break;"
-    "    case 6: for (; i < end; i++, j++) out[i] = [t[j], t[s + j], t[2 * s + j], t[3 * s + j], t[4 * s + j]]; break;"
-    "    default: for (; i < end; i++, j++) { v = t[s + j]; out[i] = [t[j], v === v ? v : null]; }"
+    "(function (A, setProto, getProto, names, AP, OP) {"
+    "  function indexed(o) {"
+    "    var k = names(o);"
+    "    for (var i = 0; i < k.length; i++) if (k[i] === '' + (k[i] >>> 0)) return true;"
+    "    return false;"
     "  }"
-    "  setProto(out, AP);"
-    "  return out;"
-    "}; })(Array, Object.setPrototypeOf, Array.prototype)";
+    "  return function (shape, out, start, end, total, t, s) {"
+    "    if (out === null) out = new A(total);"
+    "    var bare = getProto(AP) !== OP || getProto(OP) !== null || indexed(AP) || indexed(OP);"
+    "    if (bare) setProto(out, null);"
+    "    var i = start, j = 0, v;"
+    "    switch (shape) {"
+    "      case 0: for (; i < end; i++, j++) out[i] = t[j]; break;"
+    "      case 1: for (; i < end; i++, j++) { v = t[j]; out[i] = v === v ? v : null; } break;"
+    "      case 2: for (; i < end; i++, j++) { v = t[j]; out[i] = v === 2 ? null : v === 1; } break;"
+    "      case 3: for (; i < end; i++, j++) out[i] = [t[j], t[s + j]]; break;"
+    "      case 4: for (; i < end; i++, j++) out[i] = [t[j], t[s + j], t[2 * s + j]]; break;"
+    "      case 6: for (; i < end; i++, j++) out[i] = [t[j], t[s + j], t[2 * s + j], t[3 * s + j], t[4 * s + j]]; break;"
+    "      default: for (; i < end; i++, j++) { v = t[s + j]; out[i] = [t[j], v === v ? v : null]; }"
+    "    }"
+    "    if (bare) setProto(out, AP);"
+    "    return out;"
+    "  };"
+    "})(Array, Object.setPrototypeOf, Object.getPrototypeOf, Object.getOwnPropertyNames, Array.prototype,"
+    "   Object.prototype)";
 
 // Rows per chunk of the array helper, and the scratch buffer the helpers fill or read: a chunk
 // of the widest rows, or as many input numbers. One scratch per call, so that a conversion
