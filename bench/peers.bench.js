@@ -51,12 +51,13 @@ const LABEL = {
 const PARAMS = { sma: [14], ema: [14], rsi: [14], bollinger: [20, 2], atr: [14], macd: [12, 26] };
 
 // The upper band of bollinger, the MACD line: one number per result, to show the contenders agree.
-function lastNumber(x) {
+// A list's last element; within it, the first number of a row (barwise's [upper, lower]).
+function lastNumber(x, inRow = false) {
   if (x == null) return NaN;
   if (typeof x === 'number') return x;
   if (Array.isArray(x) || ArrayBuffer.isView(x)) {
     if (x.length === 0) return NaN;
-    return lastNumber(x[x.length - 1]);
+    return inRow ? lastNumber(x[0], true) : lastNumber(x[x.length - 1], true);
   }
   if (typeof x === 'object') {
     for (const k of ['upper', 'MACD', 'macd', 'value']) if (k in x) return Number(x[k]);
