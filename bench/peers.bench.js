@@ -476,10 +476,12 @@ function barwiseStream(n) {
         return v;
       };
     } else {
+      // The last step's result as a one-row list, so that its first number (the upper band) is
+      // the last value shown.
       run = ({ ctx, ind }) => {
         let v;
         for (const i of ctx) v = ind.next(x[i], p, q);
-        return v;
+        return [v];
       };
     }
     timed('barwise', wl, 'next, ctx iterated', n, 'stream', prep, run);
