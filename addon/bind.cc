@@ -58,7 +58,7 @@ EnvData* envData(napi_env env) {
 }
 
 void releaseLayerRefs(napi_env env, EnvData* d) {
-  for (napi_ref* r : {&d->numbersIn, &d->rowsOut, &d->datesOut, &d->listSmall, &d->listLarge, &d->scratch, &d->unpack, &d->make, &d->unpackMany, &d->makeMany,
+  for (napi_ref* r : {&d->numbersIn, &d->rowsOut, &d->datesOut, &d->listSmall, &d->listLarge, &d->scratch, &d->unpack, &d->make, &d->unpackMany, &d->makeMany, &d->stepped,
                       &d->recordTexts, &d->recordChannel}) {
     if (*r) napi_delete_reference(env, *r);
     *r = nullptr;
@@ -81,6 +81,7 @@ Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call, size_t 
   call.argc = asked + 1;
   napi_status st = napi_get_cb_info(env, info, &call.argc, call.argv, &call.self, &call.data);
   if (st != napi_ok) return hostError(env, st, "Failed to initialize napi function call.");
+  bumpEpoch(env);
   if (call.data == preparedTag()) {
     call.self = call.argv[0];
     for (size_t i = 0; i < asked; ++i) call.argv[i] = call.argv[i + 1];

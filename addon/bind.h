@@ -71,6 +71,7 @@ struct EnvData {
   napi_ref make = nullptr;
   napi_ref unpackMany = nullptr;
   napi_ref makeMany = nullptr;
+  napi_ref stepped = nullptr;  // tells the kernel which object a prefetching walker just stepped
   napi_ref recordTexts = nullptr;
   napi_ref recordChannel = nullptr;  // the Float64Array behind recordNumbers
   double* recordNumbers = nullptr;
@@ -194,6 +195,13 @@ Result<Unit> writeValue(napi_env env, const T& v) {
   RecordOut out(env);
   Codec<T>::write(v, out);
   return out.done();
+}
+
+// Leaves the value's record in the prefetch region (a walker's step; see prefetchedGetter).
+template <class T>
+void prefetch(napi_env env, const T& v) {
+  RecordOut out(env, kPrefetchRegion);
+  Codec<T>::write(v, out);
 }
 
 template <class T>
@@ -1051,6 +1059,15 @@ class Class {
     PropRecord p{name, PropKind::Accessor, nullptr, nullptr, &detail::invoke<S, true>, nullptr, std::move(js), -1};
     setterOf<S>(p);
     add(std::move(p));
+    return *this;
+  }
+  // A getter whose value object the class's walker also leaves in the prefetch region at each step
+  // (prefetch below): right after a step, it reads it from there without a native call.
+  template <class F>
+  Class& prefetchedGetter(const char* name, F f) {
+    getter(name, f);
+    PropRecord& p = classEntry(id_).props.back();
+    p.prefetched = p.resultClass >= 0 && classEntry(p.resultClass).texts == 0;
     return *this;
   }
   // A field holding one 64-bit float in record slot `slot`: read and written in JavaScript, with

@@ -9,7 +9,7 @@ namespace {
 // Makes the installer of one class: (step, ctor, receiverError) => install(obj). The protocol's
 // functions are shared by all instances of the class; only the state is per object.
 constexpr const char* kMaker =
-    "(function (step, ctor, receiverError) {"
+    "(function (step, ctor, receiverError, stepped) {"
     "  'use strict';"
     "  var STATE = '[[GeneratorState]]';"
     // A frozen (or sealed) object cannot take the state: its finished state is kept here instead,
@@ -37,7 +37,9 @@ constexpr const char* kMaker =
     "      if (v !== undefined) throw coded('Value is not undefined');"
     "      if (this != null && finished(this)) return { done: true };"
     "      var value = step(this);"
-    "      return value === undefined ? { done: true } : { value: value, done: false };"
+    "      if (value === undefined) return { done: true };"
+    "      if (stepped !== undefined) stepped(this);"
+    "      return { value: value, done: false };"
     "    },"
     "    return(v) {"
     "      if (v !== undefined) throw coded('Value is not undefined');"
@@ -78,7 +80,7 @@ Result<napi_value> classCtor(napi_env env, EnvData* d, int classId) {
 }
 
 // The installer of the class with this step, made on first use in the environment.
-Result<napi_value> installer(napi_env env, int classId, napi_callback step) {
+Result<napi_value> installer(napi_env env, int classId, napi_callback step, bool prefetching) {
   EnvData* d = envData(env);
   const void* key = reinterpret_cast<const void*>(step);
   napi_value fn;
@@ -95,8 +97,10 @@ Result<napi_value> installer(napi_env env, int classId, napi_callback step) {
   if (st == napi_ok) st = napi_get_global(env, &global);
   if (st != napi_ok) return hostError(env, st, "Failed to initialize class `" + name + "`");
   BW_ASSIGN(message, makeText(env, unwrapError(name.c_str()).reason));
-  napi_value args[3] = {stepFn, ctor, message};
-  st = napi_call_function(env, global, maker, 3, args, &fn);
+  napi_value stepped = undefinedValue(env);
+  if (prefetching && d && d->stepped) napi_get_reference_value(env, d->stepped, &stepped);
+  napi_value args[4] = {stepFn, ctor, message, stepped};
+  st = napi_call_function(env, global, maker, 4, args, &fn);
   if (st != napi_ok) return hostError(env, st, "Failed to initialize class `" + name + "`");
   if (d) {
     napi_ref ref;
@@ -107,8 +111,8 @@ Result<napi_value> installer(napi_env env, int classId, napi_callback step) {
 
 }  // namespace
 
-void install(napi_env env, napi_value obj, int classId, napi_callback step) {
-  auto fn = installer(env, classId, step);
+void install(napi_env env, napi_value obj, int classId, napi_callback step, bool prefetching) {
+  auto fn = installer(env, classId, step, prefetching);
   if (!fn.ok()) {
     fail(env, fn.error());
     return;

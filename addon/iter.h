@@ -44,8 +44,10 @@ namespace bw::js {
 
 namespace iter {
 
-// Defines the protocol's own properties on `obj`, over the native step function `step`.
-void install(napi_env env, napi_value obj, int classId, napi_callback step);
+// Defines the protocol's own properties on `obj`, over the native step function `step`. With
+// `prefetching`, each step leaves the record of what it moved to in the channels' prefetch region
+// and next() tells the kernel which object it stepped (see kernelPrefetch).
+void install(napi_env env, napi_value obj, int classId, napi_callback step, bool prefetching);
 
 template <class R>
 struct YieldOf;
@@ -72,21 +74,30 @@ napi_value step(napi_env env, napi_callback_info info) {
   napi_value obj = nullptr;
   if (napi_get_cb_info(env, info, &argc, &obj, nullptr, nullptr) != napi_ok || argc < 1)
     return fail(env, unwrapError(ClassOf<T>::name));
+  bumpEpoch(env);
   T* self = unwrapAs<T>(env, obj);
   if (!self) return fail(env, unwrapError(ClassOf<T>::name));
-  using R = std::remove_cvref_t<std::invoke_result_t<Step, T&>>;
-  auto y = YieldOf<R>::make(env, Step{}(*self));
-  if (!y.ok()) return fail(env, y.error());
-  return *y;
+  if constexpr (std::is_invocable_v<Step, napi_env, T&>) {
+    using R = std::remove_cvref_t<std::invoke_result_t<Step, napi_env, T&>>;
+    auto y = YieldOf<R>::make(env, Step{}(env, *self));
+    if (!y.ok()) return fail(env, y.error());
+    return *y;
+  } else {
+    using R = std::remove_cvref_t<std::invoke_result_t<Step, T&>>;
+    auto y = YieldOf<R>::make(env, Step{}(*self));
+    if (!y.ok()) return fail(env, y.error());
+    return *y;
+  }
 }
 
 }  // namespace iter
 
-// Installs the iteration protocol on one instance of T, with `Step` as what next() does.
+// Installs the iteration protocol on one instance of T, with `Step` as what next() does. A step
+// may take the environment first: `(napi_env, T&)`.
 template <class T, class Step>
-void installIterator(napi_env env, napi_value obj, Step) {
+void installIterator(napi_env env, napi_value obj, Step, bool prefetching = false) {
   static_assert(isMember<Step>, "the step is a captureless lambda");
-  iter::install(env, obj, ClassOf<T>::id(), &guarded<&iter::step<T, Step>>);
+  iter::install(env, obj, ClassOf<T>::id(), &guarded<&iter::step<T, Step>>, prefetching);
 }
 
 }  // namespace bw::js

@@ -47,6 +47,14 @@ function inspectAs(prototype, name) {
   defineProperty(prototype, INSPECT, { value: show, writable: true, enumerable: false, configurable: true });
 }
 const NOARGS = [];
+// The object a prefetching walker stepped last, and the epoch right after that step.
+const EPOCH = @EPOCH@;
+let stepObj = null;
+let stepEpoch = -1;
+function stepped(o) {
+  stepObj = o;
+  stepEpoch = s[EPOCH];
+}
 const x = [@TEXTS@];
 function coded(message, code) {
   const e = new ErrorCtor(message);
@@ -75,7 +83,7 @@ function makeMany(c, t, out, start, end, total) {
   setPrototypeOf(out, AP);
   return out;
 }
-return { __proto__: null, ctors: C, unpack, make, unpackMany, makeMany, texts: x };
+return { __proto__: null, ctors: C, unpack, make, unpackMany, makeMany, stepped, texts: x };
 )JS";
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
@@ -102,6 +110,7 @@ class Builder {
     std::string nulls;
     for (size_t i = 0; i < kRegions * kRecordTexts; ++i) nulls += i ? ", null" : "null";
     prelude.replace(prelude.find("@TEXTS@"), 7, nulls);
+    prelude.replace(prelude.find("@EPOCH@"), 7, std::to_string(kEpochSlot));
     src_ += prelude;
     for (size_t c = 0; c < classes.size(); ++c)
       if (classes[c].value) valueClass(c, classes[c]);
@@ -142,6 +151,12 @@ class Builder {
             ";\n  #d;\n  constructor(d) {\n    this.#d = d;\n  }\n"
             "  static get(o) {\n    return typeof o === 'object' && o !== null && #d in o ? o.#d : undefined;\n  }\n};\n";
     src_ += "const r" + n + " = () => " + recordLiteral(e) + ";\n";
+    if (e.texts == 0) {
+      std::string literal = "[";
+      for (size_t i = 0; i < e.numbers; ++i)
+        literal += (i ? ", " : "") + std::string("s[") + std::to_string(kPrefetchRegion * kRecordNumbers + i) + "]";
+      src_ += "const p" + n + " = () => " + literal + "];\n";
+    }
     // u: the record of o into region r (and its presence flag); w: region 0 back into o's record.
     std::string copyIn, copyBack, mask;
     for (size_t i = 0; i < e.numbers; ++i) {
@@ -247,8 +262,13 @@ class Builder {
     } else if (p.resultClass >= 0 || !p.values.empty()) {
       const std::string fn = preparedNative(p.name, cb, p.data);
       const std::string call = fn + "(this" + forwarded(getter ? 0 : p.arity) + ")";
-      body = prepare(p.values) +
-             (p.resultClass >= 0 ? wrapped(p.resultClass, call) : "return " + call + ";");
+      if (p.prefetched) {
+        // What the last step of this very object left, while nothing native has run since.
+        const std::string k = std::to_string(p.resultClass);
+        body = "if (this === stepObj && s[EPOCH] === stepEpoch) return new R" + k + "(p" + k + "());\n    ";
+      }
+      body += prepare(p.values) +
+              (p.resultClass >= 0 ? wrapped(p.resultClass, call) : "return " + call + ";");
     } else {
       return native(p.name, cb, p.data);
     }
@@ -325,7 +345,7 @@ Result<Unit> runKernel(napi_env env, EnvData* d, std::vector<napi_value>& ctors)
   // The numbers channel: a Float64Array whose memory the native side keeps a pointer to.
   napi_value buffer, numbers;
   void* raw = nullptr;
-  constexpr size_t kChannel = kRegions * kRecordNumbers;
+  constexpr size_t kChannel = kChannelNumbers;
   if (napi_create_arraybuffer(env, kChannel * sizeof(double), &raw, &buffer) != napi_ok ||
       napi_create_typedarray(env, napi_float64_array, kChannel, buffer, 0, &numbers) != napi_ok || !raw)
     return kernelError();
@@ -362,7 +382,7 @@ Result<Unit> runKernel(napi_env env, EnvData* d, std::vector<napi_value>& ctors)
   }
   const std::pair<const char*, napi_ref EnvData::*> kept[] = {
       {"unpack", &EnvData::unpack},         {"make", &EnvData::make},          {"texts", &EnvData::recordTexts},
-      {"unpackMany", &EnvData::unpackMany}, {"makeMany", &EnvData::makeMany}};
+      {"unpackMany", &EnvData::unpackMany}, {"makeMany", &EnvData::makeMany}, {"stepped", &EnvData::stepped}};
   for (const auto& [name, slot] : kept) {
     if (napi_get_named_property(env, kernel, name, &fn) != napi_ok ||
         napi_create_reference(env, fn, 1, &(d->*slot)) != napi_ok)

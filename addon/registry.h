@@ -40,6 +40,9 @@ struct PropRecord {
   int arity = 0;
   // A number field of a value class: its setter stores numbers in this record slot itself.
   int numberSlot = -1;
+  // A getter whose value the class's walker leaves in the channels' prefetch region at each step
+  // (a number-only value class): read from there while it is current.
+  bool prefetched = false;
 };
 
 struct ClassEntry {

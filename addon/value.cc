@@ -32,7 +32,7 @@ std::string integerText(double x) {
 
 RecordOut::RecordOut(napi_env env, size_t region) : env_(env), textBase_(static_cast<uint32_t>(region * kRecordTexts)) {
   EnvData* d = envData(env);
-  if (d && d->recordNumbers && region < kRegions) numbers_ = d->recordNumbers + region * kRecordNumbers;
+  if (d && d->recordNumbers && region <= kPrefetchRegion) numbers_ = d->recordNumbers + region * kRecordNumbers;
   if (!numbers_) {
     status_ = Error(Status::GenericFailure, "Failed to initialize napi function call.");
     return;
@@ -140,6 +140,11 @@ std::optional<std::string> RecordIn::text(size_t slot) const {
   auto s = readText(env_, v);
   if (!s.ok()) return bad(std::optional<std::string>{});
   return std::move(s).value();
+}
+
+void bumpEpoch(napi_env env) {
+  EnvData* d = envData(env);
+  if (d && d->recordNumbers) d->recordNumbers[kEpochSlot] += 1;
 }
 
 // ---------------------------------------------------------------------------------------------

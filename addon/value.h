@@ -37,6 +37,16 @@ inline constexpr size_t kRecordTexts = 16;
 inline constexpr size_t kRecordPresent = kRecordNumbers - 1;
 inline constexpr size_t kRecordTextMask = kRecordNumbers - 2;
 inline constexpr size_t kRegions = 4;
+// After the regions: one more region where a walker's step leaves the record of the item it moved
+// to (see kernelPrefetch), then the epoch, a count of calls into the native side. A record left
+// by a step is current as long as the epoch has not moved since: nothing native ran, so nothing
+// could change what it describes.
+inline constexpr size_t kPrefetchRegion = kRegions;
+inline constexpr size_t kEpochSlot = (kRegions + 1) * kRecordNumbers;
+inline constexpr size_t kChannelNumbers = kEpochSlot + 1;
+
+// Counts one call into the native side (every callback does, before anything else).
+void bumpEpoch(napi_env env);
 
 // Slots a value takes in the numbers channel.
 inline constexpr size_t kTimeSlots = 3;    // milliseconds (NaN when absent), seconds, nanoseconds
