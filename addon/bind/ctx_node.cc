@@ -9,12 +9,17 @@ using namespace bw::js;
 
 namespace {
 
-// One iteration step of a NodeCtx: the advance, yielding the new bar index.
-Result<std::optional<int32_t>> ctxStep(SharedCtx& cell) {
-  return cell.write([](Ctx& c) -> std::optional<int32_t> {
-    auto i = c.advance();
-    if (!i) return std::nullopt;
-    return toInt32(*i);
+// One iteration step of a NodeCtx: the advance, yielding the new bar index. The new bar goes to
+// the prefetch region on the way (one series lock for both), so `ctx.bar` right after the step
+// needs no call of its own.
+Result<std::optional<int32_t>> ctxStep(napi_env env, SharedCtx& cell) {
+  return cell.write([env](Ctx& c) -> std::optional<int32_t> {
+    return c.ohlcv.read([&](const Ohlcv& o) -> std::optional<int32_t> {
+      auto i = c.advanceWithin(o.bars.size());
+      if (!i) return std::nullopt;
+      prefetch(env, o.bars[*i]);
+      return toInt32(*i);
+    });
   });
 }
 
@@ -44,12 +49,12 @@ BW_REGISTER(ctx) {
     return SharedCtx(std::move(ctx));
   });
   c.onInstance([](napi_env env, napi_value obj) {
-    installIterator<SharedCtx>(env, obj, [](SharedCtx& cell) { return ctxStep(cell); });
+    installIterator<SharedCtx>(env, obj, [](napi_env e, SharedCtx& cell) { return ctxStep(e, cell); }, true);
   });
   c.getter("barIndex", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return toInt32(c.barIndex); }); });
   c.getter("isInitialized", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return c.initialized; }); });
   c.getter("length", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return toInt32(c.length()); }); });
-  c.getter("bar", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return c.bar(); }); });
+  c.prefetchedGetter("bar", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return c.bar(); }); });
   c.getter("sym", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return c.sym; }); });
   c.getter("ohlcv", [](const SharedCtx& s) { return s.read([](const Ctx& c) { return c.ohlcv; }); });
   c.getter("annualizationFactor",

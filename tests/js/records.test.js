@@ -96,3 +96,32 @@ test('long lists of bars cross whole, times to the nanosecond, getters and holes
   delete holey[40];
   assert.throws(() => b.NodeOhlcv.fromBars(holey), recover('NodeOhlcvBar'));
 });
+
+test('ctx.bar after a step is the bar at the cursor, also when something changed in between', async (t) => {
+  const make = () => {
+    const s = new b.NodeOhlcv();
+    for (let i = 0; i < 6; i++) s.push(new b.NodeOhlcvBar(null, null, i, i, i, i, i));
+    return s;
+  };
+  const cases = {
+    'nothing in between': (s, ctx) => ctx,
+    'the series reversed': (s, ctx, i) => { if (i === 2) s.reverse(); return ctx; },
+    'the series cleared and refilled': (s, ctx, i) => {
+      if (i === 3) { s.clear(); for (let k = 0; k < 6; k++) s.push(new b.NodeOhlcvBar(null, null, 10 + k, 0, 0, 10 + k, 0)); }
+      return ctx;
+    },
+    'read through a ref': (s, ctx) => ctx.ref(),
+    'the cursor moved by another holder': (s, ctx, i) => { if (i === 1) ctx.ref().next(); return ctx; },
+  };
+  for (const [name, between] of Object.entries(cases)) {
+    await t.test(name, () => {
+      const s = make();
+      const ctx = new b.NodeCtx(s);
+      for (const i of ctx) {
+        const reader = between(s, ctx, i);
+        assert.equal(reader.bar.close, s.at(ctx.barIndex).close, `bar ${i}`);
+      }
+      assert.equal(ctx.bar.close, s.at(-1).close);
+    });
+  }
+});
