@@ -11,11 +11,14 @@
 // Members are captureless lambdas. Their parameter types are the argument kinds, their return
 // type the result kind:
 //   int32_t, int64_t, double, bool, std::string, DateTime, F64Span, JsObject, std::optional<K>,
-//   std::vector<K>, any type bound to a class with BW_JS_CLASS (passed as `const T&`/`T&`).
+//   std::vector<K>, any type bound to a class with BW_JS_CLASS or BW_JS_VALUE (passed as
+//   `const T&`/`T&`; a value class's `T&` receiver is written back to its object).
 //   A `Call&` parameter receives the raw call (env, receiver, arguments) and takes no argument.
 // Results: void, the scalars above, uint64_t (BigInt), DateTime (Date), std::optional<K> (null),
 //   std::vector<K> and std::pair/std::tuple (arrays), bound class types (new instances),
 //   napi_value (as is) and Result<K> (thrown on error).
+// Value classes (BW_JS_VALUE, addon/value.h) also declare `record(numbers, texts)` and members
+// computed in JavaScript from the record: `field(name, jsx::...)`, `numberField`, `jsMethod`.
 #pragma once
 
 #include <node_api.h>
@@ -59,8 +62,8 @@ struct EnvData {
   napi_ref rowsOut = nullptr;    // bulk writer of number, row and flag arrays (see makeRows)
   napi_ref datesOut = nullptr;   // bulk writer of date lists (see makeDates)
   napi_ref listSmall = nullptr;  // list makers (see ListBuilder)
-  std::vector<napi_ref> cloneGuards;  // by class id: the symbol boxed objects hold (see attach)
   napi_ref listLarge = nullptr;
+  std::vector<napi_ref> cloneGuards;  // by class id: the symbol boxed objects hold (see attach)
   napi_ref scratch = nullptr;    // the Float64Array those helpers fill and read
   bool scratchBusy = false;      // a conversion is using it (re-entered through a getter)
   // Functions that add-on pieces make once per environment, by a key of their own (the
