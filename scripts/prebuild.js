@@ -46,7 +46,10 @@ function parseArgs(argv) {
 // - the C++ runtime's single-thread flag is our own, always "maybe threaded", so its reference
 //   counts stay atomic;
 // - the runtime's arc4random use (random_device, which the add-on never creates) reads
-//   getentropy instead.
+//   getentropy instead;
+// - stat, lstat and fstat64 (the file loader's size and kind checks) go through the versioned
+//   entry points that every glibc has, __xstat and friends, with the stat layout of the
+//   architecture (the layout the newer functions fill too).
 // The unwinder stays the system's shared libgcc_s: its static copy needs glibc 2.35.
 const GLIBC_COMPAT_C = `
 #include <stddef.h>
@@ -55,8 +58,10 @@ const GLIBC_COMPAT_C = `
 #include <unistd.h>
 #if defined(__x86_64__)
 #define BW_GLIBC_BASE "GLIBC_2.2.5"
+#define BW_STAT_VER 1
 #elif defined(__aarch64__)
 #define BW_GLIBC_BASE "GLIBC_2.17"
+#define BW_STAT_VER 0
 #else
 #error "no base glibc version known for this architecture"
 #endif
@@ -73,6 +78,17 @@ BW_OLD(int, pthread_rwlock_rdlock, (void* l), (l))
 BW_OLD(int, pthread_rwlock_wrlock, (void* l), (l))
 BW_OLD(int, pthread_rwlock_unlock, (void* l), (l))
 BW_OLD(int, __pthread_key_create, (unsigned* k, void (*d)(void*)), (k, d))
+BW_OLD(int, pthread_key_create, (unsigned* k, void (*d)(void*)), (k, d))
+BW_OLD(int, pthread_key_delete, (unsigned k), (k))
+BW_OLD(void*, pthread_getspecific, (unsigned k), (k))
+BW_OLD(int, pthread_setspecific, (unsigned k, const void* v), (k, v))
+#define BW_XSTAT(name, old, param) \
+  int bw_old_##old(int ver, param, void* buf); \
+  __asm__(".symver bw_old_" #old ", " #old "@" BW_GLIBC_BASE); \
+  int __wrap_##name(param, void* buf) { return bw_old_##old(BW_STAT_VER, a, buf); }
+BW_XSTAT(stat, __xstat, const char* a)
+BW_XSTAT(lstat, __lxstat, const char* a)
+BW_XSTAT(fstat64, __fxstat64, int a)
 __attribute__((visibility("hidden"))) char __libc_single_threaded = 0;
 uint32_t __wrap_arc4random(void) {
   uint32_t v = 0;
@@ -81,7 +97,8 @@ uint32_t __wrap_arc4random(void) {
 }
 `;
 const GLIBC_WRAPPED = ['pow', 'log', 'exp', 'log2', 'pthread_once', 'pthread_rwlock_rdlock',
-  'pthread_rwlock_wrlock', 'pthread_rwlock_unlock', '__pthread_key_create', 'arc4random'];
+  'pthread_rwlock_wrlock', 'pthread_rwlock_unlock', '__pthread_key_create', 'pthread_key_create', 'pthread_key_delete',
+  'pthread_getspecific', 'pthread_setspecific', 'stat', 'lstat', 'fstat64', 'arc4random'];
 
 // The oldest glibc that the Node.js releases of our engines range run on: a glibc prebuild
 // that needs a newer one fails the build instead of shipping.
