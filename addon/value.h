@@ -43,7 +43,12 @@ inline constexpr size_t kRegions = 4;
 // could change what it describes.
 inline constexpr size_t kPrefetchRegion = kRegions;
 inline constexpr size_t kEpochSlot = (kRegions + 1) * kRecordNumbers;
-inline constexpr size_t kChannelNumbers = kEpochSlot + 1;
+// The handle a member's JavaScript half found on its receiver (0: none), taken by the native half
+// before anything else runs (see takeHandle); and where a walker's step leaves the index it moved
+// to (NaN at the end), so the step returns nothing the host would have to box.
+inline constexpr size_t kHandleSlot = kEpochSlot + 1;
+inline constexpr size_t kStepSlot = kEpochSlot + 2;
+inline constexpr size_t kChannelNumbers = kEpochSlot + 3;
 
 // Counts one call into the native side (every callback does, before anything else).
 void bumpEpoch(napi_env env);
