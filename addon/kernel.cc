@@ -146,6 +146,7 @@ class Builder {
     prelude.replace(prelude.find("@EPOCH@"), 7, std::to_string(kEpochSlot));
     prelude.replace(prelude.find("@HANDLE@"), 8, std::to_string(kHandleSlot));
     src_ += prelude;
+    const size_t bindings = src_.size();
     for (size_t c = 0; c < classes.size(); ++c)
       if (classes[c].value) valueClass(c, classes[c]);
     for (size_t c = 0; c < classes.size(); ++c) {
@@ -167,6 +168,13 @@ class Builder {
               ";\n";
       if (classes[c].texts == 0) src_ += "UM[" + n + "] = um" + n + "; MM[" + n + "] = mm" + n + ";\n";
     }
+    // Each native under a constant name: a call through one goes the engine's fast way to a host
+    // function, even forwarded by apply, since the target is then known when the caller is
+    // compiled.
+    std::string names;
+    for (size_t i = 0; i < natives_.size(); ++i)
+      names += "const N" + std::to_string(i) + " = natives[" + std::to_string(i) + "];\n";
+    src_.insert(bindings, names);
     src_ += kTail;
     src_ += "})";
     return Plan{std::move(src_), std::move(natives_), std::move(handled_)};
@@ -175,14 +183,14 @@ class Builder {
  private:
   std::string native(const std::string& name, napi_callback cb, void* data) {
     natives_.push_back({name, cb, data});
-    return "natives[" + std::to_string(natives_.size() - 1) + "]";
+    return "N" + std::to_string(natives_.size() - 1);
   }
 
   // A native called only after its JavaScript half left the receiver's handle in the channel.
   std::string handleNative(const std::string& name, napi_callback cb, void* data) {
     natives_.push_back({name, cb, nullptr, static_cast<int>(handled_.size())});
     handled_.push_back(data);
-    return "natives[" + std::to_string(natives_.size() - 1) + "]";
+    return "N" + std::to_string(natives_.size() - 1);
   }
 
   void valueClass(size_t c, const ClassEntry& e) {
