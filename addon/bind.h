@@ -854,18 +854,22 @@ napi_value withConverted(napi_env env, napi_callback_info info, Then then) {
     const bool prepared = call.data == preparedTag();
     std::tuple<Slot<std::tuple_element_t<I, typename S::Args>>...> slots;
     // Value arguments whose records wait in the channels are read first: converting another
-    // argument may run JavaScript, which may use the channels itself.
-    std::tuple<Prepared<std::tuple_element_t<I, typename S::Args>>...> early;
-    if (prepared) {
-      auto take = [&]<size_t K>(std::integral_constant<size_t, K>) {
-        using D = std::remove_cvref_t<std::tuple_element_t<K, typename S::Args>>;
-        if constexpr (region[K] > 0) {
-          using T = typename ValueParam<D>::Type;
-          std::get<K>(early).r.emplace(readRegion<T>(env, static_cast<size_t>(region[K]), false));
-        }
-      };
-      (take(std::integral_constant<size_t, I>{}), ...);
-      (void)take;
+    // argument may run JavaScript, which may use the channels itself. Without such another
+    // argument, they are read straight into their slots.
+    constexpr bool others = ((role[I] >= 0 && region[I] <= 0) || ... || false);
+    std::conditional_t<others, std::tuple<Prepared<std::tuple_element_t<I, typename S::Args>>...>, std::tuple<>> early;
+    if constexpr (others) {
+      if (prepared) {
+        auto take = [&]<size_t K>(std::integral_constant<size_t, K>) {
+          using D = std::remove_cvref_t<std::tuple_element_t<K, typename S::Args>>;
+          if constexpr (region[K] > 0) {
+            using T = typename ValueParam<D>::Type;
+            std::get<K>(early).r.emplace(readRegion<T>(env, static_cast<size_t>(region[K]), false));
+          }
+        };
+        (take(std::integral_constant<size_t, I>{}), ...);
+        (void)take;
+      }
     }
     Result<Unit> st = Unit{};
     auto convert = [&]<size_t K>(std::integral_constant<size_t, K>) {
@@ -893,7 +897,13 @@ napi_value withConverted(napi_env env, napi_callback_info info, Then then) {
           }
         }
         using T = typename ValueParam<D>::Type;
-        Result<T> r = prepared ? std::move(*std::get<K>(early).r) : Arg<T>::read(env, v);
+        Result<T> r = [&]() -> Result<T> {
+          if (!prepared) return Arg<T>::read(env, v);
+          if constexpr (others)
+            return std::move(*std::get<K>(early).r);
+          else
+            return readRegion<T>(env, static_cast<size_t>(region[K]), false);
+        }();
         if (!r.ok()) st = std::move(r).error();
         else slot.v = D{std::move(r).value()};
       } else {

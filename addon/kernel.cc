@@ -305,8 +305,8 @@ class Builder {
   // A function value for a method-like member (method, static method, getter).
   std::string function(size_t c, const PropRecord& p, napi_callback cb, bool getter) {
     const std::string key = quoted(p.name);
-    // A method of a boxed class hands its native half the receiver's handle, so the native finds
-    // the box without a lookup through the host.
+    // A method or getter of a boxed class hands its native half the receiver's handle, so the
+    // native finds the box without a lookup through the host.
     const bool handled = handledMethod(classEntry(static_cast<int>(c)), p);
     const std::string handle = handled ? "s[HANDLE] = stampOf(this);\n    " : "";
     std::string body;
@@ -391,7 +391,7 @@ Error kernelError() { return Error(Status::GenericFailure, "Failed to register c
 bool guardsCloning(const ClassEntry& e) { return !e.value && !e.onInstance; }
 
 bool handledMethod(const ClassEntry& e, const PropRecord& p) {
-  return !e.value && p.kind == PropKind::Method && p.js.empty();
+  return !e.value && p.js.empty() && (p.kind == PropKind::Method || (p.kind == PropKind::Accessor && p.getter));
 }
 
 bool kernelDefines(int classId, size_t prop) {
