@@ -6,8 +6,10 @@ namespace bw::js::iter {
 
 namespace {
 
-// Makes the installer of one class: (step, ctor, receiverError) => install(obj). The protocol's
-// functions are shared by all instances of the class; only the state is per object.
+// Makes the installer of one class: (step, ctor, receiverError, stepped, channel, stampOf) =>
+// install(obj). The protocol's functions are shared by all instances of the class; only the state
+// is per object. next() leaves its receiver's handle in the channel for the native step, which
+// leaves the index it moved to there in turn (NaN at the end).
 constexpr const char* kMaker =
     "(function (step, ctor, receiverError, stepped, s, stampOf) {"
     "  'use strict';"
