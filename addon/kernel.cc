@@ -216,7 +216,8 @@ class Builder {
     for (size_t k = 0; k < e.texts; ++k) {
       const std::string slot = std::to_string(e.numbers + k);
       const std::string bit = std::to_string(1u << k);
-      copyIn += "  x[t + " + std::to_string(k) + "] = d[" + slot + "];\n";
+      // An absent text is not copied: its bit in the mask tells the reader so.
+      copyIn += "  if (d[" + slot + "] !== null) x[t + " + std::to_string(k) + "] = d[" + slot + "];\n";
       mask += std::string(k ? " | " : "") + "(d[" + slot + "] === null ? 0 : " + bit + ")";
       copyBack += "  d[" + slot + "] = s[" + maskSlot + "] & " + bit + " ? x[" + std::to_string(k) + "] : null;\n";
     }
