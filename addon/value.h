@@ -118,8 +118,9 @@ class RecordIn {
     return static_cast<int64_t>(x);
   }
   uint64_t uint64(size_t slot) const;
-  // The record's numbers as they are (null when there is no record to read).
-  const double* raw() const { return numbers_; }
+  // The region's numbers as they are, the text mask among them (null when reading from plain
+  // memory, or when there is no channel).
+  const double* raw() const { return plain_ ? nullptr : numbers_; }
   std::optional<DateTime> time(size_t slot) const;
   std::optional<std::string> text(size_t slot) const {
     if (!numbers_ || plain_ || slot >= kRecordTexts) return bad(std::optional<std::string>{});
