@@ -19,6 +19,10 @@ void finalizeBox(napi_env, void* data, void* hint) {
   d->live.erase(box);
   for (const Box*& r : d->recent)
     if (r == box) r = nullptr;
+  if (box->handle != 0 && box->handle < d->handles.size()) {
+    d->handles[box->handle] = nullptr;
+    d->freeHandles.push_back(box->handle);
+  }
   delete box;
   if (d->released && d->live.empty()) delete d;
 }
@@ -59,7 +63,7 @@ EnvData* envData(napi_env env) {
 
 void releaseLayerRefs(napi_env env, EnvData* d) {
   for (napi_ref* r : {&d->numbersIn, &d->rowsOut, &d->datesOut, &d->listSmall, &d->listLarge, &d->scratch, &d->unpack, &d->make, &d->unpackMany, &d->makeMany, &d->stepped,
-                      &d->recordTexts, &d->recordChannel}) {
+                      &d->recordTexts, &d->recordChannel, &d->stamp, &d->stampOf}) {
     if (*r) napi_delete_reference(env, *r);
     *r = nullptr;
   }
@@ -81,7 +85,12 @@ Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call, size_t 
   call.argc = asked + 1;
   napi_status st = napi_get_cb_info(env, info, &call.argc, call.argv, &call.self, &call.data);
   if (st != napi_ok) return hostError(env, st, "Failed to initialize napi function call.");
-  bumpEpoch(env);
+  EnvData* d = envData(env);
+  if (d && d->recordNumbers) d->recordNumbers[kEpochSlot] += 1;
+  if (void* own; d && handleNative(call.data, &own)) {
+    call.data = own;
+    call.box = takeHandle(d);
+  }
   if (call.data == preparedTag()) {
     call.self = call.argv[0];
     for (size_t i = 0; i < asked; ++i) call.argv[i] = call.argv[i + 1];
@@ -173,6 +182,32 @@ Result<Unit> guardCloning(napi_env env, EnvData* d, napi_value obj, int id) {
   return Unit{};
 }
 
+// Numbers the box and puts the number on its object, where only the kernel can read it back.
+Result<Unit> giveHandle(napi_env env, EnvData* d, napi_value obj, Box* box) {
+  if (!d->stamp) return Unit{};
+  uint32_t h;
+  if (!d->freeHandles.empty()) {
+    h = d->freeHandles.back();
+    d->freeHandles.pop_back();
+  } else {
+    if (d->handles.size() > std::numeric_limits<uint32_t>::max()) return Unit{};  // unnumbered: found the slow way
+    h = static_cast<uint32_t>(d->handles.size());
+    d->handles.push_back(nullptr);
+  }
+  d->handles[h] = box;
+  box->handle = h;
+  napi_value fn = nullptr, global, args[2], ignored;
+  args[0] = obj;
+  napi_status st = napi_get_reference_value(env, d->stamp, &fn);
+  if (st == napi_ok && !fn) st = napi_generic_failure;
+  if (st == napi_ok) st = napi_get_global(env, &global);
+  if (st == napi_ok) st = napi_create_uint32(env, h, &args[1]);
+  if (st == napi_ok) st = napi_call_function(env, global, fn, 2, args, &ignored);
+  if (st != napi_ok)
+    return hostError(env, st, "Failed to create instance of class `" + classEntry(box->classId).name + "`");
+  return Unit{};
+}
+
 }  // namespace
 
 Result<napi_value> attach(napi_env env, napi_value obj, Box* box) {
@@ -184,6 +219,7 @@ Result<napi_value> attach(napi_env env, napi_value obj, Box* box) {
     return hostError(env, st, "Failed to create instance of class `" + classEntry(id).name + "`");
   }
   d->live.insert(box);
+  BW_TRY(giveHandle(env, d, obj, box));
   if (guardsCloning(classEntry(id))) BW_TRY(guardCloning(env, d, obj, id));
   if (auto hook = classEntry(id).onInstance) hook(env, obj);
   return obj;
@@ -219,6 +255,20 @@ Box* findBox(napi_env env, napi_value v, int id) {
     d->recent[d->recentNext++ % d->recent.size()] = b;
   }
   return b->classId == id ? b : nullptr;
+}
+
+Box* takeHandle(EnvData* d) {
+  double* s = d->recordNumbers;
+  if (!s) return nullptr;
+  const double h = s[kHandleSlot];
+  s[kHandleSlot] = 0;
+  if (!(h >= 1 && h < static_cast<double>(d->handles.size()))) return nullptr;
+  return d->handles[static_cast<size_t>(h)];
+}
+
+Box* findSelf(const Call& call, int id) {
+  if (call.box && call.box->classId == id) return call.box;
+  return findBox(call.env, call.self, id);
 }
 
 void* preparedTag() {

@@ -47,6 +47,8 @@ namespace bw::js {
 // ---------------------------------------------------------------------------------------------
 // Per-environment state (instance data): class constructors and the internal-construction flag.
 
+struct Box;
+
 struct EnvData {
   std::vector<napi_ref> ctors;  // by class id
   int internalConstruct = 0;    // > 0 while the add-on itself runs a class constructor
@@ -78,6 +80,12 @@ struct EnvData {
   napi_ref recordTexts = nullptr;
   napi_ref recordChannel = nullptr;  // the Float64Array behind recordNumbers
   double* recordNumbers = nullptr;
+  // Handles of the live boxes, by number (0 is none): what a receiver carries on the JavaScript
+  // side instead of a pointer, so the native half finds its box without asking the host.
+  std::vector<Box*> handles{nullptr};
+  std::vector<uint32_t> freeHandles;
+  napi_ref stamp = nullptr;    // puts a handle on a new object (see attach)
+  napi_ref stampOf = nullptr;  // reads it back, 0 for any other value
 };
 
 EnvData* envData(napi_env env);
@@ -101,6 +109,7 @@ std::string_view typeName(napi_env env, napi_value v);
 
 struct Box {
   int classId;
+  uint32_t handle = 0;  // its number in EnvData::handles
   virtual ~Box() = default;
 };
 
@@ -121,6 +130,11 @@ Result<napi_value> newObject(napi_env env, int classId);
 
 // The box wrapped by `v` when it belongs to class `id`, else null.
 Box* findBox(napi_env env, napi_value v, int id);
+
+// The box whose handle a member's JavaScript half left in the channel, taking it out; null when
+// there is none. Only natives that their own JavaScript half calls (and that alone) read it: the
+// half writes it right before the call, with nothing in between that could run a script.
+Box* takeHandle(EnvData* d);
 
 // Binds a native type to its JavaScript class name. A class made with BW_JS_CLASS wraps a native
 // box (shared, heavy objects); one made with BW_JS_VALUE is a value class whose objects hold a
@@ -231,9 +245,14 @@ struct Call {
   size_t argc;
   napi_value argv[kMaxArgs + 1];
   void* data;
+  Box* box = nullptr;  // the receiver's box, when its JavaScript half found its handle
 
   napi_value undefined() const;
 };
+
+// The receiver's box when it belongs to class `id`, else null: from the handle when there is one,
+// else looked up as findBox does (a foreign or unknown receiver gets the same answer either way).
+Box* findSelf(const Call& call, int id);
 
 // Reads the receiver and the first `want` arguments (missing ones read as undefined).
 Result<Unit> readCall(napi_env env, napi_callback_info info, Call& call, size_t want = kMaxArgs);
@@ -703,7 +722,7 @@ auto receiver(Call& c, bool prepared) -> Result<typename Arg<T>::Stored> {
     return readValue<T>(c.env, c.self, true);
   } else {
     (void)prepared;
-    if (T* p = unwrapAs<T>(c.env, c.self)) return p;
+    if (Box* b = findSelf(c, ClassOf<T>::id())) return &static_cast<TypedBox<T>*>(b)->value;
     return unwrapError(ClassOf<T>::name);
   }
 }
@@ -835,18 +854,22 @@ napi_value withConverted(napi_env env, napi_callback_info info, Then then) {
     const bool prepared = call.data == preparedTag();
     std::tuple<Slot<std::tuple_element_t<I, typename S::Args>>...> slots;
     // Value arguments whose records wait in the channels are read first: converting another
-    // argument may run JavaScript, which may use the channels itself.
-    std::tuple<Prepared<std::tuple_element_t<I, typename S::Args>>...> early;
-    if (prepared) {
-      auto take = [&]<size_t K>(std::integral_constant<size_t, K>) {
-        using D = std::remove_cvref_t<std::tuple_element_t<K, typename S::Args>>;
-        if constexpr (region[K] > 0) {
-          using T = typename ValueParam<D>::Type;
-          std::get<K>(early).r.emplace(readRegion<T>(env, static_cast<size_t>(region[K]), false));
-        }
-      };
-      (take(std::integral_constant<size_t, I>{}), ...);
-      (void)take;
+    // argument may run JavaScript, which may use the channels itself. Without such another
+    // argument, they are read straight into their slots.
+    constexpr bool others = ((role[I] >= 0 && region[I] <= 0) || ... || false);
+    std::conditional_t<others, std::tuple<Prepared<std::tuple_element_t<I, typename S::Args>>...>, std::tuple<>> early;
+    if constexpr (others) {
+      if (prepared) {
+        auto take = [&]<size_t K>(std::integral_constant<size_t, K>) {
+          using D = std::remove_cvref_t<std::tuple_element_t<K, typename S::Args>>;
+          if constexpr (region[K] > 0) {
+            using T = typename ValueParam<D>::Type;
+            std::get<K>(early).r.emplace(readRegion<T>(env, static_cast<size_t>(region[K]), false));
+          }
+        };
+        (take(std::integral_constant<size_t, I>{}), ...);
+        (void)take;
+      }
     }
     Result<Unit> st = Unit{};
     auto convert = [&]<size_t K>(std::integral_constant<size_t, K>) {
@@ -874,7 +897,13 @@ napi_value withConverted(napi_env env, napi_callback_info info, Then then) {
           }
         }
         using T = typename ValueParam<D>::Type;
-        Result<T> r = prepared ? std::move(*std::get<K>(early).r) : Arg<T>::read(env, v);
+        Result<T> r = [&]() -> Result<T> {
+          if (!prepared) return Arg<T>::read(env, v);
+          if constexpr (others)
+            return std::move(*std::get<K>(early).r);
+          else
+            return readRegion<T>(env, static_cast<size_t>(region[K]), false);
+        }();
         if (!r.ok()) st = std::move(r).error();
         else slot.v = D{std::move(r).value()};
       } else {

@@ -6,12 +6,16 @@ namespace bw::js::iter {
 
 namespace {
 
-// Makes the installer of one class: (step, ctor, receiverError) => install(obj). The protocol's
-// functions are shared by all instances of the class; only the state is per object.
+// Makes the installer of one class: (step, ctor, receiverError, stepped, channel, stampOf) =>
+// install(obj). The protocol's functions are shared by all instances of the class; only the state
+// is per object. next() leaves its receiver's handle in the channel for the native step, which
+// leaves the index it moved to there in turn (NaN at the end).
 constexpr const char* kMaker =
-    "(function (step, ctor, receiverError, stepped) {"
+    "(function (step, ctor, receiverError, stepped, s, stampOf) {"
     "  'use strict';"
     "  var STATE = '[[GeneratorState]]';"
+    // A constant: calls through it go the engine's fast way to the host function.
+    "  const callStep = step;"
     // A frozen (or sealed) object cannot take the state: its finished state is kept here instead,
     // looked at only once there is one.
     "  var frozenDone = new WeakSet(), anyFrozenDone = false;"
@@ -36,8 +40,12 @@ constexpr const char* kMaker =
     "    next(v) {"
     "      if (v !== undefined) throw coded('Value is not undefined');"
     "      if (this != null && finished(this)) return { done: true };"
-    "      var value = step(this);"
-    "      if (value === undefined) return { done: true };"
+    "      s[@HANDLE@] = stampOf(this);"
+    "      var value = callStep(this);"
+    "      if (value === undefined) {"
+    "        value = s[@STEP@];"
+    "        if (value !== value) return { done: true };"
+    "      }"
     "      if (stepped !== undefined) stepped(this);"
     "      return { value: value, done: false };"
     "    },"
@@ -90,8 +98,15 @@ Result<napi_value> installer(napi_env env, int classId, napi_callback step, bool
   }
   const std::string& name = classEntry(classId).name;
   BW_ASSIGN(ctor, classCtor(env, d, classId));
+  napi_value channel = nullptr, stampOf = nullptr;
+  if (d && d->recordChannel) napi_get_reference_value(env, d->recordChannel, &channel);
+  if (d && d->stampOf) napi_get_reference_value(env, d->stampOf, &stampOf);
+  if (!channel || !stampOf) return Error(Status::GenericFailure, "Failed to initialize class `" + name + "`");
+  std::string source = kMaker;
+  source.replace(source.find("@HANDLE@"), 8, std::to_string(kHandleSlot));
+  source.replace(source.find("@STEP@"), 6, std::to_string(kStepSlot));
   napi_value src, maker, stepFn, global;
-  napi_status st = napi_create_string_utf8(env, kMaker, NAPI_AUTO_LENGTH, &src);
+  napi_status st = napi_create_string_utf8(env, source.data(), source.size(), &src);
   if (st == napi_ok) st = napi_run_script(env, src, &maker);
   if (st == napi_ok) st = napi_create_function(env, "step", NAPI_AUTO_LENGTH, step, nullptr, &stepFn);
   if (st == napi_ok) st = napi_get_global(env, &global);
@@ -99,8 +114,8 @@ Result<napi_value> installer(napi_env env, int classId, napi_callback step, bool
   BW_ASSIGN(message, makeText(env, unwrapError(name.c_str()).reason));
   napi_value stepped = undefinedValue(env);
   if (prefetching && d && d->stepped) napi_get_reference_value(env, d->stepped, &stepped);
-  napi_value args[4] = {stepFn, ctor, message, stepped};
-  st = napi_call_function(env, global, maker, 4, args, &fn);
+  napi_value args[6] = {stepFn, ctor, message, stepped, channel, stampOf};
+  st = napi_call_function(env, global, maker, 6, args, &fn);
   if (st != napi_ok) return hostError(env, st, "Failed to initialize class `" + name + "`");
   if (d) {
     napi_ref ref;

@@ -35,6 +35,8 @@
 
 #include <node_api.h>
 
+#include <cstdint>
+#include <limits>
 #include <optional>
 #include <type_traits>
 
@@ -66,28 +68,55 @@ struct YieldOf<Result<std::optional<V>>> {
   }
 };
 
-// The native half of next(): step(obj) runs one step of obj's walker and returns the value to
-// yield, or `undefined` at the end.
+// A step that yields a bar index leaves it in the channel (kStepSlot) and returns nothing.
+template <class R>
+struct IndexStep : std::false_type {};
+template <>
+struct IndexStep<std::optional<int32_t>> : std::true_type {};
+template <>
+struct IndexStep<Result<std::optional<int32_t>>> : std::true_type {};
+
+inline std::optional<int32_t> indexOf(std::optional<int32_t> i) { return i; }
+inline Result<std::optional<int32_t>> indexOf(Result<std::optional<int32_t>> r) { return r; }
+
+// The native half of next(): step(obj) runs one step of obj's walker. It returns the value to
+// yield; or nothing, with the bar index to yield in the channel (NaN there at the end). next()
+// leaves obj's handle in the channel first, so the walker's box is found without the host.
 template <class T, class Step>
 napi_value step(napi_env env, napi_callback_info info) {
-  size_t argc = 1;
-  napi_value obj = nullptr;
-  if (napi_get_cb_info(env, info, &argc, &obj, nullptr, nullptr) != napi_ok || argc < 1)
-    return fail(env, unwrapError(ClassOf<T>::name));
-  bumpEpoch(env);
-  T* self = unwrapAs<T>(env, obj);
-  if (!self) return fail(env, unwrapError(ClassOf<T>::name));
-  if constexpr (std::is_invocable_v<Step, napi_env, T&>) {
-    using R = std::remove_cvref_t<std::invoke_result_t<Step, napi_env, T&>>;
-    auto y = YieldOf<R>::make(env, Step{}(env, *self));
-    if (!y.ok()) return fail(env, y.error());
-    return *y;
+  EnvData* d = envData(env);
+  double* channel = d ? d->recordNumbers : nullptr;
+  if (channel) channel[kEpochSlot] += 1;
+  T* self = nullptr;
+  if (Box* b = channel ? takeHandle(d) : nullptr; b && b->classId == ClassOf<T>::id()) {
+    self = &static_cast<TypedBox<T>*>(b)->value;
   } else {
-    using R = std::remove_cvref_t<std::invoke_result_t<Step, T&>>;
-    auto y = YieldOf<R>::make(env, Step{}(*self));
-    if (!y.ok()) return fail(env, y.error());
-    return *y;
+    size_t argc = 1;
+    napi_value obj = nullptr;
+    if (napi_get_cb_info(env, info, &argc, &obj, nullptr, nullptr) != napi_ok || argc < 1)
+      return fail(env, unwrapError(ClassOf<T>::name));
+    self = unwrapAs<T>(env, obj);
+    if (!self) return fail(env, unwrapError(ClassOf<T>::name));
   }
+  auto run = [&]() -> decltype(auto) {
+    if constexpr (std::is_invocable_v<Step, napi_env, T&>)
+      return Step{}(env, *self);
+    else
+      return Step{}(*self);
+  };
+  using R = std::remove_cvref_t<decltype(run())>;
+  if constexpr (IndexStep<R>::value) {
+    if (channel) {
+      Result<std::optional<int32_t>> i = indexOf(run());
+      if (!i.ok()) return fail(env, i.error());
+      channel[kStepSlot] = *i ? static_cast<double>(**i) : std::numeric_limits<double>::quiet_NaN();
+      return nullptr;
+    }
+  }
+  auto y = YieldOf<R>::make(env, run());
+  if (!y.ok()) return fail(env, y.error());
+  if (channel) channel[kStepSlot] = std::numeric_limits<double>::quiet_NaN();
+  return *y;
 }
 
 }  // namespace iter

@@ -1,5 +1,6 @@
 #include "addon/kernel.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@
 
 namespace bw::js {
 
+bool handledMethod(const ClassEntry& e, const PropRecord& p);
+
 namespace {
 
 // What every environment runs: the source of the kernel and the native callbacks it is given,
@@ -17,11 +20,19 @@ struct NativeFn {
   std::string name;
   napi_callback cb;
   void* data;
+  int handled = -1;  // a native that takes its receiver's handle: its place in Plan::handled
 };
 struct Plan {
   std::string source;
   std::vector<NativeFn> natives;
+  // The own data of each native that takes a handle; such a native's callback data is the
+  // address of its element here, which is how the native side tells them (handleNative).
+  std::vector<void*> handled;
 };
+
+// Plan::handled once the plan is built (it never changes after).
+void* const* gHandledBegin = nullptr;
+void* const* gHandledEnd = nullptr;
 
 // Everything the kernel holds is taken when the add-on loads: later changes to the globals and
 // built-in prototypes by a script do not reach it. Value objects keep their record in a private
@@ -55,6 +66,28 @@ function stepped(o) {
   stepObj = o;
   stepEpoch = s[EPOCH];
 }
+// Objects with native boxes carry their box's handle in a private field: only this code can add
+// or read it, so a handle found on a receiver is the handle of that very object's box.
+const HANDLE = @HANDLE@;
+class Bare {
+  constructor(o) {
+    return o;
+  }
+}
+class Stamped extends Bare {
+  #h;
+  constructor(o, h) {
+    super(o);
+    this.#h = h;
+  }
+  static of(o) {
+    return typeof o === 'object' && o !== null && #h in o ? o.#h : 0;
+  }
+}
+const stampOf = Stamped.of;
+function stamp(o, h) {
+  new Stamped(o, h);
+}
 const x = [@TEXTS@];
 function coded(message, code) {
   const e = new ErrorCtor(message);
@@ -83,7 +116,7 @@ function makeMany(c, t, out, start, end, total) {
   setPrototypeOf(out, AP);
   return out;
 }
-return { __proto__: null, ctors: C, unpack, make, unpackMany, makeMany, stepped, texts: x };
+return { __proto__: null, ctors: C, unpack, make, unpackMany, makeMany, stepped, stamp, stampOf, texts: x };
 )JS";
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
@@ -111,7 +144,9 @@ class Builder {
     for (size_t i = 0; i < kRegions * kRecordTexts; ++i) nulls += i ? ", null" : "null";
     prelude.replace(prelude.find("@TEXTS@"), 7, nulls);
     prelude.replace(prelude.find("@EPOCH@"), 7, std::to_string(kEpochSlot));
+    prelude.replace(prelude.find("@HANDLE@"), 8, std::to_string(kHandleSlot));
     src_ += prelude;
+    const size_t bindings = src_.size();
     for (size_t c = 0; c < classes.size(); ++c)
       if (classes[c].value) valueClass(c, classes[c]);
     for (size_t c = 0; c < classes.size(); ++c) {
@@ -133,15 +168,29 @@ class Builder {
               ";\n";
       if (classes[c].texts == 0) src_ += "UM[" + n + "] = um" + n + "; MM[" + n + "] = mm" + n + ";\n";
     }
+    // Each native under a constant name: a call through one goes the engine's fast way to a host
+    // function, even forwarded by apply, since the target is then known when the caller is
+    // compiled.
+    std::string names;
+    for (size_t i = 0; i < natives_.size(); ++i)
+      names += "const N" + std::to_string(i) + " = natives[" + std::to_string(i) + "];\n";
+    src_.insert(bindings, names);
     src_ += kTail;
     src_ += "})";
-    return Plan{std::move(src_), std::move(natives_)};
+    return Plan{std::move(src_), std::move(natives_), std::move(handled_)};
   }
 
  private:
   std::string native(const std::string& name, napi_callback cb, void* data) {
     natives_.push_back({name, cb, data});
-    return "natives[" + std::to_string(natives_.size() - 1) + "]";
+    return "N" + std::to_string(natives_.size() - 1);
+  }
+
+  // A native called only after its JavaScript half left the receiver's handle in the channel.
+  std::string handleNative(const std::string& name, napi_callback cb, void* data) {
+    natives_.push_back({name, cb, nullptr, static_cast<int>(handled_.size())});
+    handled_.push_back(data);
+    return "N" + std::to_string(natives_.size() - 1);
   }
 
   void valueClass(size_t c, const ClassEntry& e) {
@@ -167,7 +216,8 @@ class Builder {
     for (size_t k = 0; k < e.texts; ++k) {
       const std::string slot = std::to_string(e.numbers + k);
       const std::string bit = std::to_string(1u << k);
-      copyIn += "  x[t + " + std::to_string(k) + "] = d[" + slot + "];\n";
+      // An absent text is not copied: its bit in the mask tells the reader so.
+      copyIn += "  if (d[" + slot + "] !== null) x[t + " + std::to_string(k) + "] = d[" + slot + "];\n";
       mask += std::string(k ? " | " : "") + "(d[" + slot + "] === null ? 0 : " + bit + ")";
       copyBack += "  d[" + slot + "] = s[" + maskSlot + "] & " + bit + " ? x[" + std::to_string(k) + "] : null;\n";
     }
@@ -256,18 +306,25 @@ class Builder {
   // A function value for a method-like member (method, static method, getter).
   std::string function(size_t c, const PropRecord& p, napi_callback cb, bool getter) {
     const std::string key = quoted(p.name);
+    // A method or getter of a boxed class hands its native half the receiver's handle, so the
+    // native finds the box without a lookup through the host.
+    const bool handled = handledMethod(classEntry(static_cast<int>(c)), p);
+    const std::string handle = handled ? "s[HANDLE] = stampOf(this);\n    " : "";
     std::string body;
     if (!p.js.empty()) {
       body = jsBody(c, p.js);
+    } else if (handled && p.resultClass < 0 && p.values.empty()) {
+      body = handle + "return apply(" + handleNative(p.name, cb, p.data) + ", this, arguments);";
     } else if (p.resultClass >= 0 || !p.values.empty()) {
-      const std::string fn = preparedNative(p.name, cb, p.data);
+      const std::string fn = handled ? handleNative(p.name, cb, p.data ? p.data : preparedTag())
+                                     : preparedNative(p.name, cb, p.data);
       const std::string call = fn + "(this" + forwarded(getter ? 0 : p.arity) + ")";
       if (p.prefetched) {
         // What the last step of this very object left, while nothing native has run since.
         const std::string k = std::to_string(p.resultClass);
         body = "if (this === stepObj && s[EPOCH] === stepEpoch) return new R" + k + "(p" + k + "());\n    ";
       }
-      body += prepare(p.values) +
+      body += prepare(p.values) + handle +
               (p.resultClass >= 0 ? wrapped(p.resultClass, call) : "return " + call + ";");
     } else {
       return native(p.name, cb, p.data);
@@ -317,11 +374,14 @@ class Builder {
 
   std::string src_;
   std::vector<NativeFn> natives_;
+  std::vector<void*> handled_;
 };
 
 const Plan& plan() {
   // The registry is complete by the first module entry, which builds this.
   static const Plan p = Builder().build();
+  static const bool marked = (gHandledBegin = p.handled.data(), gHandledEnd = gHandledBegin + p.handled.size(), true);
+  (void)marked;
   return p;
 }
 
@@ -331,11 +391,25 @@ Error kernelError() { return Error(Status::GenericFailure, "Failed to register c
 
 bool guardsCloning(const ClassEntry& e) { return !e.value && !e.onInstance; }
 
+bool handledMethod(const ClassEntry& e, const PropRecord& p) {
+  return !e.value && p.js.empty() && (p.kind == PropKind::Method || (p.kind == PropKind::Accessor && p.getter));
+}
+
 bool kernelDefines(int classId, size_t prop) {
   const ClassEntry& e = classEntry(classId);
   if (e.value) return true;
   const PropRecord& p = e.props[prop];
-  return !p.js.empty() || p.resultClass >= 0 || !p.values.empty() || !p.setterValues.empty();
+  return handledMethod(e, p) || !p.js.empty() || p.resultClass >= 0 || !p.values.empty() ||
+         !p.setterValues.empty();
+}
+
+bool handleNative(void* data, void** own) {
+  // Only the addresses of Plan::handled's elements mark such natives; any other data (null,
+  // the prepared tag, a member's own record) lies outside it.
+  const auto at = reinterpret_cast<std::uintptr_t>(data);
+  if (at < reinterpret_cast<std::uintptr_t>(gHandledBegin) || at >= reinterpret_cast<std::uintptr_t>(gHandledEnd)) return false;
+  *own = *static_cast<void* const*>(data);
+  return true;
 }
 
 Result<Unit> runKernel(napi_env env, EnvData* d, std::vector<napi_value>& ctors) {
@@ -358,7 +432,8 @@ Result<Unit> runKernel(napi_env env, EnvData* d, std::vector<napi_value>& ctors)
   for (size_t i = 0; i < k.natives.size(); ++i) {
     napi_value fn;
     const NativeFn& f = k.natives[i];
-    if (napi_create_function(env, f.name.c_str(), f.name.size(), f.cb, f.data, &fn) != napi_ok ||
+    void* data = f.handled >= 0 ? const_cast<void**>(&k.handled[static_cast<size_t>(f.handled)]) : f.data;
+    if (napi_create_function(env, f.name.c_str(), f.name.size(), f.cb, data, &fn) != napi_ok ||
         napi_set_element(env, natives, static_cast<uint32_t>(i), fn) != napi_ok)
       return kernelError();
   }
@@ -382,7 +457,8 @@ Result<Unit> runKernel(napi_env env, EnvData* d, std::vector<napi_value>& ctors)
   }
   const std::pair<const char*, napi_ref EnvData::*> kept[] = {
       {"unpack", &EnvData::unpack},         {"make", &EnvData::make},          {"texts", &EnvData::recordTexts},
-      {"unpackMany", &EnvData::unpackMany}, {"makeMany", &EnvData::makeMany}, {"stepped", &EnvData::stepped}};
+      {"unpackMany", &EnvData::unpackMany}, {"makeMany", &EnvData::makeMany}, {"stepped", &EnvData::stepped},
+      {"stamp", &EnvData::stamp},           {"stampOf", &EnvData::stampOf}};
   for (const auto& [name, slot] : kept) {
     if (napi_get_named_property(env, kernel, name, &fn) != napi_ok ||
         napi_create_reference(env, fn, 1, &(d->*slot)) != napi_ok)

@@ -19,6 +19,10 @@ struct ClassEntry;
 // Whether the member is defined by the kernel rather than by napi_define_class.
 bool kernelDefines(int classId, size_t prop);
 
+// Whether `data` is that of a native whose JavaScript half leaves its receiver's handle in the
+// channel before each call (see takeHandle); `own` then gets the member's own callback data.
+bool handleNative(void* data, void** own);
+
 // Whether objects of a boxed class get the clone guard when they are made (see attach): those
 // that carry the iteration protocol already have own members that cannot be cloned.
 bool guardsCloning(const ClassEntry& e);

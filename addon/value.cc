@@ -91,21 +91,6 @@ RecordIn::RecordIn(napi_env env, Refusal refusal, size_t region)
   if (d && d->recordNumbers && region < kRegions) numbers_ = d->recordNumbers + region * kRecordNumbers;
 }
 
-bool RecordIn::present() const { return numbers_ && numbers_[kRecordPresent] == 1; }
-
-double RecordIn::number(size_t slot) const {
-  if (!numbers_ || slot >= kRecordTextMask) return bad(0.0);
-  return numbers_[slot];
-}
-
-bool RecordIn::flag(size_t slot) const { return integer(slot, 0, 1) == 1; }
-
-int64_t RecordIn::integer(size_t slot, int64_t lo, int64_t hi) const {
-  const double x = number(slot);
-  if (!(x >= static_cast<double>(lo) && x <= static_cast<double>(hi)) || std::trunc(x) != x) return bad(lo);
-  return static_cast<int64_t>(x);
-}
-
 uint64_t RecordIn::uint64(size_t slot) const {
   const auto low = static_cast<uint64_t>(integer(slot, 0, 0xffffffffLL));
   const auto high = static_cast<uint64_t>(integer(slot + 1, 0, 0xffffffffLL));
@@ -122,11 +107,7 @@ std::optional<DateTime> RecordIn::time(size_t slot) const {
   return t;
 }
 
-std::optional<std::string> RecordIn::text(size_t slot) const {
-  if (!numbers_ || plain_ || slot >= kRecordTexts) return bad(std::optional<std::string>{});
-  const double mask = numbers_[kRecordTextMask];
-  if (!(mask >= 0 && mask < 65536) || std::trunc(mask) != mask) return bad(std::optional<std::string>{});
-  if (!(static_cast<uint32_t>(mask) & (1u << slot))) return std::nullopt;
+std::optional<std::string> RecordIn::textAt(size_t slot) const {
   if (!texts_) {
     EnvData* d = envData(env_);
     texts_ = d ? channel(env_, d->recordTexts) : nullptr;

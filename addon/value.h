@@ -19,6 +19,7 @@
 
 #include <node_api.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -43,7 +44,12 @@ inline constexpr size_t kRegions = 4;
 // could change what it describes.
 inline constexpr size_t kPrefetchRegion = kRegions;
 inline constexpr size_t kEpochSlot = (kRegions + 1) * kRecordNumbers;
-inline constexpr size_t kChannelNumbers = kEpochSlot + 1;
+// The handle a member's JavaScript half found on its receiver (0: none), taken by the native half
+// before anything else runs (see takeHandle); and where a walker's step leaves the index it moved
+// to (NaN at the end), so the step returns nothing the host would have to box.
+inline constexpr size_t kHandleSlot = kEpochSlot + 1;
+inline constexpr size_t kStepSlot = kEpochSlot + 2;
+inline constexpr size_t kChannelNumbers = kEpochSlot + 3;
 
 // Counts one call into the native side (every callback does, before anything else).
 void bumpEpoch(napi_env env);
@@ -97,15 +103,32 @@ class RecordIn {
   RecordIn(napi_env env, Refusal refusal, size_t region = 0);
   // From plain memory: a record of numbers only.
   RecordIn(const double* numbers, Refusal refusal) : env_(nullptr), numbers_(numbers), refusal_(refusal), plain_(true) {}
-  // Whether the JavaScript half found a record of the class for this region.
-  bool present() const;
-  double number(size_t slot) const;
-  bool flag(size_t slot) const;
+  // Whether the JavaScript half found a record of the class for this region. The small reads are
+  // inline: a codec's read is then a run of loads and compares.
+  bool present() const { return numbers_ && numbers_[kRecordPresent] == 1; }
+  double number(size_t slot) const {
+    if (!numbers_ || slot >= kRecordTextMask) return bad(0.0);
+    return numbers_[slot];
+  }
+  bool flag(size_t slot) const { return integer(slot, 0, 1) == 1; }
   // A whole number in [lo, hi].
-  int64_t integer(size_t slot, int64_t lo, int64_t hi) const;
+  int64_t integer(size_t slot, int64_t lo, int64_t hi) const {
+    const double x = number(slot);
+    if (!(x >= static_cast<double>(lo) && x <= static_cast<double>(hi)) || std::trunc(x) != x) return bad(lo);
+    return static_cast<int64_t>(x);
+  }
   uint64_t uint64(size_t slot) const;
+  // The region's numbers as they are, the text mask among them (null when reading from plain
+  // memory, or when there is no channel).
+  const double* raw() const { return plain_ ? nullptr : numbers_; }
   std::optional<DateTime> time(size_t slot) const;
-  std::optional<std::string> text(size_t slot) const;
+  std::optional<std::string> text(size_t slot) const {
+    if (!numbers_ || plain_ || slot >= kRecordTexts) return bad(std::optional<std::string>{});
+    const double mask = numbers_[kRecordTextMask];
+    if (!(mask >= 0 && mask < 65536) || std::trunc(mask) != mask) return bad(std::optional<std::string>{});
+    if (!(static_cast<uint32_t>(mask) & (1u << slot))) return std::nullopt;
+    return textAt(slot);
+  }
   // The value read, or the refusal when a slot was bad.
   template <class T>
   Result<T> result(T value) const {
@@ -119,6 +142,9 @@ class RecordIn {
     bad_ = true;
     return neutral;
   }
+
+  // A text the mask says is there, read from the texts channel.
+  std::optional<std::string> textAt(size_t slot) const;
 
   napi_env env_;
   const double* numbers_ = nullptr;

@@ -451,7 +451,7 @@ const Bound& bound(const Call& call) { return *static_cast<const Bound*>(call.da
 
 Result<rt::Instance*> receiver(const Call& call) {
   const Bound& b = bound(call);
-  Box* box = findBox(call.env, call.self, b.classId);
+  Box* box = findSelf(call, b.classId);
   if (!box) return unwrapError(b.decl->className.c_str());
   return static_cast<IndicatorBox*>(box)->inst.get();
 }

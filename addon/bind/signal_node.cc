@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <initializer_list>
 #include <limits>
 #include <string>
@@ -280,6 +281,9 @@ std::string termOf(size_t slot) {
 
 constexpr double kAbsent = std::numeric_limits<double>::quiet_NaN();
 
+// A signal read slot by slot from its record.
+Result<Signal> readSignal(const RecordIn& in);
+
 void writeLevel(const std::optional<ExitLevel>& l, RecordOut& out, size_t slot) {
   out.number(slot, static_cast<double>(!l ? kNoLevel : l->relative ? kPctLevel : kPriceLevel));
   out.number(slot + 1, l ? l->value : kAbsent);
@@ -317,6 +321,24 @@ void Codec<Signal>::write(const Signal& s, RecordOut& out) {
 }
 
 Result<Signal> Codec<Signal>::read(const RecordIn& in) {
+  // A loop passes the same few signals bar after bar: the last one read without texts is kept
+  // with its numbers, and numbers equal to those bit for bit are that signal again.
+  thread_local std::array<double, kNumbers> lastNumbers;
+  thread_local std::optional<Signal> last;
+  const double* raw = in.raw();
+  const bool plain = raw && raw[kRecordTextMask] == 0;
+  if (plain && last && std::memcmp(raw, lastNumbers.data(), sizeof lastNumbers) == 0) return *last;
+  Result<Signal> s = readSignal(in);
+  if (plain && s.ok()) {
+    std::memcpy(lastNumbers.data(), raw, sizeof lastNumbers);
+    last = *s;
+  }
+  return s;
+}
+
+namespace {
+
+Result<Signal> readSignal(const RecordIn& in) {
   const auto tag = static_cast<SignalKind::Tag>(in.integer(kTag, 0, static_cast<int64_t>(SignalKind::Tag::CloseAll)));
   Signal s{SignalKind{tag, in.number(kValue)}, in.text(kId), in.text(kComment), {}};
   OrderTerms& t = s.terms;
@@ -331,6 +353,8 @@ Result<Signal> Codec<Signal>::read(const RecordIn& in) {
   if (trailForm != kNoTrail) t.trailingStop = TrailingStop{trailForm == kTicksTrail, trailValue};
   return in.result(std::move(s));
 }
+
+}  // namespace
 
 // Applies `change` to a copy of the signal's order terms and keeps it only when the terms stay
 // consistent, so a refused setter leaves the signal as it was.
