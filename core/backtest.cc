@@ -58,6 +58,13 @@ Result<uint64_t> Backtest::length() const {
   return ctx_.read([](const Ctx& c) { return static_cast<uint64_t>(c.ohlcv.length()); });
 }
 
+uint64_t Backtest::EntryBars::operator[](uint64_t k) const {
+  // The last run that starts at or before k.
+  auto run = std::upper_bound(runs_.begin(), runs_.end(), k, [](uint64_t x, const Run& r) { return x < r.entry; });
+  --run;
+  return run->bar + (k - run->entry);
+}
+
 // ---- Driving ------------------------------------------------------------------------------------
 
 Result<Backtest::BarPoint> Backtest::currentBar() const {
@@ -208,7 +215,7 @@ void Backtest::refreshMark(const OhlcvBar& bar) {
 Result<Unit> Backtest::openHook(const BarPoint& at) {
   equity_.push_back(kNaN);
   netEquity_.push_back(kNaN);
-  equityBars_.push_back(at.index);
+  equityBars_.push(at.index);
   if (std::isnan(firstOpen_)) firstOpen_ = fill_.fillPrice(at.bar.open, 0);
   refreshMark(at.bar);
   if (!fill_.onClose()) return runPass(at);
@@ -258,6 +265,44 @@ Result<std::optional<uint64_t>> Backtest::step() {
   return std::optional<uint64_t>{at.index};
 }
 
+Result<Unit> Backtest::runBar(uint64_t index, const OhlcvBar& bar) {
+  // The two hooks of one bar, in one: the mark is refreshed once (the close hook would refresh it
+  // from the same bar to the same value) and the pass runs once, at the open or at the close.
+  if (std::isnan(firstOpen_)) firstOpen_ = fill_.fillPrice(bar.open, 0);
+  refreshMark(bar);
+  if (orders_.pending() != 0 || !exits_.empty()) {
+    equity_.push_back(kNaN);
+    netEquity_.push_back(kNaN);
+    equityBars_.push(index);
+    return runPass(BarPoint{index, bar});
+  }
+  // Nothing to fill and nothing to exit: the pass carries the position through the bar (held
+  // through all of it, in either fill mode) and values it.
+  double openProfit = 0;
+  if (!ledger_.open().empty()) {
+    ledger_.see(bar.high, bar.low);
+    ++exposedBars_;
+    if (!ledger_.markOpen(markPrice_, openProfit)) {
+      equity_.push_back(kNaN);
+      netEquity_.push_back(kNaN);
+      equityBars_.push(index);
+      return TradeError::notActive().toError();
+    }
+  } else {
+    ledger_.markFlat();
+  }
+  const double realised = initialCapital_ + ledger_.netProfit();
+  equity_.push_back(realised + openProfit);
+  netEquity_.push_back(realised);
+  equityBars_.push(index);
+  return Unit{};
+}
+
+void Backtest::reserveBars(uint64_t bars) {
+  equity_.reserve(equity_.size() + bars);
+  netEquity_.reserve(netEquity_.size() + bars);
+}
+
 Result<Unit> Backtest::skip(const CtxSkip& s) {
   BW_ASSIGN(target, ctx_.read([&s](const Ctx& c) { return c.skipTarget(s); }));
   return runUntil(target);
@@ -279,7 +324,9 @@ Result<Unit> Backtest::runUntil(uint64_t target) {
   }
 }
 
-Result<Unit> Backtest::signal(const Signal& s) {
+Result<Unit> Backtest::signal(const Signal& s) { return signalOn(s, std::nullopt); }
+
+Result<Unit> Backtest::signalOn(const Signal& s, std::optional<uint64_t> current) {
   double size;
   std::optional<std::string> tag = s.id;
   std::optional<double> fraction;  // the new last equity fraction, set once the order is accepted
@@ -307,8 +354,11 @@ Result<Unit> Backtest::signal(const Signal& s) {
       if (size == 0) return Unit{};
       fraction = x;
       if (!tag) {
-        BW_ASSIGN(index, ctx_.read([](const Ctx& c) { return c.barIndex; }));
-        tag = std::to_string(index);
+        if (!current) {
+          BW_ASSIGN(index, ctx_.read([](const Ctx& c) { return c.barIndex; }));
+          current = index;
+        }
+        tag = std::to_string(*current);
       }
       break;
     }
@@ -326,7 +376,11 @@ Result<Unit> Backtest::signal(const Signal& s) {
                         " order must be a finite number");
     // A resting order meets the bars after the one it is given on: it never fills on a range
     // that had already happened when it was placed.
-    BW_ASSIGN(liveFrom, ctx_.read([](const Ctx& c) { return c.initialized ? c.barIndex + 1 : 0; }));
+    uint64_t liveFrom = current ? *current + 1 : 0;
+    if (!current) {
+      BW_ASSIGN(read, ctx_.read([](const Ctx& c) -> uint64_t { return c.initialized ? c.barIndex + 1 : 0; }));
+      liveFrom = read;
+    }
     request.terms = terms;
     request.liveFrom = liveFrom;
   }

@@ -25,6 +25,8 @@
 
 namespace bw {
 
+struct SignalPlan;  // core/signal_run.h
+
 struct BacktestOptions {
   double initialCapital = 1000;
   bool processOrdersOnClose = false;
@@ -219,6 +221,17 @@ class Backtest {
   Result<Unit> openHook(const BarPoint& at);
   Result<Unit> closeHook(const BarPoint& at);
 
+  // The whole of one bar that the context has just moved to (the bar-open and the bar-close
+  // hooks), from the series' own storage: what `step` does after its advance, with the pass cut
+  // down to carrying and valuing the position when nothing is queued and no exit is watched.
+  Result<Unit> runBar(uint64_t index, const OhlcvBar& bar);
+  // `signal` with the context's current bar index given (`current`) rather than read from the
+  // context, for a caller that holds the context borrowed; absent: read it when needed.
+  Result<Unit> signalOn(const Signal& s, std::optional<uint64_t> current);
+  // Room in the per-bar lists for `bars` more bars.
+  void reserveBars(uint64_t bars);
+  friend Result<uint64_t> runSignals(Backtest& bt, const SignalPlan& plan);
+
   SharedCtx ctx_;
   double initialCapital_;
   double riskFreeRate_;
@@ -229,7 +242,27 @@ class Backtest {
   Ledger ledger_;
   std::vector<double> equity_;
   std::vector<double> netEquity_;
-  std::vector<uint64_t> equityBars_;  // the bar index of each equity entry
+  // The bar index of each equity entry, as runs of consecutive bars: a backtest stepped bar by
+  // bar keeps one run, where a list would take 8 bytes a bar.
+  class EntryBars {
+   public:
+    void push(uint64_t bar) {
+      if (runs_.empty() || runs_.back().bar + (count_ - runs_.back().entry) != bar) runs_.push_back({count_, bar});
+      ++count_;
+    }
+    uint64_t size() const { return count_; }
+    // The bar of entry k < size().
+    uint64_t operator[](uint64_t k) const;
+
+   private:
+    struct Run {
+      uint64_t entry;  // its first entry
+      uint64_t bar;    // the bar of that entry
+    };
+    std::vector<Run> runs_;
+    uint64_t count_ = 0;
+  };
+  EntryBars equityBars_;
   std::vector<ExitPlan> exits_;       // of open trades, in opening order
   uint64_t exposedBars_ = 0;
   double firstOpen_ = kNaN;
