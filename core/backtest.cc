@@ -269,8 +269,20 @@ Result<Unit> Backtest::runBar(uint64_t index, const OhlcvBar& bar) {
   // The two hooks of one bar, in one: the mark is refreshed once (the close hook would refresh it
   // from the same bar to the same value) and the pass runs once, at the open or at the close.
   if (std::isnan(firstOpen_)) firstOpen_ = fill_.fillPrice(bar.open, 0);
+  const bool quiet = orders_.idle() && exits_.empty();
+  if (quiet && ledger_.open().empty()) {
+    // Flat, with nothing to fill: equity is what has been realised, and the mark waits.
+    if (std::isfinite(bar.close)) pendingClose_ = bar.close;
+    ledger_.markFlat();
+    const double realised = initialCapital_ + ledger_.netProfit();
+    equity_.push_back(realised + 0.0);
+    netEquity_.push_back(realised);
+    equityBars_.push(index);
+    return Unit{};
+  }
+  settleMark();
   refreshMark(bar);
-  if (orders_.pending() != 0 || !exits_.empty()) {
+  if (!quiet) {
     equity_.push_back(kNaN);
     netEquity_.push_back(kNaN);
     equityBars_.push(index);
@@ -278,18 +290,14 @@ Result<Unit> Backtest::runBar(uint64_t index, const OhlcvBar& bar) {
   }
   // Nothing to fill and nothing to exit: the pass carries the position through the bar (held
   // through all of it, in either fill mode) and values it.
+  ledger_.see(bar.high, bar.low);
+  ++exposedBars_;
   double openProfit = 0;
-  if (!ledger_.open().empty()) {
-    ledger_.see(bar.high, bar.low);
-    ++exposedBars_;
-    if (!ledger_.markOpen(markPrice_, openProfit)) {
-      equity_.push_back(kNaN);
-      netEquity_.push_back(kNaN);
-      equityBars_.push(index);
-      return TradeError::notActive().toError();
-    }
-  } else {
-    ledger_.markFlat();
+  if (!ledger_.markOpen(markPrice_, openProfit)) {
+    equity_.push_back(kNaN);
+    netEquity_.push_back(kNaN);
+    equityBars_.push(index);
+    return TradeError::notActive().toError();
   }
   const double realised = initialCapital_ + ledger_.netProfit();
   equity_.push_back(realised + openProfit);
@@ -327,6 +335,7 @@ Result<Unit> Backtest::runUntil(uint64_t target) {
 Result<Unit> Backtest::signal(const Signal& s) { return signalOn(s, std::nullopt); }
 
 Result<Unit> Backtest::signalOn(const Signal& s, std::optional<uint64_t> current) {
+  settleMark();
   double size;
   std::optional<std::string> tag = s.id;
   std::optional<double> fraction;  // the new last equity fraction, set once the order is accepted

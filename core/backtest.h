@@ -230,6 +230,12 @@ class Backtest {
   Result<Unit> signalOn(const Signal& s, std::optional<uint64_t> current);
   // Room in the per-bar lists for `bars` more bars.
   void reserveBars(uint64_t bars);
+  // Turns the close a flat bar left unrounded into the mark price, as its own refresh would have.
+  void settleMark() {
+    if (std::isnan(pendingClose_)) return;
+    if (const double mark = fill_.fillPrice(pendingClose_, 0); !std::isnan(mark)) markPrice_ = mark;
+    pendingClose_ = kNaN;
+  }
   friend Result<uint64_t> runSignals(Backtest& bt, const SignalPlan& plan);
 
   SharedCtx ctx_;
@@ -267,6 +273,10 @@ class Backtest {
   uint64_t exposedBars_ = 0;
   double firstOpen_ = kNaN;
   double markPrice_ = kNaN;
+  // The last real close of the flat bars a bar loop ran since the mark was last refreshed: with
+  // no trade open nothing is valued, so the rounding waits until the mark is read (NaN: none).
+  // Only the bar loop leaves it set, and it settles it before it returns.
+  double pendingClose_ = kNaN;
   double lastEquityFraction_ = 0;
 };
 

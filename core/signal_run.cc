@@ -3,8 +3,12 @@
 namespace bw {
 
 namespace {
+
+// How many bars ahead the loop asks for the prices it will read: a long series streams from
+// memory, and the step of one bar is short enough to outrun the hardware's own prefetching.
 constexpr uint64_t kAhead = 24;
-}
+
+}  // namespace
 
 Result<uint64_t> runSignals(Backtest& bt, const SignalPlan& plan) {
   // What `NodeSignal.CloseAll()` and `NodeSignal.Size(x)` make: the kind alone.
@@ -15,6 +19,11 @@ Result<uint64_t> runSignals(Backtest& bt, const SignalPlan& plan) {
   const bool perBarSize = !plan.sizes.empty();
   // The context stays borrowed and the series read-locked for the whole run: nothing else runs
   // meanwhile, and each bar is read in place. The run covers the bars the series has now.
+  // However the run ends, the mark it leaves is the one the bars it ran give.
+  struct Settle {
+    Backtest& bt;
+    ~Settle() { bt.settleMark(); }
+  } settle{bt};
   return bt.ctx_.write([&](Ctx& c) -> Result<uint64_t> {
     return c.ohlcv.read([&](const Ohlcv& o) -> Result<uint64_t> {
       const uint64_t n = o.bars.size();
