@@ -524,6 +524,10 @@ Backtest::SideFigures Backtest::sideFigures(TradeDirection side) const {
 }
 
 Backtest::Summary Backtest::summary() const {
+  // The returns are one pass over the equity list: made once for the four ratios.
+  const std::vector<double> r = returnsList();
+  const double sharpe = sharpeRatioFromReturns(r, riskFreeRate_);
+  const double sortino = sortinoRatioFromReturns(r, riskFreeRate_);
   return Summary{initialCapital_,
                  equity(),
                  netEquity(),
@@ -552,10 +556,10 @@ Backtest::Summary Backtest::summary() const {
                  cagr(),
                  exposurePct(),
                  buyAndHoldReturnPct(),
-                 sharpeRatio(),
-                 sortinoRatio(),
-                 annualizedSharpeRatio(),
-                 annualizedSortinoRatio(),
+                 sharpe * annualization_,
+                 sortino * annualization_,
+                 sharpe * std::sqrt(annualization_),
+                 sortino * std::sqrt(annualization_),
                  sideFigures(TradeDirection::Long),
                  sideFigures(TradeDirection::Short)};
 }
