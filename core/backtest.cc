@@ -269,41 +269,42 @@ Result<Unit> Backtest::runBar(uint64_t index, const OhlcvBar& bar) {
   // The two hooks of one bar, in one: the mark is refreshed once (the close hook would refresh it
   // from the same bar to the same value) and the pass runs once, at the open or at the close.
   if (std::isnan(firstOpen_)) firstOpen_ = fill_.fillPrice(bar.open, 0);
-  const bool quiet = orders_.idle() && exits_.empty();
-  if (quiet && ledger_.open().empty()) {
-    // Flat, with nothing to fill: equity is what has been realised, and the mark waits.
-    if (std::isfinite(bar.close)) pendingClose_ = bar.close;
-    ledger_.markFlat();
-    const double realised = initialCapital_ + ledger_.netProfit();
-    equity_.push_back(realised + 0.0);
-    netEquity_.push_back(realised);
-    equityBars_.push(index);
-    return Unit{};
-  }
-  settleMark();
-  refreshMark(bar);
-  if (!quiet) {
-    equity_.push_back(kNaN);
-    netEquity_.push_back(kNaN);
-    equityBars_.push(index);
-    return runPass(BarPoint{index, bar});
-  }
+  if (!orders_.idle() || !exits_.empty()) return busyBar(index, bar);
   // Nothing to fill and nothing to exit: the pass carries the position through the bar (held
   // through all of it, in either fill mode) and values it.
-  ledger_.see(bar.high, bar.low);
-  ++exposedBars_;
   double openProfit = 0;
-  if (!ledger_.markOpen(markPrice_, openProfit)) {
-    equity_.push_back(kNaN);
-    netEquity_.push_back(kNaN);
-    equityBars_.push(index);
-    return TradeError::notActive().toError();
+  if (ledger_.open().empty()) {
+    // Flat: nothing is valued, so the mark waits.
+    if (std::isfinite(bar.close)) pendingClose_ = bar.close;
+    ledger_.markFlat();
+  } else {
+    settleMark();
+    refreshMark(bar);
+    ledger_.see(bar.high, bar.low);
+    ++exposedBars_;
+    if (!ledger_.markOpen(markPrice_, openProfit)) return failedBar(index, TradeError::notActive().toError());
   }
   const double realised = initialCapital_ + ledger_.netProfit();
   equity_.push_back(realised + openProfit);
   netEquity_.push_back(realised);
   equityBars_.push(index);
   return Unit{};
+}
+
+Result<Unit> Backtest::busyBar(uint64_t index, const OhlcvBar& bar) {
+  settleMark();
+  refreshMark(bar);
+  equity_.push_back(kNaN);
+  netEquity_.push_back(kNaN);
+  equityBars_.push(index);
+  return runPass(BarPoint{index, bar});
+}
+
+Error Backtest::failedBar(uint64_t index, Error e) {
+  equity_.push_back(kNaN);
+  netEquity_.push_back(kNaN);
+  equityBars_.push(index);
+  return e;
 }
 
 void Backtest::reserveBars(uint64_t bars) {

@@ -225,6 +225,10 @@ class Backtest {
   // hooks), from the series' own storage: what `step` does after its advance, with the pass cut
   // down to carrying and valuing the position when nothing is queued and no exit is watched.
   Result<Unit> runBar(uint64_t index, const OhlcvBar& bar);
+  // The bar with orders queued or exits watched: the whole pass, as the hooks run it.
+  [[gnu::noinline]] Result<Unit> busyBar(uint64_t index, const OhlcvBar& bar);
+  // The bar's entries as a failed pass leaves them; returns the error.
+  [[gnu::noinline]] Error failedBar(uint64_t index, Error e);
   // `signal` with the context's current bar index given (`current`) rather than read from the
   // context, for a caller that holds the context borrowed; absent: read it when needed.
   Result<Unit> signalOn(const Signal& s, std::optional<uint64_t> current);
