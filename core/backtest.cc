@@ -65,6 +65,31 @@ uint64_t Backtest::EntryBars::operator[](uint64_t k) const {
   return run->bar + (k - run->entry);
 }
 
+void Backtest::RunList::setBack(double v) {
+  Run& last = runs_.back();
+  if (same(last.value, v)) return;
+  stale_ = true;
+  if (last.start + 1 != count_) {
+    runs_.push_back({count_ - 1, v});
+    return;
+  }
+  last.value = v;
+  if (runs_.size() > 1 && same(runs_[runs_.size() - 2].value, v)) runs_.pop_back();
+}
+
+const std::vector<double>& Backtest::RunList::list() const {
+  if (stale_) {
+    list_.resize(count_);
+    for (size_t r = 0; r < runs_.size(); ++r) {
+      const uint64_t end = r + 1 < runs_.size() ? runs_[r + 1].start : count_;
+      std::fill(list_.begin() + static_cast<std::ptrdiff_t>(runs_[r].start),
+                list_.begin() + static_cast<std::ptrdiff_t>(end), runs_[r].value);
+    }
+    stale_ = false;
+  }
+  return list_;
+}
+
 // ---- Driving ------------------------------------------------------------------------------------
 
 Result<Backtest::BarPoint> Backtest::currentBar() const {
@@ -203,7 +228,7 @@ Result<Unit> Backtest::runPass(const BarPoint& at) {
   BW_ASSIGN(out, processingPass(at));
   // A close-mode pass may run before any bar-open hook has made entries to write.
   if (!equity_.empty()) equity_.back() = out.equity;
-  if (!netEquity_.empty()) netEquity_.back() = out.netEquity;
+  if (!netEquity_.empty()) netEquity_.setBack(out.netEquity);
   return Unit{};
 }
 
@@ -214,7 +239,7 @@ void Backtest::refreshMark(const OhlcvBar& bar) {
 
 Result<Unit> Backtest::openHook(const BarPoint& at) {
   equity_.push_back(kNaN);
-  netEquity_.push_back(kNaN);
+  netEquity_.push(kNaN);
   equityBars_.push(at.index);
   if (std::isnan(firstOpen_)) firstOpen_ = fill_.fillPrice(at.bar.open, 0);
   refreshMark(at.bar);
@@ -286,7 +311,7 @@ Result<Unit> Backtest::runBar(uint64_t index, const OhlcvBar& bar) {
   }
   const double realised = initialCapital_ + ledger_.netProfit();
   equity_.push_back(realised + openProfit);
-  netEquity_.push_back(realised);
+  netEquity_.push(realised);
   equityBars_.push(index);
   return Unit{};
 }
@@ -295,21 +320,20 @@ Result<Unit> Backtest::busyBar(uint64_t index, const OhlcvBar& bar) {
   settleMark();
   refreshMark(bar);
   equity_.push_back(kNaN);
-  netEquity_.push_back(kNaN);
+  netEquity_.push(kNaN);
   equityBars_.push(index);
   return runPass(BarPoint{index, bar});
 }
 
 Error Backtest::failedBar(uint64_t index, Error e) {
   equity_.push_back(kNaN);
-  netEquity_.push_back(kNaN);
+  netEquity_.push(kNaN);
   equityBars_.push(index);
   return e;
 }
 
 void Backtest::reserveBars(uint64_t bars) {
   equity_.reserve(equity_.size() + bars);
-  netEquity_.reserve(netEquity_.size() + bars);
 }
 
 Result<Unit> Backtest::skip(const CtxSkip& s) {

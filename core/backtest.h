@@ -7,6 +7,7 @@
 // mark price.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -86,7 +87,7 @@ class Backtest {
   const OrderBook& orderBook() const { return orders_; }
   const Ledger& ledger() const { return ledger_; }
   const std::vector<double>& equityList() const { return equity_; }
-  const std::vector<double>& netEquityList() const { return netEquity_; }
+  const std::vector<double>& netEquityList() const { return netEquity_.list(); }
 
   // ---- Figures (computed on demand; none is cached) -------------------------------------------
 
@@ -251,7 +252,35 @@ class Backtest {
   OrderBook orders_;
   Ledger ledger_;
   std::vector<double> equity_;
-  std::vector<double> netEquity_;
+  // A list of numbers that mostly repeat, kept as runs of (bit for bit) equal entries and written
+  // out when read whole: realised equity changes only when a trade closes, so a list would take 8
+  // bytes a bar for a few runs.
+  class RunList {
+   public:
+    bool empty() const { return count_ == 0; }
+    double back() const { return runs_.back().value; }
+    void push(double v) {
+      if (runs_.empty() || !same(runs_.back().value, v)) runs_.push_back({count_, v});
+      ++count_;
+      stale_ = true;
+    }
+    // Replaces the last entry.
+    void setBack(double v);
+    // Every entry, oldest first; valid until the next change.
+    const std::vector<double>& list() const;
+
+   private:
+    static bool same(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
+    struct Run {
+      uint64_t start;  // its first entry
+      double value;
+    };
+    std::vector<Run> runs_;
+    uint64_t count_ = 0;
+    mutable std::vector<double> list_;
+    mutable bool stale_ = false;
+  };
+  RunList netEquity_;
   // The bar index of each equity entry, as runs of consecutive bars: a backtest stepped bar by
   // bar keeps one run, where a list would take 8 bytes a bar.
   class EntryBars {
