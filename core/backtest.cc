@@ -232,11 +232,6 @@ Result<Unit> Backtest::runPass(const BarPoint& at) {
   return Unit{};
 }
 
-void Backtest::refreshMark(const OhlcvBar& bar) {
-  // A bar without a close keeps the last real mark: open trades are not valued at a missing price.
-  if (const double mark = fill_.markPrice(bar); !std::isnan(mark)) markPrice_ = mark;
-}
-
 Result<Unit> Backtest::openHook(const BarPoint& at) {
   equity_.push_back(kNaN);
   netEquity_.push(kNaN);
@@ -288,32 +283,6 @@ Result<std::optional<uint64_t>> Backtest::step() {
   BW_TRY(openHook(at));
   BW_TRY(closeHook(at));
   return std::optional<uint64_t>{at.index};
-}
-
-Result<Unit> Backtest::runBar(uint64_t index, const OhlcvBar& bar) {
-  // The two hooks of one bar, in one: the mark is refreshed once (the close hook would refresh it
-  // from the same bar to the same value) and the pass runs once, at the open or at the close.
-  if (std::isnan(firstOpen_)) firstOpen_ = fill_.fillPrice(bar.open, 0);
-  if (!orders_.idle() || !exits_.empty()) return busyBar(index, bar);
-  // Nothing to fill and nothing to exit: the pass carries the position through the bar (held
-  // through all of it, in either fill mode) and values it.
-  double openProfit = 0;
-  if (ledger_.open().empty()) {
-    // Flat: nothing is valued, so the mark waits.
-    if (std::isfinite(bar.close)) pendingClose_ = bar.close;
-    ledger_.markFlat();
-  } else {
-    settleMark();
-    refreshMark(bar);
-    ledger_.see(bar.high, bar.low);
-    ++exposedBars_;
-    if (!ledger_.markOpen(markPrice_, openProfit)) return failedBar(index, TradeError::notActive().toError());
-  }
-  const double realised = initialCapital_ + ledger_.netProfit();
-  equity_.push_back(realised + openProfit);
-  netEquity_.push(realised);
-  equityBars_.push(index);
-  return Unit{};
 }
 
 Result<Unit> Backtest::busyBar(uint64_t index, const OhlcvBar& bar) {

@@ -216,7 +216,10 @@ class Backtest {
   // Whether the plan's trade is gone: exited on this bar (from `start`), or closed before.
   Result<bool> tryExit(ExitPlan& p, const BarPoint& at, double start, bool targetLive);
   Result<Unit> runExits(const BarPoint& at);
-  void refreshMark(const OhlcvBar& bar);
+  void refreshMark(const OhlcvBar& bar) {
+    // A bar without a close keeps the last real mark: open trades are not valued at a missing price.
+    if (const double mark = fill_.markPrice(bar); !std::isnan(mark)) markPrice_ = mark;
+  }
   Result<PassOutcome> processingPass(const BarPoint& at);
   Result<Unit> runPass(const BarPoint& at);
   Result<Unit> openHook(const BarPoint& at);
@@ -312,6 +315,32 @@ class Backtest {
   double pendingClose_ = kNaN;
   double lastEquityFraction_ = 0;
 };
+
+inline Result<Unit> Backtest::runBar(uint64_t index, const OhlcvBar& bar) {
+  // The two hooks of one bar, in one: the mark is refreshed once (the close hook would refresh it
+  // from the same bar to the same value) and the pass runs once, at the open or at the close.
+  if (std::isnan(firstOpen_)) firstOpen_ = fill_.fillPrice(bar.open, 0);
+  if (!orders_.idle() || !exits_.empty()) return busyBar(index, bar);
+  // Nothing to fill and nothing to exit: the pass carries the position through the bar (held
+  // through all of it, in either fill mode) and values it.
+  double openProfit = 0;
+  if (ledger_.open().empty()) {
+    // Flat: nothing is valued, so the mark waits.
+    if (std::isfinite(bar.close)) pendingClose_ = bar.close;
+    ledger_.markFlat();
+  } else {
+    settleMark();
+    refreshMark(bar);
+    ledger_.see(bar.high, bar.low);
+    ++exposedBars_;
+    if (!ledger_.markOpen(markPrice_, openProfit)) return failedBar(index, TradeError::notActive().toError());
+  }
+  const double realised = initialCapital_ + ledger_.netProfit();
+  equity_.push_back(realised + openProfit);
+  netEquity_.push(realised);
+  equityBars_.push(index);
+  return Unit{};
+}
 
 // The shared cell a NodeBacktest wraps: indicators and the script runtime may hold the same
 // backtest. Beside it, a second handle on the bar context, readable without borrowing the
