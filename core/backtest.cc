@@ -58,6 +58,38 @@ Result<uint64_t> Backtest::length() const {
   return ctx_.read([](const Ctx& c) { return static_cast<uint64_t>(c.ohlcv.length()); });
 }
 
+uint64_t Backtest::EntryBars::operator[](uint64_t k) const {
+  // The last run that starts at or before k.
+  auto run = std::upper_bound(runs_.begin(), runs_.end(), k, [](uint64_t x, const Run& r) { return x < r.entry; });
+  --run;
+  return run->bar + (k - run->entry);
+}
+
+void Backtest::RunList::setBack(double v) {
+  Run& last = runs_.back();
+  if (same(last.value, v)) return;
+  stale_ = true;
+  if (last.start + 1 != count_) {
+    runs_.push_back({count_ - 1, v});
+    return;
+  }
+  last.value = v;
+  if (runs_.size() > 1 && same(runs_[runs_.size() - 2].value, v)) runs_.pop_back();
+}
+
+const std::vector<double>& Backtest::RunList::list() const {
+  if (stale_) {
+    list_.resize(count_);
+    for (size_t r = 0; r < runs_.size(); ++r) {
+      const uint64_t end = r + 1 < runs_.size() ? runs_[r + 1].start : count_;
+      std::fill(list_.begin() + static_cast<std::ptrdiff_t>(runs_[r].start),
+                list_.begin() + static_cast<std::ptrdiff_t>(end), runs_[r].value);
+    }
+    stale_ = false;
+  }
+  return list_;
+}
+
 // ---- Driving ------------------------------------------------------------------------------------
 
 Result<Backtest::BarPoint> Backtest::currentBar() const {
@@ -196,19 +228,14 @@ Result<Unit> Backtest::runPass(const BarPoint& at) {
   BW_ASSIGN(out, processingPass(at));
   // A close-mode pass may run before any bar-open hook has made entries to write.
   if (!equity_.empty()) equity_.back() = out.equity;
-  if (!netEquity_.empty()) netEquity_.back() = out.netEquity;
+  if (!netEquity_.empty()) netEquity_.setBack(out.netEquity);
   return Unit{};
-}
-
-void Backtest::refreshMark(const OhlcvBar& bar) {
-  // A bar without a close keeps the last real mark: open trades are not valued at a missing price.
-  if (const double mark = fill_.markPrice(bar); !std::isnan(mark)) markPrice_ = mark;
 }
 
 Result<Unit> Backtest::openHook(const BarPoint& at) {
   equity_.push_back(kNaN);
-  netEquity_.push_back(kNaN);
-  equityBars_.push_back(at.index);
+  netEquity_.push(kNaN);
+  equityBars_.push(at.index);
   if (std::isnan(firstOpen_)) firstOpen_ = fill_.fillPrice(at.bar.open, 0);
   refreshMark(at.bar);
   if (!fill_.onClose()) return runPass(at);
@@ -258,6 +285,26 @@ Result<std::optional<uint64_t>> Backtest::step() {
   return std::optional<uint64_t>{at.index};
 }
 
+Result<Unit> Backtest::busyBar(uint64_t index, const OhlcvBar& bar) {
+  settleMark();
+  refreshMark(bar);
+  equity_.push_back(kNaN);
+  netEquity_.push(kNaN);
+  equityBars_.push(index);
+  return runPass(BarPoint{index, bar});
+}
+
+Error Backtest::failedBar(uint64_t index, Error e) {
+  equity_.push_back(kNaN);
+  netEquity_.push(kNaN);
+  equityBars_.push(index);
+  return e;
+}
+
+void Backtest::reserveBars(uint64_t bars) {
+  equity_.reserve(equity_.size() + bars);
+}
+
 Result<Unit> Backtest::skip(const CtxSkip& s) {
   BW_ASSIGN(target, ctx_.read([&s](const Ctx& c) { return c.skipTarget(s); }));
   return runUntil(target);
@@ -279,7 +326,10 @@ Result<Unit> Backtest::runUntil(uint64_t target) {
   }
 }
 
-Result<Unit> Backtest::signal(const Signal& s) {
+Result<Unit> Backtest::signal(const Signal& s) { return signalOn(s, std::nullopt); }
+
+Result<Unit> Backtest::signalOn(const Signal& s, std::optional<uint64_t> current) {
+  settleMark();
   double size;
   std::optional<std::string> tag = s.id;
   std::optional<double> fraction;  // the new last equity fraction, set once the order is accepted
@@ -307,8 +357,11 @@ Result<Unit> Backtest::signal(const Signal& s) {
       if (size == 0) return Unit{};
       fraction = x;
       if (!tag) {
-        BW_ASSIGN(index, ctx_.read([](const Ctx& c) { return c.barIndex; }));
-        tag = std::to_string(index);
+        if (!current) {
+          BW_ASSIGN(index, ctx_.read([](const Ctx& c) { return c.barIndex; }));
+          current = index;
+        }
+        tag = std::to_string(*current);
       }
       break;
     }
@@ -326,7 +379,11 @@ Result<Unit> Backtest::signal(const Signal& s) {
                         " order must be a finite number");
     // A resting order meets the bars after the one it is given on: it never fills on a range
     // that had already happened when it was placed.
-    BW_ASSIGN(liveFrom, ctx_.read([](const Ctx& c) { return c.initialized ? c.barIndex + 1 : 0; }));
+    uint64_t liveFrom = current ? *current + 1 : 0;
+    if (!current) {
+      BW_ASSIGN(read, ctx_.read([](const Ctx& c) -> uint64_t { return c.initialized ? c.barIndex + 1 : 0; }));
+      liveFrom = read;
+    }
     request.terms = terms;
     request.liveFrom = liveFrom;
   }
@@ -461,6 +518,10 @@ Backtest::SideFigures Backtest::sideFigures(TradeDirection side) const {
 }
 
 Backtest::Summary Backtest::summary() const {
+  // The returns are one pass over the equity list: made once for the four ratios.
+  const std::vector<double> r = returnsList();
+  const double sharpe = sharpeRatioFromReturns(r, riskFreeRate_);
+  const double sortino = sortinoRatioFromReturns(r, riskFreeRate_);
   return Summary{initialCapital_,
                  equity(),
                  netEquity(),
@@ -489,10 +550,10 @@ Backtest::Summary Backtest::summary() const {
                  cagr(),
                  exposurePct(),
                  buyAndHoldReturnPct(),
-                 sharpeRatio(),
-                 sortinoRatio(),
-                 annualizedSharpeRatio(),
-                 annualizedSortinoRatio(),
+                 sharpe * annualization_,
+                 sortino * annualization_,
+                 sharpe * std::sqrt(annualization_),
+                 sortino * std::sqrt(annualization_),
                  sideFigures(TradeDirection::Long),
                  sideFigures(TradeDirection::Short)};
 }

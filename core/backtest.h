@@ -7,6 +7,7 @@
 // mark price.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,8 @@
 #include "core/trade_table.h"
 
 namespace bw {
+
+struct SignalPlan;  // core/signal_run.h
 
 struct BacktestOptions {
   double initialCapital = 1000;
@@ -84,7 +87,7 @@ class Backtest {
   const OrderBook& orderBook() const { return orders_; }
   const Ledger& ledger() const { return ledger_; }
   const std::vector<double>& equityList() const { return equity_; }
-  const std::vector<double>& netEquityList() const { return netEquity_; }
+  const std::vector<double>& netEquityList() const { return netEquity_.list(); }
 
   // ---- Figures (computed on demand; none is cached) -------------------------------------------
 
@@ -213,11 +216,35 @@ class Backtest {
   // Whether the plan's trade is gone: exited on this bar (from `start`), or closed before.
   Result<bool> tryExit(ExitPlan& p, const BarPoint& at, double start, bool targetLive);
   Result<Unit> runExits(const BarPoint& at);
-  void refreshMark(const OhlcvBar& bar);
+  void refreshMark(const OhlcvBar& bar) {
+    // A bar without a close keeps the last real mark: open trades are not valued at a missing price.
+    if (const double mark = fill_.markPrice(bar); !std::isnan(mark)) markPrice_ = mark;
+  }
   Result<PassOutcome> processingPass(const BarPoint& at);
   Result<Unit> runPass(const BarPoint& at);
   Result<Unit> openHook(const BarPoint& at);
   Result<Unit> closeHook(const BarPoint& at);
+
+  // The whole of one bar that the context has just moved to (the bar-open and the bar-close
+  // hooks), from the series' own storage: what `step` does after its advance, with the pass cut
+  // down to carrying and valuing the position when nothing is queued and no exit is watched.
+  Result<Unit> runBar(uint64_t index, const OhlcvBar& bar);
+  // The bar with orders queued or exits watched: the whole pass, as the hooks run it.
+  [[gnu::noinline]] Result<Unit> busyBar(uint64_t index, const OhlcvBar& bar);
+  // The bar's entries as a failed pass leaves them; returns the error.
+  [[gnu::noinline]] Error failedBar(uint64_t index, Error e);
+  // `signal` with the context's current bar index given (`current`) rather than read from the
+  // context, for a caller that holds the context borrowed; absent: read it when needed.
+  Result<Unit> signalOn(const Signal& s, std::optional<uint64_t> current);
+  // Room in the per-bar lists for `bars` more bars.
+  void reserveBars(uint64_t bars);
+  // Turns the close a flat bar left unrounded into the mark price, as its own refresh would have.
+  void settleMark() {
+    if (std::isnan(pendingClose_)) return;
+    if (const double mark = fill_.fillPrice(pendingClose_, 0); !std::isnan(mark)) markPrice_ = mark;
+    pendingClose_ = kNaN;
+  }
+  friend Result<uint64_t> runSignals(Backtest& bt, const SignalPlan& plan);
 
   SharedCtx ctx_;
   double initialCapital_;
@@ -228,14 +255,92 @@ class Backtest {
   OrderBook orders_;
   Ledger ledger_;
   std::vector<double> equity_;
-  std::vector<double> netEquity_;
-  std::vector<uint64_t> equityBars_;  // the bar index of each equity entry
+  // A list of numbers that mostly repeat, kept as runs of (bit for bit) equal entries and written
+  // out when read whole: realised equity changes only when a trade closes, so a list would take 8
+  // bytes a bar for a few runs.
+  class RunList {
+   public:
+    bool empty() const { return count_ == 0; }
+    double back() const { return runs_.back().value; }
+    void push(double v) {
+      if (runs_.empty() || !same(runs_.back().value, v)) runs_.push_back({count_, v});
+      ++count_;
+      stale_ = true;
+    }
+    // Replaces the last entry.
+    void setBack(double v);
+    // Every entry, oldest first; valid until the next change.
+    const std::vector<double>& list() const;
+
+   private:
+    static bool same(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
+    struct Run {
+      uint64_t start;  // its first entry
+      double value;
+    };
+    std::vector<Run> runs_;
+    uint64_t count_ = 0;
+    mutable std::vector<double> list_;
+    mutable bool stale_ = false;
+  };
+  RunList netEquity_;
+  // The bar index of each equity entry, as runs of consecutive bars: a backtest stepped bar by
+  // bar keeps one run, where a list would take 8 bytes a bar.
+  class EntryBars {
+   public:
+    void push(uint64_t bar) {
+      if (runs_.empty() || runs_.back().bar + (count_ - runs_.back().entry) != bar) runs_.push_back({count_, bar});
+      ++count_;
+    }
+    uint64_t size() const { return count_; }
+    // The bar of entry k < size().
+    uint64_t operator[](uint64_t k) const;
+
+   private:
+    struct Run {
+      uint64_t entry;  // its first entry
+      uint64_t bar;    // the bar of that entry
+    };
+    std::vector<Run> runs_;
+    uint64_t count_ = 0;
+  };
+  EntryBars equityBars_;
   std::vector<ExitPlan> exits_;       // of open trades, in opening order
   uint64_t exposedBars_ = 0;
   double firstOpen_ = kNaN;
   double markPrice_ = kNaN;
+  // The last real close of the flat bars a bar loop ran since the mark was last refreshed: with
+  // no trade open nothing is valued, so the rounding waits until the mark is read (NaN: none).
+  // Only the bar loop leaves it set, and it settles it before it returns.
+  double pendingClose_ = kNaN;
   double lastEquityFraction_ = 0;
 };
+
+inline Result<Unit> Backtest::runBar(uint64_t index, const OhlcvBar& bar) {
+  // The two hooks of one bar, in one: the mark is refreshed once (the close hook would refresh it
+  // from the same bar to the same value) and the pass runs once, at the open or at the close.
+  if (std::isnan(firstOpen_)) firstOpen_ = fill_.fillPrice(bar.open, 0);
+  if (!orders_.idle() || !exits_.empty()) return busyBar(index, bar);
+  // Nothing to fill and nothing to exit: the pass carries the position through the bar (held
+  // through all of it, in either fill mode) and values it.
+  double openProfit = 0;
+  if (ledger_.open().empty()) {
+    // Flat: nothing is valued, so the mark waits.
+    if (std::isfinite(bar.close)) pendingClose_ = bar.close;
+    ledger_.markFlat();
+  } else {
+    settleMark();
+    refreshMark(bar);
+    ledger_.see(bar.high, bar.low);
+    ++exposedBars_;
+    if (!ledger_.markOpen(markPrice_, openProfit)) return failedBar(index, TradeError::notActive().toError());
+  }
+  const double realised = initialCapital_ + ledger_.netProfit();
+  equity_.push_back(realised + openProfit);
+  netEquity_.push(realised);
+  equityBars_.push(index);
+  return Unit{};
+}
 
 // The shared cell a NodeBacktest wraps: indicators and the script runtime may hold the same
 // backtest. Beside it, a second handle on the bar context, readable without borrowing the

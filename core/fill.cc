@@ -31,20 +31,11 @@ Result<Unit> Costs::validate() const {
   return Unit{};
 }
 
-double FillModel::fillPrice(double raw, double size) const {
-  // The tick rounding turns a missing price into 0, a price no market ever had; keep it missing.
-  if (!std::isfinite(raw)) return kNaN;
-  if (!costs_.slippage.any() || !(size > 0 || size < 0)) return roundToMinTick(raw, minTick_);
+double FillModel::slippedPrice(double raw, double size) const {
   const double against = size > 0 ? 1.0 : -1.0;
   const double moved = raw * (1 + against * costs_.slippage.percent) + against * costs_.slippage.ticks * minTick_;
-  return roundToMinTick(moved, minTick_);
+  return roundToTick(moved, minTick_);
 }
-
-double FillModel::marketPrice(const OhlcvBar& bar, double size) const {
-  return fillPrice(onClose_ ? bar.close : bar.open, size);
-}
-
-double FillModel::markPrice(const OhlcvBar& bar) const { return fillPrice(bar.close, 0); }
 
 namespace {
 

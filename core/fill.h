@@ -2,6 +2,9 @@
 // price and commission of the engine comes from here.
 #pragma once
 
+#include <cmath>
+#include <cstdint>
+
 #include "core/error.h"
 #include "core/ohlcv.h"
 #include "core/trade.h"
@@ -62,6 +65,23 @@ struct ExitFill {
   double raw = kNaN;  // before slippage
 };
 
+// std::round (halves away from zero) without a library call: below 2^52 the fraction x - trunc(x)
+// is exact, so the half is compared exactly; above, every double is whole already.
+inline double roundHalfAway(double x) {
+  const double a = std::fabs(x);
+  if (!(a < 0x1p52)) return x;  // whole, infinite or NaN
+  double whole = static_cast<double>(static_cast<int64_t>(a));
+  if (a - whole >= 0.5) whole += 1;
+  return std::copysign(whole, x);
+}
+
+// roundToMinTick, inline for the bar loop: the same rounding of the same quotient.
+inline double roundToTick(double value, double minTick) {
+  if (std::isnan(value)) return 0.0;
+  if (std::isnan(minTick)) return value;
+  return roundHalfAway(value / minTick) * minTick;
+}
+
 class FillModel {
  public:
   FillModel(double minTick, bool onClose, Costs costs = {}) : minTick_(minTick), onClose_(onClose), costs_(costs) {}
@@ -73,11 +93,16 @@ class FillModel {
   // The price a market order of `size` (its sign is the side) fills at on this bar: its open, or
   // its close in close mode, moved by the slippage and put on the tick grid. NaN when the bar
   // lacks that price (NaN or infinite): nothing fills at a price the bar does not have.
-  double marketPrice(const OhlcvBar& bar, double size) const;
+  double marketPrice(const OhlcvBar& bar, double size) const { return fillPrice(onClose_ ? bar.close : bar.open, size); }
   // The price open trades are valued at: the bar's close on the tick grid, NaN when it has none.
-  double markPrice(const OhlcvBar& bar) const;
+  double markPrice(const OhlcvBar& bar) const { return fillPrice(bar.close, 0); }
   // A raw price of the bar as a fill of `size`: slipped against the order, then on the tick grid.
-  double fillPrice(double raw, double size) const;
+  double fillPrice(double raw, double size) const {
+    // The tick rounding turns a missing price into 0, a price no market ever had; keep it missing.
+    if (!std::isfinite(raw)) return kNaN;
+    if (!costs_.slippage.any() || !(size > 0 || size < 0)) return roundToTick(raw, minTick_);
+    return slippedPrice(raw, size);
+  }
   // Whether and where a limit, stop or stop-limit order fills on this bar, from the bar's open,
   // high and low. A buy limit fills when the low reaches its price, at that price or at the open
   // when the bar opened below it; a buy stop when the high reaches its price, at that price or at
@@ -96,6 +121,8 @@ class FillModel {
   double commission(double quantity, double price) const { return costs_.commission.of(quantity, price); }
 
  private:
+  double slippedPrice(double raw, double size) const;
+
   double minTick_;
   bool onClose_;
   Costs costs_;

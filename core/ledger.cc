@@ -158,8 +158,8 @@ Result<Unit> Ledger::closeTrade(Trade t, const std::optional<std::string>& tag, 
 }
 
 Result<double> Ledger::mark(double price) {
-  BW_ASSIGN(sum, markTrades(open_, price));
-  openProfit_ = sum;
+  double sum = 0;
+  if (!markOpen(price, sum)) return TradeError::notActive().toError();
   return sum;
 }
 

@@ -4,6 +4,7 @@
 // takes them as given.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -58,6 +59,21 @@ class Ledger {
   void see(double high, double low);
   // Values the open trades at `mark` (see markTrades); the open profit is their sum.
   Result<double> mark(double mark);
+  // The same marking for a caller on the bar loop: the open profit in `profit`, false (and the
+  // open profit left as it was) on a trade without entry or with an exit.
+  bool markOpen(double mark, double& profit) {
+    double sum = 0;
+    for (Trade& t : open_) {
+      if (!t.isActive()) return false;
+      const double at = std::isnan(mark) ? t.entry->price : mark;
+      t.pnl = (at - t.entry->price) * t.size - t.commission;
+      sum += t.pnl;
+    }
+    profit = openProfit_ = sum;
+    return true;
+  }
+  // The marking with no open trade.
+  void markFlat() { openProfit_ = 0; }
 
   const std::deque<Trade>& open() const { return open_; }      // in opening order
   const std::deque<Trade>& closed() const { return closed_; }  // in closing order

@@ -30,6 +30,7 @@ class OrderBook {
   size_t cancel(std::string_view tag);
 
   size_t pending() const { return queue_.size(); }
+  bool idle() const { return queue_.empty(); }
   // The waiting orders' ids, oldest first.
   const std::deque<uint64_t>& pendingIds() const { return queue_; }
   uint64_t nextId() const { return nextId_; }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -60,10 +61,31 @@ constexpr const char* kTruthSource =
     "(function (a, out, n) { for (var i = 0; i < n; i++) out[i] = a[i] ? 1 : 0; })";
 const char kTruthKey = 0;
 
+// Per-bar flags: bytes, non-zero where the bar's flag is set. Byte arrays are read in place,
+// others converted. Getters of the options may still run JavaScript after the flags are read (and
+// detach or shrink a buffer), so the place of a byte array is taken again by `settle` once
+// nothing but native code runs until the call returns.
+struct Flags {
+  std::vector<uint8_t> owned;
+  napi_value source = nullptr;  // the byte array read in place
+  std::span<const uint8_t> external;
+
+  std::span<const uint8_t> bytes() const { return source ? external : std::span<const uint8_t>(owned); }
+  Result<Unit> settle(napi_env env) {
+    if (!source) return Unit{};
+    size_t n = 0;
+    void* data = nullptr;
+    napi_status st = napi_get_typedarray_info(env, source, nullptr, &n, &data, nullptr, nullptr);
+    if (st != napi_ok) return hostError(env, st, "Failed to read the typed array");
+    external = std::span<const uint8_t>(static_cast<const uint8_t*>(data), data ? n : 0);
+    return Unit{};
+  }
+};
+
 // Per-bar flags, set where `if (flags[j])` would be true: a Uint8Array, Int8Array or
 // Float64Array (non-zero and not NaN: the 1/0/NaN of collectTyped), or a plain array (truthy, so
 // the true/false/null results of crossover and crossunder read as they do in a loop).
-Result<std::vector<uint8_t>> readFlags(napi_env env, napi_value v, const char* name) {
+Result<Flags> readFlags(napi_env env, napi_value v, const char* name) {
   BW_ASSIGN(typed, typedArrayType(env, v));
   if (typed && (*typed == napi_uint8_array || *typed == napi_uint8_clamped_array || *typed == napi_int8_array ||
                 *typed == napi_float64_array)) {
@@ -71,13 +93,15 @@ Result<std::vector<uint8_t>> readFlags(napi_env env, napi_value v, const char* n
     void* data = nullptr;
     napi_status st = napi_get_typedarray_info(env, v, nullptr, &n, &data, nullptr, nullptr);
     if (st != napi_ok) return hostError(env, st, "Failed to read the typed array");
-    std::vector<uint8_t> out(data ? n : 0);
+    if (!data) n = 0;
+    Flags out;
     if (*typed == napi_float64_array) {
+      out.owned.resize(n);
       const auto* p = static_cast<const double*>(data);
-      for (size_t i = 0; i < out.size(); ++i) out[i] = p[i] != 0 && !std::isnan(p[i]);
+      for (size_t i = 0; i < n; ++i) out.owned[i] = p[i] != 0 && !std::isnan(p[i]);
     } else {
-      const auto* p = static_cast<const uint8_t*>(data);
-      for (size_t i = 0; i < out.size(); ++i) out[i] = p[i] != 0;
+      out.source = v;
+      out.external = std::span<const uint8_t>(static_cast<const uint8_t*>(data), n);
     }
     return out;
   }
@@ -86,7 +110,8 @@ Result<std::vector<uint8_t>> readFlags(napi_env env, napi_value v, const char* n
     return bad(std::string(name) + " must be a Uint8Array, an Int8Array, a Float64Array or an array of booleans, got " +
                (typed ? "another typed array" : std::string(typeName(env, v))));
   BW_ASSIGN(n, arrayLength(env, v));
-  std::vector<uint8_t> out(n);
+  Flags out;
+  out.owned.resize(n);
   if (n == 0) return out;
   BW_ASSIGN(fn, keptScript(env, &kTruthKey, kTruthSource));
   void* raw = nullptr;
@@ -99,7 +124,7 @@ Result<std::vector<uint8_t>> readFlags(napi_env env, napi_value v, const char* n
   napi_value args[3] = {v, bytes, count};
   st = napi_call_function(env, global, fn, 3, args, &ignored);
   if (st != napi_ok) return hostError(env, st, "Failed to read " + std::string(name));
-  std::memcpy(out.data(), raw, n);
+  std::memcpy(out.owned.data(), raw, n);
   return out;
 }
 
@@ -208,16 +233,21 @@ Result<napi_value> fromSignals(Call& call) {
   }
 
   BW_ASSIGN(remaining, remainingBars(*ctx));
-  BW_TRY(checkLength("entries", entries.size(), remaining));
-  BW_TRY(checkLength("exits", exits.size(), remaining));
+  BW_TRY(checkLength("entries", entries.bytes().size(), remaining));
+  BW_TRY(checkLength("exits", exits.bytes().size(), remaining));
   if (!sizeSignal) BW_TRY(checkLength("size", sizes.size(), remaining));
 
   BW_ASSIGN(options, backtestOptions(env, obj));
   BW_ASSIGN(made, constructBacktest(env, call.argv[0], call.argv[1], options));
   SharedBacktest* bt = unwrapAs<SharedBacktest>(env, made);
   if (!bt) return recoverError(ClassOf<SharedBacktest>::name);
-  plan.entries = entries;
-  plan.exits = exits;
+  // From here on no JavaScript runs until the call returns.
+  BW_TRY(entries.settle(env));
+  BW_TRY(exits.settle(env));
+  BW_TRY(checkLength("entries", entries.bytes().size(), remaining));
+  BW_TRY(checkLength("exits", exits.bytes().size(), remaining));
+  plan.entries = entries.bytes();
+  plan.exits = exits.bytes();
   plan.sizes = sizes;
   BW_TRY(bt->write([&plan](Backtest& t) { return runSignals(t, plan); }));
   return made;

@@ -146,6 +146,23 @@ test('fromSignals refuses bad input before running a bar', async (t) => {
   await t.test('a context that is not a NodeCtx', () => {
     assert.throws(() => NodeBacktest.fromSignals({}, 1000, ok), { code: 'InvalidArg' });
   });
+  await t.test('flags whose buffer an option getter takes away', () => {
+    // A byte array is read in place: a getter that runs after the flags were checked must not
+    // leave the run reading freed memory.
+    const entries = Uint8Array.from(ENTRIES, Number);
+    const options = { exits: EXITS, size: ok.size, entries };
+    Object.defineProperty(options, 'riskFreeRate', {
+      enumerable: true,
+      get() {
+        structuredClone(entries.buffer, { transfer: [entries.buffer] });
+        return 0;
+      },
+    });
+    const ctx = ctxOf();
+    assert.throws(() => NodeBacktest.fromSignals(ctx, 1000, options),
+      { code: 'InvalidArg', message: /entries has 0 elements, but the context has 300 bars to run/ });
+    assert.equal(ctx.isInitialized, false);
+  });
   await t.test('a symbol the backtest refuses', () => {
     const ctx = new NodeCtx(series(PAIRS), stock({ minQty: NaN }));
     assert.throws(() => NodeBacktest.fromSignals(ctx, 1000, ok), { message: /not suitable for backtesting/ });
