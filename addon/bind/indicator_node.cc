@@ -602,8 +602,10 @@ napi_value nextPassed(napi_env env, EnvData* d, double* s) {
       out[1] = r.integer ? static_cast<double>(*r.integer) : kNaN;
       break;
     case ResultKind::Script: break;
-    default:
-      for (size_t k = 0; k < rt::numberColumns(decl.result); ++k) out[k] = r.num[k];
+    case ResultKind::Number: out[0] = r.num[0]; break;
+    case ResultKind::Numbers2: std::memcpy(out, r.num.data(), 2 * sizeof(double)); break;
+    case ResultKind::Numbers3: std::memcpy(out, r.num.data(), 3 * sizeof(double)); break;
+    case ResultKind::Numbers5: std::memcpy(out, r.num.data(), 5 * sizeof(double)); break;
   }
   return nullptr;  // undefined: the half reads the channel
 }
