@@ -3,7 +3,8 @@
 // No indicator has binding code of its own. The members enter like every other member of the
 // add-on (the same call reading, native-exception guard and result conversion, detail::invoke)
 // and convert each argument with the same Arg templates; only the argument list itself is read
-// from the declaration at run time instead of from a lambda's signature.
+// from the declaration at run time instead of from a lambda's signature. next has a second, leaner
+// way in for the usual call with plain numbers: see "next by the numbers channel" below.
 //
 // collect writes its results straight into JavaScript buffers (one column per output) and, for
 // the array it returns, turns those into the plain array in one pass of a small JavaScript loop;
