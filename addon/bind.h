@@ -239,6 +239,17 @@ T* unwrapAs(napi_env env, napi_value v) {
 
 constexpr size_t kMaxArgs = 16;
 
+// Past the record channel's own slots: numbers a member's JavaScript half hands its native half
+// instead of host values, and the numbers the native half answers with, read back by the half
+// (see PropRecord::half). The first slot says the arguments are there (nonzero) and is cleared by
+// the native half; a half whose call takes the usual way clears it first.
+inline constexpr size_t kPassSlot = kChannelNumbers;
+inline constexpr size_t kPassArgs = kPassSlot + 1;
+inline constexpr size_t kPassArgCount = 8;
+inline constexpr size_t kPassResults = kPassArgs + kPassArgCount;
+inline constexpr size_t kPassResultCount = 8;
+inline constexpr size_t kChannelSlots = kPassResults + kPassResultCount;
+
 struct Call {
   napi_env env;
   napi_value self;

@@ -311,6 +311,13 @@ class Builder {
     const bool handled = handledMethod(classEntry(static_cast<int>(c)), p);
     const std::string handle = handled ? "s[HANDLE] = stampOf(this);\n    " : "";
     std::string body;
+    if (handled && !p.half.empty()) {
+      std::string half = p.half;
+      const std::string fn = handleNative(p.name, cb, p.data);
+      for (size_t at = half.find("@NATIVE@"); at != std::string::npos; at = half.find("@NATIVE@", at))
+        half.replace(at, 8, fn);
+      return "({ [" + key + "]" + half + " })[" + key + "]";
+    }
     if (!p.js.empty()) {
       body = jsBody(c, p.js);
     } else if (handled && p.resultClass < 0 && p.values.empty()) {
@@ -419,7 +426,7 @@ Result<Unit> runKernel(napi_env env, EnvData* d, std::vector<napi_value>& ctors)
   // The numbers channel: a Float64Array whose memory the native side keeps a pointer to.
   napi_value buffer, numbers;
   void* raw = nullptr;
-  constexpr size_t kChannel = kChannelNumbers;
+  constexpr size_t kChannel = kChannelSlots;
   if (napi_create_arraybuffer(env, kChannel * sizeof(double), &raw, &buffer) != napi_ok ||
       napi_create_typedarray(env, napi_float64_array, kChannel, buffer, 0, &numbers) != napi_ok || !raw)
     return kernelError();

@@ -43,6 +43,11 @@ struct PropRecord {
   // A getter whose value the class's walker leaves in the channels' prefetch region at each step
   // (a number-only value class): read from there while it is current.
   bool prefetched = false;
+  // A method of a boxed class with a JavaScript half of its own: the parameter list and body,
+  // "(a, b) { ... }", with @NATIVE@ where it names the native, which takes the receiver's handle
+  // from the channel like every boxed method's native. It may use the kernel's names: `s` (the
+  // numbers channel), `HANDLE`, `stampOf` and `apply`.
+  std::string half;
 };
 
 struct ClassEntry {

@@ -1,7 +1,7 @@
 'use strict';
 // Indicator throughput and memory over 1,000,000 bars: `collect` of sma, ema, highest and
 // crossover (arrays and Float64Array inputs), `collectTyped` of sma, ema and atr (Float64Arrays in
-// and out), streaming `next` of sma and ema, and the native
+// and out), streaming `next` of sma, ema and bollinger (a pair of numbers a bar), and the native
 // bytes per bar that one sma instance keeps. Medians of several runs, as wall time and as CPU
 // time of this process (the steadier figure on a busy machine).
 const { execFileSync } = require('node:child_process');
@@ -97,6 +97,16 @@ report('collectTyped ema(14), Float64Array', time(collectTyped(b.Incr_fn_ema_7bc
 report('collectTyped atr(14)', time(collectTyped(b.Incr_fn_atr_d37266, 14)));
 report('next sma(14), streaming', time(stream(b.Incr_fn_sma_059403, 14)));
 report('next ema(14), streaming', time(stream(b.Incr_fn_ema_7bc747, 14)));
+report('next bollinger(20, 2), streaming', time(() => {
+  const ctx = new NodeCtx(series);
+  const inst = b.Incr_fn_bollinger_bands_7ac6ce.make(ctx);
+  let last;
+  for (let i = 0; i < N; i++) {
+    ctx.next();
+    last = inst.next(closes[i], 20, 2);
+  }
+  if (last === undefined) throw new Error('no result');
+}));
 
 report('ctx.next alone (the loop of the two above)', time(() => {
   const ctx = new NodeCtx(series);

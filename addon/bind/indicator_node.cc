@@ -3,7 +3,8 @@
 // No indicator has binding code of its own. The members enter like every other member of the
 // add-on (the same call reading, native-exception guard and result conversion, detail::invoke)
 // and convert each argument with the same Arg templates; only the argument list itself is read
-// from the declaration at run time instead of from a lambda's signature.
+// from the declaration at run time instead of from a lambda's signature. next has a second, leaner
+// way in for the usual call with plain numbers: see "next by the numbers channel" below.
 //
 // collect writes its results straight into JavaScript buffers (one column per output) and, for
 // the array it returns, turns those into the plain array in one pass of a small JavaScript loop;
@@ -489,6 +490,140 @@ constexpr auto nextMember = [](Call& call) -> Result<napi_value> {
   return stepValue(call.env, b.decl->result, r);
 };
 
+// ---------------------------------------------------------------------------------------------
+// next by the numbers channel. When every argument is a plain number (a boolean for a flag, null
+// or undefined for an optional one), the JavaScript half writes them into the channel and the
+// native half reads them there, and answers through the channel too: the call then costs no host
+// call per argument or for the result. Anything else takes the usual way, with its usual result
+// or error. In the channel, NaN marks an optional argument as absent: an optional real that is
+// NaN takes the usual way, and integers and flags never are.
+
+// Which arguments the channel can carry: none of a period (a text or an object), and no more
+// than it has room for.
+bool passable(const rt::Declaration& d) {
+  if (d.args.size() > kPassArgCount) return false;
+  for (const ArgDecl& a : d.args)
+    if (a.kind == ArgKind::Period) return false;
+  return true;
+}
+
+std::string slot(size_t i) { return "s[" + std::to_string(i) + "]"; }
+
+// The JavaScript half of next for one declaration. Its parameters have defaults only so that the
+// function's length stays 0, as for every other member.
+std::string nextHalf(const rt::Declaration& d, int classId) {
+  std::string params, test = "h !== 0", stores;
+  for (size_t i = 0; i < d.args.size(); ++i) {
+    const std::string a = "a" + std::to_string(i);
+    const std::string to = slot(kPassArgs + i);
+    params += (i ? ", " : "") + a + " = undefined";
+    const std::string absent = "(" + a + " === undefined || " + a + " === null)";
+    switch (d.args[i].kind) {
+      case ArgKind::Series:
+      case ArgKind::Number:
+        test += " && typeof " + a + " === 'number'";
+        stores += "      " + to + " = " + a + ";\n";
+        continue;
+      case ArgKind::Real:
+        test += " && (" + absent + " || typeof " + a + " === 'number' && " + a + " === " + a + ")";
+        break;
+      case ArgKind::Length:
+      case ArgKind::OptLength:
+      case ArgKind::Integer:
+        // Only whole numbers of 32 bits: their conversion to an integer is exact.
+        test += " && (" + absent + " || typeof " + a + " === 'number' && (" + a + " | 0) === " + a + ")";
+        break;
+      case ArgKind::Flags:
+      case ArgKind::Flag:
+        test += " && (" + absent + " || typeof " + a + " === 'boolean')";
+        stores += "      " + to + " = " + absent + " ? NaN : " + a + " ? 1 : 0;\n";
+        continue;
+      case ArgKind::Period: break;
+    }
+    stores += "      " + to + " = " + absent + " ? NaN : " + a + ";\n";
+  }
+  const std::string r0 = slot(kPassResults), r1 = slot(kPassResults + 1);
+  std::string result;
+  switch (d.result) {
+    case ResultKind::Number: result = "return " + r0 + ";"; break;
+    case ResultKind::OptInt: result = "const v = " + r0 + ";\n      return v === v ? v : null;"; break;
+    case ResultKind::OptFlag: result = "const v = " + r0 + ";\n      return v === 2 ? null : v === 1;"; break;
+    case ResultKind::Numbers2:
+    case ResultKind::Numbers3:
+    case ResultKind::Numbers5: {
+      const size_t n = rt::numberColumns(d.result);
+      result = "return [";
+      for (size_t k = 0; k < n; ++k) result += (k ? ", " : "") + slot(kPassResults + k);
+      result += "];";
+      break;
+    }
+    case ResultKind::NumberOptInt:
+      result = "const v = " + r1 + ";\n      return [" + r0 + ", v === v ? v : null];";
+      break;
+    case ResultKind::Script: result = "return;"; break;
+  }
+  return "(" + params + ") {\n    const h = stampOf(this);\n    if (" + test + ") {\n      s[HANDLE] = h;\n" + stores +
+         "      " + slot(kPassSlot) + " = " + std::to_string(classId + 1) + ";\n      @NATIVE@();\n      " + result +
+         "\n    }\n    s[HANDLE] = h;\n    " + slot(kPassSlot) + " = 0;\n    return apply(@NATIVE@, this, arguments);\n  }";
+}
+
+// The native half of next when its arguments wait in the channel: the class the half belongs to
+// is in the pass slot, the receiver's handle in its own.
+napi_value nextPassed(napi_env env, EnvData* d, double* s) {
+  const int id = static_cast<int>(s[kPassSlot]) - 1;
+  s[kPassSlot] = 0;
+  s[kEpochSlot] += 1;
+  Box* box = takeHandle(d);
+  if (!box || box->classId != id) return fail(env, unwrapError(classEntry(id).name.c_str()));
+  rt::Instance& inst = *static_cast<IndicatorBox*>(box)->inst;
+  const rt::Declaration& decl = inst.decl();
+  std::array<ArgValue, kPassArgCount> args;
+  for (size_t i = 0; i < decl.args.size(); ++i) {
+    const double v = s[kPassArgs + i];
+    switch (decl.args[i].kind) {
+      case ArgKind::Series:
+      case ArgKind::Number: args[i] = ArgValue::num(v); break;
+      case ArgKind::Real: args[i] = v == v ? ArgValue::num(v) : ArgValue::absent(); break;
+      case ArgKind::Length:
+      case ArgKind::OptLength:
+      case ArgKind::Integer: args[i] = v == v ? ArgValue::integ(static_cast<int64_t>(v)) : ArgValue::absent(); break;
+      case ArgKind::Flags:
+      case ArgKind::Flag: args[i] = v == v ? ArgValue::boolean(v != 0) : ArgValue::absent(); break;
+      case ArgKind::Period: args[i] = ArgValue::absent(); break;  // never passed this way
+    }
+  }
+  rt::StepResult r;
+  if (auto st = inst.next(args.data(), r); !st.ok()) return fail(env, st.error());
+  double* out = s + kPassResults;
+  switch (decl.result) {
+    case ResultKind::OptInt: out[0] = r.integer ? static_cast<double>(*r.integer) : kNaN; break;
+    case ResultKind::OptFlag: out[0] = r.flag; break;
+    case ResultKind::NumberOptInt:
+      out[0] = r.num[0];
+      out[1] = r.integer ? static_cast<double>(*r.integer) : kNaN;
+      break;
+    case ResultKind::Script: break;
+    case ResultKind::Number: out[0] = r.num[0]; break;
+    case ResultKind::Numbers2: std::memcpy(out, r.num.data(), 2 * sizeof(double)); break;
+    case ResultKind::Numbers3: std::memcpy(out, r.num.data(), 3 * sizeof(double)); break;
+    case ResultKind::Numbers5: std::memcpy(out, r.num.data(), 5 * sizeof(double)); break;
+  }
+  return nullptr;  // undefined: the half reads the channel
+}
+
+napi_value nextNative(napi_env env, napi_callback_info info) {
+  EnvData* d = envData(env);
+  double* s = d ? d->recordNumbers : nullptr;
+  if (!s || s[kPassSlot] == 0) return detail::invoke<decltype(nextMember), false>(env, info);
+  try {
+    return nextPassed(env, d, s);
+  } catch (const std::exception& ex) {
+    return fail(env, Error(Status::GenericFailure, ex.what()));
+  } catch (...) {
+    return fail(env, Error(Status::GenericFailure, "unexpected native failure"));
+  }
+}
+
 constexpr auto collectMember = [](Call& call) -> Result<napi_value> {
   const napi_env env = call.env;
   BW_ASSIGN(inst, receiver(call));
@@ -578,7 +713,8 @@ void registerIndicators() {
     ClassEntry& e = classEntry(b->classId);
     // Members whose only receiver is the raw call: the class is known from the record's data.
     e.props.push_back({"make", PropKind::StaticMethod, &detail::invoke<decltype(makeMember), false>, nullptr, nullptr, b});
-    e.props.push_back({"next", PropKind::Method, &detail::invoke<decltype(nextMember), false>, nullptr, nullptr, b});
+    e.props.push_back({"next", PropKind::Method, &nextNative, nullptr, nullptr, b});
+    if (passable(*d)) e.props.back().half = nextHalf(*d, b->classId);
     e.props.push_back(
         {"collect", PropKind::Method, &detail::invoke<decltype(collectMember), false>, nullptr, nullptr, b});
     if (d->result != ResultKind::Script)

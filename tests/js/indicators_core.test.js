@@ -135,6 +135,28 @@ test('defaults: undefined, null and omission agree; next twice on one bar is two
   assert.equal(ch.next(4), 3, 'the second call sees the first as the previous bar');
 });
 
+test('next: arguments off the plain-number way mean what they meant', async (t) => {
+  const xs = [3, 1, 4, 1, 5, 9, 2, 6, 5, 3, 5, 8];
+  const Bands = b.Incr_fn_bollinger_bands_7ac6ce;
+  const cases = [
+    ['a fractional length is truncated', () => stepped(Sma, [xs], 4.9), () => stepped(Sma, [xs], 4)],
+    ['a NaN multiplier is a number, not the default', () => stepped(Bands, [xs], 3, NaN),
+      () => xs.map(() => [NaN, NaN])],
+    ['an absent multiplier is the default', () => stepped(Bands, [xs], 3, undefined), () => stepped(Bands, [xs], 3, 2)],
+    ['both ways on one instance', () => {
+      const ctx = ctxOf(xs);
+      const inst = Sma.make(ctx);
+      return xs.map((x, i) => {
+        ctx.next();
+        return inst.next(x, i % 2 ? 4 : 4.5);
+      });
+    }, () => stepped(Sma, [xs], 4)],
+  ];
+  for (const [label, got, want] of cases) await t.test(label, () => assert.deepStrictEqual(got(), want()));
+  assert.equal(Sma.prototype.next.length, 0);
+  assert.equal(Sma.prototype.next.name, 'next');
+});
+
 test('lengths below 1 and a missing stdev length give NaN or null', () => {
   for (const len of [0, -3, NaN]) {
     assert.ok(stepped(Sma, [[1, 2, 3]], len).every(Number.isNaN));
