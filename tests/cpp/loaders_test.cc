@@ -208,15 +208,11 @@ TEST_P(ParseCsv, ReadsTheBars) {
 const OhlcvBar kBar1 = bar(at(2024, 1, 1), 1, 2, 0.5, 1.5, 10);
 const OhlcvBar kBar2 = bar(at(2024, 1, 2), 1.5, 2.5, 1, 2, 20);
 
-CsvOptions noHeader() {
+// Default options with one field changed.
+template <class T, class V>
+CsvOptions with(T CsvOptions::*field, V value) {
   CsvOptions o;
-  o.header = false;
-  return o;
-}
-
-CsvOptions semicolons() {
-  CsvOptions o;
-  o.delimiter = ';';
+  o.*field = value;
   return o;
 }
 
@@ -250,10 +246,10 @@ INSTANTIATE_TEST_SUITE_P(
         CsvCase{"no volume column", "time,open,high,low,close\n2024-01-01,1,2,0.5,1.5\n",
                 {bar(at(2024, 1, 1), 1, 2, 0.5, 1.5, std::nan(""))}},
         CsvCase{"extra columns", "time,open,high,low,close,volume,trades\n2024-01-01,1,2,0.5,1.5,10,7\n", {kBar1}},
-        CsvCase{"no header: exchange layout", "1704067200000,1,2,0.5,1.5,10\n", {kBar1}, noHeader()},
+        CsvCase{"no header: exchange layout", "1704067200000,1,2,0.5,1.5,10\n", {kBar1}, with(&CsvOptions::header, false)},
         CsvCase{"no header, five columns", "1704067200,1,2,0.5,1.5\n",
-                {bar(at(2024, 1, 1), 1, 2, 0.5, 1.5, std::nan(""))}, noHeader()},
-        CsvCase{"semicolons", "time;open;high;low;close;volume\n2024-01-01;1;2;0.5;1.5;10\n", {kBar1}, semicolons()},
+                {bar(at(2024, 1, 1), 1, 2, 0.5, 1.5, std::nan(""))}, with(&CsvOptions::header, false)},
+        CsvCase{"semicolons", "time;open;high;low;close;volume\n2024-01-01;1;2;0.5;1.5;10\n", {kBar1}, with(&CsvOptions::delimiter, ';')},
         CsvCase{"mapped by name and index, volume left out", "When,Last,open,high,low,volume\n2024-01-01,1.5,1,2,0.5,10\n",
                 {bar(at(2024, 1, 1), 1, 2, 0.5, 1.5, std::nan(""))}, mapped()},
         CsvCase{"header only", kHeader, {}}, CsvCase{"nothing", "", {}}),
@@ -285,18 +281,6 @@ TEST_P(CsvErrors, NameTheLineAndColumn) {
   EXPECT_EQ(got.error().reason, c.message);
 }
 
-CsvOptions sorted() {
-  CsvOptions o;
-  o.sorted = true;
-  return o;
-}
-
-CsvOptions inMillis() {
-  CsvOptions o;
-  o.timeFormat = TimeFormat::EpochMillis;
-  return o;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Loaders, CsvErrors,
     testing::Values(
@@ -308,11 +292,11 @@ INSTANTIATE_TEST_SUITE_P(
                      "line 3, column \"open_time\": \"1704067200\" is not an ISO 8601 time"},
         CsvErrorCase{"explicit format", kHeader + "2024-01-01,1,2,3,4,5\n",
                      "line 2, column \"open_time\": \"2024-01-01\" is not a time in milliseconds since the epoch",
-                     inMillis()},
+                     with(&CsvOptions::timeFormat, TimeFormat::EpochMillis)},
         CsvErrorCase{"short row", kHeader + "2024-01-01,1,2,3\n",
                      "line 2, column \"close\": missing (the line has 4 columns)"},
         CsvErrorCase{"short row without header", "1704067200000,1,2,0.5,1.5,10\n1704067260000,1,2\n",
-                     "line 2, column 3 (low): missing (the line has 3 columns)", noHeader()},
+                     "line 2, column 3 (low): missing (the line has 3 columns)", with(&CsvOptions::header, false)},
         CsvErrorCase{"missing column", "time,open,high,close\n",
                      "no low column in the header (looked for low, l); it has: time, open, high, close"},
         CsvErrorCase{"missing named column", "When,Last,open,high,low\n",
@@ -331,13 +315,13 @@ INSTANTIATE_TEST_SUITE_P(
         CsvErrorCase{"out of order", kHeader + "2024-01-02,1,2,3,4,5\n2024-01-01,1,2,3,4,5\n",
                      "line 3, column \"open_time\": 2024-01-01T00:00:00Z is not after 2024-01-02T00:00:00Z on line 2, "
                      "but the rows were to be sorted by open time",
-                     sorted()},
+                     with(&CsvOptions::sorted, true)},
         CsvErrorCase{"repeated time", kHeader + "2024-01-02,1,2,3,4,5\n2024-01-02,1,2,3,4,5\n",
                      "line 3, column \"open_time\": 2024-01-02T00:00:00Z is not after 2024-01-02T00:00:00Z on line 2, "
                      "but the rows were to be sorted by open time",
-                     sorted()},
+                     with(&CsvOptions::sorted, true)},
         CsvErrorCase{"no time when sorted", kHeader + ",1,2,3,4,5\n",
-                     "line 2, column \"open_time\": no open time, but the rows were to be sorted by open time", sorted()},
+                     "line 2, column \"open_time\": no open time, but the rows were to be sorted by open time", with(&CsvOptions::sorted, true)},
         // The quoted line break counts: the bad value is on line 4.
         CsvErrorCase{"line after a quoted line break", "time,open,high,low,close,note\n2024-01-01,1,2,3,4,\"a\nb\"\n"
                      "2024-01-02,1,2,3,?,x\n",
