@@ -233,9 +233,7 @@ Result<Unit> Backtest::runPass(const BarPoint& at) {
 }
 
 Result<Unit> Backtest::openHook(const BarPoint& at) {
-  equity_.push_back(kNaN);
-  netEquity_.push(kNaN);
-  equityBars_.push(at.index);
+  openEntry(at.index);
   if (std::isnan(firstOpen_)) firstOpen_ = fill_.fillPrice(at.bar.open, 0);
   refreshMark(at.bar);
   if (!fill_.onClose()) return runPass(at);
@@ -288,16 +286,12 @@ Result<std::optional<uint64_t>> Backtest::step() {
 Result<Unit> Backtest::busyBar(uint64_t index, const OhlcvBar& bar) {
   settleMark();
   refreshMark(bar);
-  equity_.push_back(kNaN);
-  netEquity_.push(kNaN);
-  equityBars_.push(index);
+  openEntry(index);
   return runPass(BarPoint{index, bar});
 }
 
 Error Backtest::failedBar(uint64_t index, Error e) {
-  equity_.push_back(kNaN);
-  netEquity_.push(kNaN);
-  equityBars_.push(index);
+  openEntry(index);
   return e;
 }
 
@@ -436,18 +430,18 @@ double Backtest::winRate() const {
 }
 
 double Backtest::sharpeRatio() const {
-  return sharpeRatioFromReturns(returnsList(), riskFreeRate_) * annualization_;
+  return perPeriodRatio(sharpeRatioFromReturns(returnsList(), riskFreeRate_));
 }
 double Backtest::sortinoRatio() const {
-  return sortinoRatioFromReturns(returnsList(), riskFreeRate_) * annualization_;
+  return perPeriodRatio(sortinoRatioFromReturns(returnsList(), riskFreeRate_));
 }
 double Backtest::expectancy() const { return bw::expectancy(pnlList()); }
 
 double Backtest::annualizedSharpeRatio() const {
-  return sharpeRatioFromReturns(returnsList(), riskFreeRate_) * std::sqrt(annualization_);
+  return annualizedRatio(sharpeRatioFromReturns(returnsList(), riskFreeRate_));
 }
 double Backtest::annualizedSortinoRatio() const {
-  return sortinoRatioFromReturns(returnsList(), riskFreeRate_) * std::sqrt(annualization_);
+  return annualizedRatio(sortinoRatioFromReturns(returnsList(), riskFreeRate_));
 }
 
 Backtest::DrawdownFigures Backtest::maxDrawdown() const {
@@ -550,10 +544,10 @@ Backtest::Summary Backtest::summary() const {
                  cagr(),
                  exposurePct(),
                  buyAndHoldReturnPct(),
-                 sharpe * annualization_,
-                 sortino * annualization_,
-                 sharpe * std::sqrt(annualization_),
-                 sortino * std::sqrt(annualization_),
+                 perPeriodRatio(sharpe),
+                 perPeriodRatio(sortino),
+                 annualizedRatio(sharpe),
+                 annualizedRatio(sortino),
                  sideFigures(TradeDirection::Long),
                  sideFigures(TradeDirection::Short)};
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -216,6 +217,10 @@ class Backtest {
   // Whether the plan's trade is gone: exited on this bar (from `start`), or closed before.
   Result<bool> tryExit(ExitPlan& p, const BarPoint& at, double start, bool targetLive);
   Result<Unit> runExits(const BarPoint& at);
+  // The two scalings of a Sharpe or Sortino base (a ratio of the per-bar returns): the one of
+  // sharpeRatio()/sortinoRatio() and the annualised one.
+  double perPeriodRatio(double base) const { return base * annualization_; }
+  double annualizedRatio(double base) const { return base * std::sqrt(annualization_); }
   void refreshMark(const OhlcvBar& bar) {
     // A bar without a close keeps the last real mark: open trades are not valued at a missing price.
     if (const double mark = fill_.markPrice(bar); !std::isnan(mark)) markPrice_ = mark;
@@ -236,6 +241,12 @@ class Backtest {
   // `signal` with the context's current bar index given (`current`) rather than read from the
   // context, for a caller that holds the context borrowed; absent: read it when needed.
   Result<Unit> signalOn(const Signal& s, std::optional<uint64_t> current);
+  // The bar's entries in the equity lists, NaN until its pass writes them.
+  void openEntry(uint64_t index) {
+    equity_.push_back(kNaN);
+    netEquity_.push(kNaN);
+    equityBars_.push(index);
+  }
   // Room in the per-bar lists for `bars` more bars.
   void reserveBars(uint64_t bars);
   // Turns the close a flat bar left unrounded into the mark price, as its own refresh would have.
