@@ -143,6 +143,17 @@ Result<Unit> readOptions(napi_env env, napi_value obj, BacktestOptions& options)
 
 
 // A waiting order as a plain object.
+// A new array of one plain object per item, each made by `toObject`.
+template <class T, class F>
+Result<napi_value> objectList(napi_env env, const std::vector<T>& items, F toObject) {
+  BW_ASSIGN(arr, makeArray(env, items.size()));
+  for (size_t i = 0; i < items.size(); ++i) {
+    BW_ASSIGN(row, toObject(env, items[i]));
+    BW_TRY(setElement(env, arr, static_cast<uint32_t>(i), row));
+  }
+  return arr;
+}
+
 Result<napi_value> pendingOrderObject(napi_env env, const Order& o) {
   const OrderType type = o.type();
   const bool resting = type != OrderType::Market;
@@ -296,12 +307,7 @@ BW_REGISTER(backtest) {
   });
   c.getter("pendingOrders", [](Call& call, const SharedBacktest& b) -> Result<napi_value> {
     BW_ASSIGN(orders, b.read([](const Backtest& t) { return t.pendingOrders(); }));
-    BW_ASSIGN(arr, makeArray(call.env, orders.size()));
-    for (size_t i = 0; i < orders.size(); ++i) {
-      BW_ASSIGN(row, pendingOrderObject(call.env, orders[i]));
-      BW_TRY(setElement(call.env, arr, static_cast<uint32_t>(i), row));
-    }
-    return arr;
+    return objectList(call.env, orders, pendingOrderObject);
   });
 
   // ---- Configuration and links ----------------------------------------------------------------
@@ -388,12 +394,7 @@ BW_REGISTER(backtest) {
   // ---- Trade table ----------------------------------------------------------------------------
   c.method("tradeTable", [](Call& call, const SharedBacktest& b) -> Result<napi_value> {
     BW_ASSIGN(rows, b.read([](const Backtest& t) { return t.tradeRows(); }));
-    BW_ASSIGN(arr, makeArray(call.env, rows.size()));
-    for (size_t i = 0; i < rows.size(); ++i) {
-      BW_ASSIGN(row, tradeRowObject(call.env, rows[i]));
-      BW_TRY(setElement(call.env, arr, static_cast<uint32_t>(i), row));
-    }
-    return arr;
+    return objectList(call.env, rows, tradeRowObject);
   });
   c.method("tradesCsv", [](const SharedBacktest& b) -> Result<std::string> {
     BW_ASSIGN(rows, b.read([](const Backtest& t) { return t.tradeRows(); }));
